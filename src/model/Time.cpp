@@ -1,0 +1,3 @@
+#include "model/Time.h"
+
+double Time::nanoseconds = 0.0;
