@@ -1,0 +1,58 @@
+#ifndef LINKSIM_SIMULATOR_SIMULATOR_H_
+#define LINKSIM_SIMULATOR_SIMULATOR_H_
+
+#include "simulator/Node.h"
+
+/// Results of the simulator's operations. Negative means failed.
+constexpr int kOk = 1;
+/// readSettings: settingsFile is empty.
+constexpr int kNoSettingsFile = -1;
+/// readSettings: the file cannot be opened or read.
+constexpr int kCannotReadSettings = -2;
+/// verify: a setting or a node type is not acceptable.
+constexpr int kSettingsRejected = -1;
+
+/// The largest duration the clock can reach: above 2^53, adding 1.0 to the
+/// clock no longer changes it, so the run would never end.
+constexpr double kMaxDuration = 9007199254740992.0;
+
+/// The one simulation object: the settings of the link and its two nodes.
+/// Its fields are public; the console writes settingsFile directly, and the
+/// operations read it. Every operation writes its own messages to standard
+/// output. Not copyable: there is one link and one clock.
+class Simulator {
+ public:
+  Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  /// Loads the settings file named by settingsFile. Returns kOk,
+  /// kNoSettingsFile or kCannotReadSettings (then nothing was changed unless
+  /// the file failed part-way through). Keys it does not find keep their
+  /// values.
+  int readSettings();
+
+  /// Checks every setting and the node types, shows the settings and waits
+  /// for one character of standard input. Returns kOk or kSettingsRejected
+  /// (after one message, without waiting).
+  int verify();
+
+  /// Runs the clock from 0 until it reaches duration, delivering due packets
+  /// between the nodes on every tick. Returns kOk. `duration` must be one the
+  /// clock can reach (verify refuses the others), or NaN, which runs nothing.
+  int simulate();
+
+  Node source;
+  Node sink;
+  double propagationDelay = 0.0;
+  double bitRate = 0.0;
+  double duration = 0.0;
+  /// Name of the active settings file, NUL-terminated; empty means none.
+  char settingsFile[256];
+
+ private:
+  /// Moves every due packet from `from.outgoingQueue` to `to.incomingQueue`.
+  void deliver(Node& from, Node& to);
+};
+
+#endif  // LINKSIM_SIMULATOR_SIMULATOR_H_
