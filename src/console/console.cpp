@@ -1,0 +1,216 @@
+#include "console/console.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "simulator/Simulator.h"
+#include "simulator/lineutil.h"
+
+namespace {
+
+enum CommandCode : uint8_t {
+  kNone = 0,
+  kLoad = 1,
+  kUnload = 2,
+  kExit = 3,
+  kRun = 4,
+  kHelp = 5,
+};
+
+/// Recognition is driven by this table alone. A later row overrides an
+/// earlier one; since the keywords differ, at most one matches.
+struct CommandEntry {
+  const char* keyword;
+  CommandCode code;
+};
+const CommandEntry kCommands[] = {
+    {"load", kLoad}, {"unload", kUnload}, {"exit", kExit},
+    {"run", kRun},   {"help", kHelp},
+};
+
+constexpr int kMaxCommandLine = 255;
+
+// The console's command state.
+uint8_t command = kNone;
+char commandString[kMaxCommandLine + 1];
+int numTokens = 0;
+TokenList tokens;  // read only while numTokens > 0
+
+/// Everything written so far reaches the terminal before the program waits
+/// for input or runs a shell command.
+void flushOutput() { std::fflush(stdout); }
+
+/// Reads one character; the end of input is a key like any other.
+int readKey() {
+  flushOutput();
+  return std::getchar();
+}
+
+enum class LineResult { kLine, kTooLong, kEndOfInput };
+
+/// Reads one line into commandString without its newline. A longer line is
+/// consumed whole and leaves commandString empty: cutting it could turn it
+/// into a different command, such as a load of another file.
+LineResult readCommandLine() {
+  flushOutput();
+  int stored = 0;
+  bool tooLong = false;
+  int c = 0;
+  while ((c = std::getchar()) != EOF && c != '\n') {
+    if (stored < kMaxCommandLine) {
+      commandString[stored++] = static_cast<char>(c);
+    } else {
+      tooLong = true;
+    }
+  }
+  if (c == EOF && stored == 0) {
+    commandString[0] = '\0';
+    return LineResult::kEndOfInput;
+  }
+  commandString[tooLong ? 0 : stored] = '\0';
+  return tooLong ? LineResult::kTooLong : LineResult::kLine;
+}
+
+void clearScreen() {
+  flushOutput();
+  // Where there is no shell, the screen is simply not cleared.
+  if (std::system(nullptr) != 0) {
+    if (std::system("clear") != 0) {
+      // The result of clear does not matter.
+    }
+  }
+}
+
+bool hasActiveSettings(const Simulator& simulator) {
+  return simulator.settingsFile[0] != '\0';
+}
+
+void load(Simulator& simulator) {
+  if (numTokens <= 1) {
+    std::puts("Invalid command or syntax");
+    return;
+  }
+  if (hasActiveSettings(simulator)) {
+    std::fputs("This will remove the current settings. Do you want to continue(Y/N): ",
+               stdout);
+    const int answer = readKey();
+    if (std::tolower(answer) == 'n') return;  // EOF is no n: the load goes on
+  }
+  std::snprintf(simulator.settingsFile, sizeof simulator.settingsFile, "%s",
+                tokens[1].get());
+  const int result = simulator.readSettings();
+  if (result < 0) {
+    std::printf("Failed in loading settings. Error # %d\n", result);
+    simulator.settingsFile[0] = '\0';
+  } else {
+    std::fputs("Settings loaded successfully\n", stdout);
+  }
+}
+
+void unload(Simulator& simulator) {
+  if (hasActiveSettings(simulator)) {
+    simulator.settingsFile[0] = '\0';
+  } else {
+    std::puts("Currently there is no active settings");
+  }
+}
+
+void shutDown(const Simulator& simulator) {
+  if (hasActiveSettings(simulator)) {
+    std::puts("Removing active settings....................");
+  }
+  std::puts("Shutting down Tarvex...........");
+  std::puts("Returning to OS.................................");
+}
+
+void run(Simulator& simulator) {
+  if (!hasActiveSettings(simulator)) {
+    std::puts("Currently there is no active topology");
+  } else if (simulator.verify() <= 0) {
+    std::puts("Verifcation process terminated unsuccessfully");
+  } else if (simulator.simulate() < 0) {
+    std::puts("Problem in simulation. Terminating abnormally");
+  } else {
+    std::puts("Simulation completed successfully");
+  }
+}
+
+}  // namespace
+
+int parseCommand() {
+  numTokens = tokenCount(commandString, " ");
+  if (numTokens == 0) return 0;
+  tokens = parseLine(commandString, " ");
+  return 1;
+}
+
+int getCommand() {
+  clearScreen();
+  std::fputs("Tarvex Command Line>>", stdout);
+  const LineResult line = readCommandLine();
+  parseCommand();
+  command = kNone;
+  if (line == LineResult::kEndOfInput) {
+    // Ends the prompt's line so the shutdown lines start on their own.
+    std::putchar('\n');
+    command = kExit;
+    return 1;
+  }
+  if (numTokens > 0) {
+    for (const CommandEntry& entry : kCommands) {
+      if (strcasecmp(tokens[0].get(), entry.keyword) == 0) command = entry.code;
+    }
+  }
+  return 1;
+}
+
+void help(int /*topic*/) {}
+
+int runConsole() {
+  command = kNone;
+  numTokens = 0;
+  tokens.reset();
+
+  std::puts("Starting Tarvex.......................");
+  {
+    Simulator simulator;
+    std::puts("Getting Ready..........................................");
+    std::puts("Displaying command line................................");
+    do {
+      getCommand();
+      switch (command) {
+        case kLoad:
+          load(simulator);
+          break;
+        case kUnload:
+          unload(simulator);
+          break;
+        case kExit:
+          shutDown(simulator);
+          break;
+        case kRun:
+          run(simulator);
+          break;
+        case kHelp:
+          help(0);
+          break;
+        default:
+          std::puts("Invalid command or syntax");
+          break;
+      }
+      if (command != kExit) {
+        std::puts("Press any key to return to menu");
+        readKey();
+      }
+    } while (command != kExit);
+  }
+  tokens.reset();
+  numTokens = 0;
+  flushOutput();
+  return 0;
+}

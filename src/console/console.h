@@ -1,0 +1,22 @@
+#ifndef LINKSIM_CONSOLE_CONSOLE_H_
+#define LINKSIM_CONSOLE_CONSOLE_H_
+
+/// The command loop: start-up lines, then clear, prompt, read one command
+/// line, carry it out, pause, until "exit" or the end of standard input.
+/// Reads standard input, writes standard output, and returns 0. It may run
+/// more than once in a process; each run starts with a new simulator and no
+/// command state (the clock and the shared link parameters live on).
+int runConsole();
+
+/// Clears the screen, prompts, reads one command line and recognises it.
+/// At the end of input it writes a newline and reads as "exit". Returns 1.
+int getCommand();
+
+/// Splits the last command line into its tokens. Returns 1 when there is at
+/// least one, else 0.
+int parseCommand();
+
+/// The help hook, called with 0. It writes nothing.
+void help(int topic);
+
+#endif  // LINKSIM_CONSOLE_CONSOLE_H_

@@ -1,0 +1,3 @@
+#include "console/console.h"
+
+int main(int /*argc*/, char** /*argv*/) { return runConsole(); }
