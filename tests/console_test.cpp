@@ -23,19 +23,7 @@ const std::string kShutdown =
 const std::string kLoaded = "Settings loaded successfully\n";
 const std::string kConfirm =
     "This will remove the current settings. Do you want to continue(Y/N): ";
-const std::string kSummary =
-    "Verifying simulation settings.......\n"
-    "Following are the settings for this simulation:\n"
-    "Propagation Delay   : 5.000000\n"
-    "Processing Delay    : 1.000000\n"
-    "Bit Rate            : 100.000000\n"
-    "Data Packet Size    : 800.000000\n"
-    "Data Packet Overhead: 64.000000\n"
-    "ACK Size            : 128.000000\n"
-    "Simulation Duration : 500.000000\n"
-    "Data Packet Rate    : 2.000000\n"
-    "\n"
-    "Press any key to continue...";
+const std::string kSummary = kExampleSummary;
 const std::string kCompleted = "Simulation completed successfully\n";
 const std::string kNoFile =
     "Error in opening settings file\nFailed in loading settings. Error # -2\n";

@@ -91,6 +91,21 @@ struct Transcript {
   int status = -1;     // exit status, or -1 when it did not exit normally
 };
 
+/// What verification of examples/link.txt writes, up to its key press.
+constexpr const char* kExampleSummary =
+    "Verifying simulation settings.......\n"
+    "Following are the settings for this simulation:\n"
+    "Propagation Delay   : 5.000000\n"
+    "Processing Delay    : 1.000000\n"
+    "Bit Rate            : 100.000000\n"
+    "Data Packet Size    : 800.000000\n"
+    "Data Packet Overhead: 64.000000\n"
+    "ACK Size            : 128.000000\n"
+    "Simulation Duration : 500.000000\n"
+    "Data Packet Rate    : 2.000000\n"
+    "\n"
+    "Press any key to continue...";
+
 /// The marker the stub "clear" prints in place of clearing the screen.
 constexpr const char* kClear = "[clear]";
 
