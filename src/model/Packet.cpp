@@ -1,6 +1,7 @@
 #include "model/Packet.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstdlib>
 
@@ -28,6 +29,7 @@ void PacketQueue::takeAsLeast(int index, const Packet& packet, int key) {
 }
 
 void PacketQueue::enqueuePacket(Packet* packet, int key) {
+  assert(packet != nullptr);
   if (length <= 0) {
     packets.reset(new Packet*[1]{packet});
     takeAsLeast(0, *packet, key);

@@ -71,7 +71,8 @@ class PacketQueue {
   int getLeastIndex() const { return leastIndex; }
   double getLeastSize() const { return leastSize; }
 
-  /// Appends `packet` and updates the cached least packet.
+  /// Appends `packet`, which must not be null, and updates the cached least
+  /// packet.
   void enqueuePacket(Packet* packet, int key);
 
   /// Removes and returns the packet at `index`, then rescans for the least.

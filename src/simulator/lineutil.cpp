@@ -1,5 +1,6 @@
 #include "simulator/lineutil.h"
 
+#include <cassert>
 #include <cstring>
 
 namespace {
@@ -25,6 +26,7 @@ bool nextToken(const char** cursor, const char* delimiters,
 }  // namespace
 
 int tokenCount(const char* text, const char* delimiters) {
+  assert(text != nullptr && delimiters != nullptr);
   int count = 0;
   const char* start = nullptr;
   while (nextToken(&text, delimiters, &start)) ++count;

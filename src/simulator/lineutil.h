@@ -9,7 +9,8 @@ using TokenList = std::unique_ptr<std::unique_ptr<char[]>[]>;
 
 // Both functions split `text` the way strtok does: every character of
 // `delimiters` separates tokens, runs of them count as one, delimiters at
-// either end produce nothing, and no token is empty. Neither changes `text`.
+// either end produce nothing, and no token is empty. Neither changes `text`;
+// neither argument may be null.
 
 /// The number of tokens in `text`; 0 when there are none.
 int tokenCount(const char* text, const char* delimiters);
