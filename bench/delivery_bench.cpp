@@ -48,11 +48,15 @@ void BM_Delivery(benchmark::State& state) {
     simulator.reset();
     state.ResumeTiming();
   }
-  state.counters["time_per_packet"] = benchmark::Counter(
-      count, benchmark::Counter::kIsIterationInvariantRate |
-                        benchmark::Counter::kInvert);
+  state.counters["time_per_packet"] =
+      benchmark::Counter(count, benchmark::Counter::kIsIterationInvariantRate |
+                                    benchmark::Counter::kInvert);
 }
 
 }  // namespace
 
-BENCHMARK(BM_Delivery)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Delivery)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMicrosecond);

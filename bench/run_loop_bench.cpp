@@ -62,9 +62,9 @@ void designLoopRealHooks(Simulator& simulator) {
 }
 
 void setTicks(benchmark::State& state, double ticks) {
-  state.counters["time_per_tick"] = benchmark::Counter(
-      ticks, benchmark::Counter::kIsIterationInvariantRate |
-                        benchmark::Counter::kInvert);
+  state.counters["time_per_tick"] =
+      benchmark::Counter(ticks, benchmark::Counter::kIsIterationInvariantRate |
+                                    benchmark::Counter::kInvert);
 }
 
 /// A simulator with settings that verification would accept.
@@ -116,7 +116,19 @@ void BM_DesignLoopRealHooks(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_FloorLoop)->Arg(1000000)->Arg(100000000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RunLoopEmpty)->Arg(1000000)->Arg(100000000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DesignLoopOutOfLineHooks)->Arg(1000000)->Arg(100000000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DesignLoopRealHooks)->Arg(1000000)->Arg(100000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloorLoop)
+    ->Arg(1000000)
+    ->Arg(100000000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunLoopEmpty)
+    ->Arg(1000000)
+    ->Arg(100000000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DesignLoopOutOfLineHooks)
+    ->Arg(1000000)
+    ->Arg(100000000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DesignLoopRealHooks)
+    ->Arg(1000000)
+    ->Arg(100000000)
+    ->Unit(benchmark::kMillisecond);

@@ -85,12 +85,15 @@ void BM_LoadSettings(benchmark::State& state) {
   if (simulator.duration != 500.0) state.SkipWithError("wrong duration read");
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(file.bytes()));
-  state.counters["time_per_line"] = benchmark::Counter(
-      static_cast<double>(state.range(0)),
-      benchmark::Counter::kIsIterationInvariantRate |
-          benchmark::Counter::kInvert);
+  state.counters["time_per_line"] =
+      benchmark::Counter(static_cast<double>(state.range(0)),
+                         benchmark::Counter::kIsIterationInvariantRate |
+                             benchmark::Counter::kInvert);
 }
 
 }  // namespace
 
-BENCHMARK(BM_LoadSettings)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadSettings)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
