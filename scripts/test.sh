@@ -10,3 +10,4 @@ echo "== Release build and tests"
 cmake -S . -B build -DLINKSIM_WERROR="$werror" >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure
+bash scripts/bench_smoke.sh build

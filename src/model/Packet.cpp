@@ -1,9 +1,9 @@
 #include "model/Packet.h"
 
-#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -18,6 +18,14 @@ bool keyTime(const Packet& packet, int key, double* time) {
     return true;
   }
   return false;
+}
+
+/// Copies `count` packet pointers into a freshly allocated array in one bulk
+/// move. The arrays never overlap: every resize allocates a new one.
+void copyPointers(Packet** to, Packet* const* from, int count) {
+  if (count > 0) {
+    std::memcpy(to, from, static_cast<std::size_t>(count) * sizeof(Packet*));
+  }
 }
 
 }  // namespace
@@ -37,7 +45,7 @@ void PacketQueue::enqueuePacket(Packet* packet, int key) {
     return;
   }
   std::unique_ptr<Packet*[]> grown(new Packet*[length + 1]);
-  std::copy_n(packets.get(), length, grown.get());
+  copyPointers(grown.get(), packets.get(), length);
   grown[length] = packet;
   packets = std::move(grown);
   // Strictly less, so among equal keys the earliest inserted stays least and
@@ -62,9 +70,9 @@ Packet* PacketQueue::dequeuePacket(int index, int key) {
     return removed;
   }
   std::unique_ptr<Packet*[]> shrunk(new Packet*[length - 1]);
-  std::copy_n(packets.get(), index, shrunk.get());
-  std::copy(packets.get() + index + 1, packets.get() + length,
-            shrunk.get() + index);
+  copyPointers(shrunk.get(), packets.get(), index);
+  copyPointers(shrunk.get() + index, packets.get() + index + 1,
+               length - index - 1);
   packets = std::move(shrunk);
   --length;
 

@@ -51,8 +51,9 @@ class Simulator {
   char settingsFile[256];
 
  private:
-  /// Moves every due packet from `from.outgoingQueue` to `to.incomingQueue`.
-  void deliver(Node& from, Node& to);
+  /// Moves every due packet from `from.outgoingQueue` to `to.incomingQueue`
+  /// in the tick whose clock value is `now`; returns the clock afterwards.
+  double deliver(Node& from, Node& to, double now);
 };
 
 #endif  // LINKSIM_SIMULATOR_SIMULATOR_H_
