@@ -35,7 +35,7 @@ int tokenCount(const char* text, const char* delimiters) {
 
 TokenList parseLine(const char* text, const char* delimiters) {
   const int count = tokenCount(text, delimiters);
-  if (count == 0) return nullptr;
+  if (count <= 0) return nullptr;
   TokenList tokens(new std::unique_ptr<char[]>[count]);
   const char* start = nullptr;
   for (int i = 0; i < count && nextToken(&text, delimiters, &start); ++i) {
