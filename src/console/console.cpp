@@ -102,8 +102,9 @@ void load(Simulator& simulator) {
     return;
   }
   if (hasActiveSettings(simulator)) {
-    std::fputs("This will remove the current settings. Do you want to continue(Y/N): ",
-               stdout);
+    std::fputs(
+        "This will remove the current settings. Do you want to continue(Y/N): ",
+        stdout);
     const int answer = readKey();
     if (std::tolower(answer) == 'n') return;  // EOF is no n: the load goes on
   }

@@ -18,6 +18,7 @@
 // files such as /dev/zero would hang the load.
 
 #include <fcntl.h>
+#include <fuzzer/FuzzedDataProvider.h>
 #include <stdio_ext.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -28,8 +29,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include "console/console.h"
 #include "fuzz_support.h"
@@ -94,8 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string settings = provider.ConsumeRandomLengthString(4096);
   const std::vector<uint8_t> input = provider.ConsumeRemainingBytes<uint8_t>();
 
-  writeFile("s", settings + "\nSimulation Duration " + durationText(duration) +
-                     "\n");
+  writeFile(
+      "s", settings + "\nSimulation Duration " + durationText(duration) + "\n");
 
   replaceContent(stdinFile, input.data(), input.size());
   FUZZ_CHECK(dup2(stdinFile, STDIN_FILENO) == STDIN_FILENO);
@@ -118,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A few hundred bytes per input byte at most (the settings summary for
   // "run" and a key is the longest reply), plus the start-up lines.
   FUZZ_CHECK(written.st_size <= 1024 + 256 * static_cast<off_t>(input.size()));
-  static const char kLastLine[] = "Returning to OS.................................\n";
+  static const char kLastLine[] =
+      "Returning to OS.................................\n";
   const size_t tail = sizeof kLastLine - 1;
   FUZZ_CHECK(static_cast<size_t>(written.st_size) >= tail);
   char end[sizeof kLastLine] = {};

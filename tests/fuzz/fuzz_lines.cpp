@@ -95,9 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A NUL would only end the set early.
     if (data[2 + i] != 0) delimiters += static_cast<char>(data[2 + i]);
   }
-  const std::string text(reinterpret_cast<const char*>(data) + 2 +
-                             delimiterBytes,
-                         size - 2 - delimiterBytes);
+  const std::string text(
+      reinterpret_cast<const char*>(data) + 2 + delimiterBytes,
+      size - 2 - delimiterBytes);
 
   checkTokens(text.c_str(), delimiters);
 
@@ -116,13 +116,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string& expected : expectedLines(text, maxLength)) {
     const std::unique_ptr<char[]> line = fgetLine(maxLength, file);
     FUZZ_CHECK(line != nullptr);
-    FUZZ_CHECK(std::memcmp(line.get(), expected.data(), expected.size()) ==
-               0);
+    FUZZ_CHECK(std::memcmp(line.get(), expected.data(), expected.size()) == 0);
     FUZZ_CHECK(line[expected.size()] == '\0');
     checkTokens(line.get(), delimiters);
     if (newlineConsumed) joined += '\n';
     joined.append(line.get(), expected.size());
-    newlineConsumed = joined.size() < text.size() && text[joined.size()] == '\n';
+    newlineConsumed =
+        joined.size() < text.size() && text[joined.size()] == '\n';
   }
   FUZZ_CHECK(fgetLine(maxLength, file) == nullptr);
   FUZZ_CHECK(fgetLine(maxLength, file) == nullptr);

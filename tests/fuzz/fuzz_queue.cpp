@@ -75,7 +75,13 @@ struct ModelQueue {
   }
 };
 
-const double kTimes[] = {0.0, 1.0, 2.0, 3.0, 3.0, -0.0, -1.0,
+const double kTimes[] = {0.0,
+                         1.0,
+                         2.0,
+                         3.0,
+                         3.0,
+                         -0.0,
+                         -1.0,
                          std::numeric_limits<double>::infinity(),
                          std::numeric_limits<double>::quiet_NaN()};
 constexpr int kTimeCount = sizeof kTimes / sizeof kTimes[0];

@@ -36,9 +36,9 @@ Values settingsOf(const Simulator& simulator) {
 
 // In the order of settingsOf.
 const char* const kKeyWords[kKeys] = {
-    "Propagation Delay",    "Processing Delay", "Bit Rate",
-    "Data Packet Size",     "Data Packet Overhead", "ACK Size",
-    "Simulation Duration",  "Packet Rate"};
+    "Propagation Delay",   "Processing Delay",     "Bit Rate",
+    "Data Packet Size",    "Data Packet Overhead", "ACK Size",
+    "Simulation Duration", "Packet Rate"};
 
 // Sentinel that no sensible file sets, so every changed value shows.
 constexpr double kUnset = -7.25;

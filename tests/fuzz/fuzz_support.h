@@ -15,13 +15,13 @@
 #include "simulator/Node.h"
 
 /// Aborts with the failed property when `condition` is false.
-#define FUZZ_CHECK(condition)                                            \
-  do {                                                                   \
-    if (!(condition)) {                                                  \
-      std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__,     \
-                   __LINE__, #condition);                                \
-      std::abort();                                                      \
-    }                                                                    \
+#define FUZZ_CHECK(condition)                                                  \
+  do {                                                                         \
+    if (!(condition)) {                                                        \
+      std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, \
+                   #condition);                                                \
+      std::abort();                                                            \
+    }                                                                          \
   } while (false)
 
 /// A directory of this process, created on first use and removed at exit.
@@ -51,8 +51,7 @@ inline void writeFile(const std::string& path, const std::string& content) {
 
 /// Equal as stored values: the same number, or both NaN.
 inline bool sameValue(double a, double b) {
-  return (std::isnan(a) && std::isnan(b)) ||
-         std::memcmp(&a, &b, sizeof a) == 0;
+  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 /// Puts the shared link parameters back to `value`, so that every input
