@@ -38,7 +38,8 @@ for target in $targets; do
   [ -f "$root/tests/fuzz/$target.dict" ] &&
     dict=(-dict="$root/tests/fuzz/$target.dict")
   seeds=$(find "$work/corpus" -type f | wc -l)
-  if "$root/build-fuzz/tests/fuzz/fuzz_$target" "${dict[@]}" \
+  # TMPDIR: the target's scratch files stay with its log when it fails.
+  if TMPDIR=$work "$root/build-fuzz/tests/fuzz/fuzz_$target" "${dict[@]}" \
     -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$work/" "$work/corpus" >"$work/log" 2>&1; then
     echo "fuzz_$target: $(grep -o 'Done [0-9]* runs.*' "$work/log"), corpus $seeds -> $(find "$work/corpus" -type f | wc -l) inputs"

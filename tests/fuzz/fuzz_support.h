@@ -24,11 +24,14 @@
     }                                                                          \
   } while (false)
 
-/// A directory of this process, created on first use and removed at exit.
+/// A directory of this process under $TMPDIR (or /tmp), created on first
+/// use and removed at a normal exit.
 inline const std::string& scratchDir() {
   static const std::string dir = [] {
-    char pattern[] = "/tmp/linksim_fuzz.XXXXXX";
-    const char* made = mkdtemp(pattern);
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr ? base : "/tmp") + "/linksim_fuzz.XXXXXX";
+    const char* made = mkdtemp(&pattern[0]);
     FUZZ_CHECK(made != nullptr);
     std::string path = made;
     static std::string removeCommand = "rm -rf '" + path + "'";
