@@ -111,8 +111,11 @@ constexpr const char* kClear = "[clear]";
 
 /// Runs linksim in `dir` with `input` as standard input and a stub "clear"
 /// first on PATH. Settings files written into `dir` load by their bare name.
+/// LINKSIM_WRAPPER, when set, is put in front of the binary, so the same
+/// sessions can run under a checker such as valgrind.
 inline Transcript runLinksim(const ScopedTempDir& dir,
                              const std::string& input) {
+  const char* wrapper = std::getenv("LINKSIM_WRAPPER");
   const std::string bin = dir.path() + "/bin";
   const std::string mkdir = "mkdir -p '" + bin + "'";
   if (std::system(mkdir.c_str()) != 0) return {};
@@ -121,8 +124,8 @@ inline Transcript runLinksim(const ScopedTempDir& dir,
   chmod(clear.c_str(), 0755);
   dir.writeFile("input", input);
   const std::string command = "cd '" + dir.path() + "' && PATH='" + bin +
-                              "':\"$PATH\" '" LINKSIM_BINARY
-                              "' < input > output";
+                              "':\"$PATH\" " + (wrapper ? wrapper : "") +
+                              " '" LINKSIM_BINARY "' < input > output";
   const int raw = std::system(command.c_str());
   Transcript transcript;
   transcript.output = readFile(dir.path() + "/output");

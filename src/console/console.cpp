@@ -76,14 +76,20 @@ LineResult readCommandLine() {
   return tooLong ? LineResult::kTooLong : LineResult::kLine;
 }
 
-void clearScreen() {
-  flushOutput();
+void runShellClear() {
   // Where there is no shell, the screen is simply not cleared.
   if (std::system(nullptr) != 0) {
     if (std::system("clear") != 0) {
       // The result of clear does not matter.
     }
   }
+}
+
+ClearScreenHook clearScreenHook = runShellClear;
+
+void clearScreen() {
+  flushOutput();
+  clearScreenHook();
 }
 
 bool hasActiveSettings(const Simulator& simulator) {
@@ -96,8 +102,9 @@ void load(Simulator& simulator) {
     return;
   }
   if (hasActiveSettings(simulator)) {
-    std::fputs("This will remove the current settings. Do you want to continue(Y/N): ",
-               stdout);
+    std::fputs(
+        "This will remove the current settings. Do you want to continue(Y/N): ",
+        stdout);
     const int answer = readKey();
     if (std::tolower(answer) == 'n') return;  // EOF is no n: the load goes on
   }
@@ -170,6 +177,10 @@ int getCommand() {
 }
 
 void help(int /*topic*/) {}
+
+void setClearScreenHook(ClearScreenHook hook) {
+  clearScreenHook = hook != nullptr ? hook : runShellClear;
+}
 
 int runConsole() {
   command = kNone;

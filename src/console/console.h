@@ -19,4 +19,10 @@ int parseCommand();
 /// The help hook, called with 0. It writes nothing.
 void help(int topic);
 
+/// What clears the terminal before each prompt. The default runs the shell
+/// command "clear". A harness that drives the loop in process many times a
+/// second installs its own; null restores the default.
+using ClearScreenHook = void (*)();
+void setClearScreenHook(ClearScreenHook hook);
+
 #endif  // LINKSIM_CONSOLE_CONSOLE_H_

@@ -39,7 +39,8 @@ void PacketQueue::takeAsLeast(int index, const Packet& packet, int key) {
 void PacketQueue::enqueuePacket(Packet* packet, int key) {
   assert(packet != nullptr);
   if (length <= 0) {
-    packets.reset(new Packet*[1]{packet});
+    packets = std::make_unique<Packet*[]>(1);
+    packets[0] = packet;
     takeAsLeast(0, *packet, key);
     length = 1;
     return;

@@ -20,6 +20,8 @@ struct SettingKey {
   void (*store)(Simulator& simulator, double value);
 };
 
+// One row per key, laid out as a table.
+// clang-format off
 const SettingKey kSettingKeys[] = {
     {{"Propagation", "Delay"}, 2,
      [](Simulator& s, double v) { s.propagationDelay = v; }},
@@ -36,6 +38,7 @@ const SettingKey kSettingKeys[] = {
     {{"Packet", "Rate"}, 2,
      [](Simulator&, double v) { Node::setPacketRate(v); }},
 };
+// clang-format on
 
 bool spellsKey(const SettingKey& key, const TokenList& tokens, int count) {
   if (count <= key.wordCount) return false;  // no value token
@@ -122,6 +125,8 @@ int Simulator::verify() {
     return kSettingsRejected;
   }
 
+  // The label and value pairs, one per line.
+  // clang-format off
   std::printf(
       "Following are the settings for this simulation:\n%s: %f\n%s: %f\n"
       "%s: %f\n%s: %f\n%s: %f\n%s: %f\n%s: %f\n%s: %f\n\n"
@@ -134,6 +139,7 @@ int Simulator::verify() {
       "ACK Size            ", Node::getACKSize(),
       "Simulation Duration ", duration,
       "Data Packet Rate    ", Node::getPacketRate());
+  // clang-format on
   std::fflush(stdout);
   std::getchar();  // any key, or the end of input, goes on
   return kOk;
