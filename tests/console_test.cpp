@@ -46,8 +46,8 @@ class ConsoleTest : public ::testing::Test {
 };
 
 TEST_F(ConsoleTest, ExitEndsTheProgramInAnyCase) {
-  for (const char* input : {"exit\n", "EXIT\n", "eXiT now\n", "  exit  \n",
-                            "exit"}) {
+  for (const char* input :
+       {"exit\n", "EXIT\n", "eXiT now\n", "  exit  \n", "exit"}) {
     expectSession(input, kPrompt + kShutdown);
   }
 }
@@ -86,8 +86,8 @@ TEST_F(ConsoleTest, FailedLoadDropsTheActiveSettings) {
                     "Currently there is no active topology\n" + kPause +
                     kPrompt + kShutdown);
   dir_.writeFile("dir/x", "");
-  expectSession("load dir\n\nexit\n", kPrompt + kNoFile + kPause + kPrompt +
-                                          kShutdown);
+  expectSession("load dir\n\nexit\n",
+                kPrompt + kNoFile + kPause + kPrompt + kShutdown);
 }
 
 // The confirmation and the pauses each read one character; the rest of the
@@ -119,7 +119,7 @@ TEST_F(ConsoleTest, ReloadAnsweredOtherwiseGoesOn) {
 
 TEST_F(ConsoleTest, KeyTypedAtThePauseLeavesAnEmptyCommandLine) {
   expectSession("help\nx\n\nexit\n", kPrompt + kPause + kPrompt + kInvalid +
-                                       kPause + kPrompt + kShutdown);
+                                         kPause + kPrompt + kShutdown);
 }
 
 TEST_F(ConsoleTest, RejectedSettingsAreNotRun) {
@@ -135,11 +135,11 @@ TEST_F(ConsoleTest, RejectedSettingsAreNotRun) {
       "load empty.txt\n\nrun\n\nload link-only.txt\ny\nrun\n\n"
       "load link.txt\ny\nload endless.txt\ny\nrun\n\nexit\n",
       kPrompt + kLoaded + kPause + kPrompt + verifying +
-          "Invalid value for Propagation Delay (0.000000)\n" + failed +
-          kPause + kPrompt + kConfirm + kLoaded + kPause + kPrompt +
-          verifying + "Invalid value for Processing Delay (0.000000)\n" +
-          failed + kPause + kPrompt + kConfirm + kLoaded + kPause + kPrompt +
-          kConfirm + kLoaded + kPause + kPrompt + verifying +
+          "Invalid value for Propagation Delay (0.000000)\n" + failed + kPause +
+          kPrompt + kConfirm + kLoaded + kPause + kPrompt + verifying +
+          "Invalid value for Processing Delay (0.000000)\n" + failed + kPause +
+          kPrompt + kConfirm + kLoaded + kPause + kPrompt + kConfirm + kLoaded +
+          kPause + kPrompt + verifying +
           "Invalid value for Simulation Duration (inf)\n" + failed + kPause +
           kPrompt + kRemoving + kShutdown);
 }
