@@ -41,10 +41,14 @@ class SimulatorTest : public ::testing::Test {
   }
 
   Settings current() const {
-    return {sim_.propagationDelay,     Node::getProcessingDelay(),
-            sim_.bitRate,              Node::getDataPacketSize(),
-            Node::getDataOverhead(),   Node::getACKSize(),
-            sim_.duration,             Node::getPacketRate()};
+    return {sim_.propagationDelay,
+            Node::getProcessingDelay(),
+            sim_.bitRate,
+            Node::getDataPacketSize(),
+            Node::getDataOverhead(),
+            Node::getACKSize(),
+            sim_.duration,
+            Node::getPacketRate()};
   }
 
   /// Loads `content` as a settings file; its output goes to output_.
@@ -193,6 +197,9 @@ TEST_F(SimulatorTest, LoadFailures) {
   EXPECT_EQ(-2, loadPath(dir_.path()));  // a directory opens but cannot be read
   EXPECT_EQ("Error in opening settings file\n", output_);
 
+  EXPECT_EQ(-2, loadPath("/dev/zero"));  // never ends
+  EXPECT_EQ("Error in opening settings file\n", output_);
+
   sim_.settingsFile[0] = '\0';
   CaptureStdout();
   EXPECT_EQ(-1, sim_.readSettings());
@@ -222,14 +229,20 @@ TEST_F(SimulatorTest, EachValueIsCheckedWithItsOwnMessage) {
     Settings settings;
     const char* message;
   } cases[] = {
-      {{0, 1, 1, 1, 1, 1, 1, 1}, "Invalid value for Propagation Delay (0.000000)\n"},
-      {{1, -0.0, 1, 1, 1, 1, 1, 1}, "Invalid value for Processing Delay (-0.000000)\n"},
+      {{0, 1, 1, 1, 1, 1, 1, 1},
+       "Invalid value for Propagation Delay (0.000000)\n"},
+      {{1, -0.0, 1, 1, 1, 1, 1, 1},
+       "Invalid value for Processing Delay (-0.000000)\n"},
       {{1, 1, -5, 1, 1, 1, 1, 1}, "Invalid value for Bit Rate (-5.000000)\n"},
-      {{1, 1, 1, 1, 1, 1, -kInf, 1}, "Invalid value for Simulation Duration (-inf)\n"},
-      {{1, 1, 1, 0, 1, 1, 1, 1}, "Invalid value for Data Packet Size (0.000000)\n"},
-      {{1, 1, 1, 1, 0, 1, 1, 1}, "Invalid value for Data Packet Overhead (0.000000)\n"},
+      {{1, 1, 1, 1, 1, 1, -kInf, 1},
+       "Invalid value for Simulation Duration (-inf)\n"},
+      {{1, 1, 1, 0, 1, 1, 1, 1},
+       "Invalid value for Data Packet Size (0.000000)\n"},
+      {{1, 1, 1, 1, 0, 1, 1, 1},
+       "Invalid value for Data Packet Overhead (0.000000)\n"},
       {{1, 1, 1, 1, 1, 0, 1, 1}, "Invalid value for ACK Size (0.000000)\n"},
-      {{1, 1, 1, 1, 1, 1, 1, -1}, "Invalid value for Packet Rate (-1.000000)\n"},
+      {{1, 1, 1, 1, 1, 1, 1, -1},
+       "Invalid value for Packet Rate (-1.000000)\n"},
   };
   for (const auto& c : cases) {
     apply(c.settings);
@@ -248,8 +261,9 @@ TEST_F(SimulatorTest, DurationTheClockCannotReachIsRefused) {
   apply({1, 1, 1, 1, 1, 1, kInf, 1});
   EXPECT_EQ("Invalid value for Simulation Duration (inf)\n", rejection());
   apply({1, 1, 1, 1, 1, 1, kMaxDuration * 2, 1});
-  EXPECT_EQ("Invalid value for Simulation Duration (18014398509481984.000000)\n",
-            rejection());
+  EXPECT_EQ(
+      "Invalid value for Simulation Duration (18014398509481984.000000)\n",
+      rejection());
   sim_.duration = std::nextafter(kMaxDuration, kInf);
   EXPECT_EQ(-1, verify());
   sim_.duration = kMaxDuration;
@@ -262,7 +276,8 @@ TEST_F(SimulatorTest, NaNInfinityAndTinyValuesPass) {
   EXPECT_EQ(1, verify());
   EXPECT_NE(std::string::npos, output_.find("Propagation Delay   : nan\n"));
   EXPECT_NE(std::string::npos, output_.find("Processing Delay    : inf\n"));
-  EXPECT_NE(std::string::npos, output_.find("Bit Rate            : 0.000000\n"));
+  EXPECT_NE(std::string::npos,
+            output_.find("Bit Rate            : 0.000000\n"));
 }
 
 TEST_F(SimulatorTest, NodeTypesAreChecked) {
@@ -283,7 +298,8 @@ TEST_F(SimulatorTest, RunsOneTickPerWholeUnitBelowTheDuration) {
   for (const auto& c : cases) {
     sim_.duration = c.duration;
     EXPECT_EQ(1, sim_.simulate()) << c.duration;
-    EXPECT_EQ(c.ticks, Time::getTime()) << c.duration;  // the clock counts ticks
+    EXPECT_EQ(c.ticks, Time::getTime())
+        << c.duration;  // the clock counts ticks
   }
 }
 

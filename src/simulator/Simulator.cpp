@@ -51,6 +51,10 @@ bool spellsKey(const SettingKey& key, const TokenList& tokens, int count) {
 /// Settings lines are far shorter than this; a longer one is read in pieces.
 constexpr int kMaxSettingsLine = 255;
 
+/// No settings file comes near this many lines; a name that never ends, such
+/// as /dev/zero, would otherwise hold the load, and the console, forever.
+constexpr long kMaxSettingsLines = 1L << 20;
+
 }  // namespace
 
 Simulator::Simulator() : settingsFile{} {
@@ -68,7 +72,13 @@ int Simulator::readSettings() {
     std::puts("Error in opening settings file");
     return kCannotReadSettings;
   }
+  long lines = 0;
+  bool endless = false;
   while (std::unique_ptr<char[]> line = fgetLine(kMaxSettingsLine, file)) {
+    if (++lines > kMaxSettingsLines) {
+      endless = true;
+      break;
+    }
     const int count = tokenCount(line.get(), " ");
     const TokenList tokens = parseLine(line.get(), " ");
     for (const SettingKey& key : kSettingKeys) {
@@ -79,8 +89,9 @@ int Simulator::readSettings() {
   }
   // A name that opens but cannot be read, such as a directory, fails on its
   // first read: that is no settings file, so it is reported like one that
-  // cannot be opened, with nothing changed.
-  const bool failed = std::ferror(file) != 0;
+  // cannot be opened, with nothing changed. An endless one is no settings
+  // file either.
+  const bool failed = endless || std::ferror(file) != 0;
   std::fclose(file);
   if (failed) {
     std::puts("Error in opening settings file");

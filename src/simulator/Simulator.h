@@ -27,9 +27,9 @@ class Simulator {
   Simulator& operator=(const Simulator&) = delete;
 
   /// Loads the settings file named by settingsFile. Returns kOk,
-  /// kNoSettingsFile or kCannotReadSettings (then nothing was changed unless
-  /// the file failed part-way through). Keys it does not find keep their
-  /// values.
+  /// kNoSettingsFile or kCannotReadSettings: it cannot be opened, read, or
+  /// it has more than a million lines (then nothing was changed unless the
+  /// file failed part-way through). Keys it does not find keep their values.
   int readSettings();
 
   /// Checks every setting and the node types, shows the settings and waits
