@@ -24,6 +24,8 @@ bool keyTime(const Packet& packet, int key, double* time) {
 /// move. The arrays never overlap: every resize allocates a new one.
 void copyPointers(Packet** to, Packet* const* from, int count) {
   if (count > 0) {
+    // The pointers themselves are copied, so the size is a pointer's.
+    // NOLINTNEXTLINE(bugprone-sizeof-expression)
     std::memcpy(to, from, static_cast<std::size_t>(count) * sizeof(Packet*));
   }
 }
