@@ -21,12 +21,3 @@ TEST(NodeTest, LinkParametersAreSharedWithoutANode) {
   const Node b;
   EXPECT_EQ(a.getPacketRate(), b.getPacketRate());
 }
-
-TEST(NodeTest, HooksSucceedAndCreateNothing) {
-  Node node;
-  EXPECT_EQ(1, node.generatePackets());
-  EXPECT_EQ(1, node.sendPackets());
-  EXPECT_EQ(0, node.firstQueue.getLength());
-  EXPECT_EQ(0, node.outgoingQueue.getLength());
-  EXPECT_EQ(0, node.incomingQueue.getLength());
-}

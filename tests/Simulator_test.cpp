@@ -19,6 +19,21 @@ using ::testing::internal::GetCapturedStdout;
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::nan("");
 
+/// What verification of examples/link.txt writes, up to its key press.
+constexpr const char* kExampleSummary =
+    "Verifying simulation settings.......\n"
+    "Following are the settings for this simulation:\n"
+    "Propagation Delay   : 5.000000\n"
+    "Processing Delay    : 1.000000\n"
+    "Bit Rate            : 100.000000\n"
+    "Data Packet Size    : 800.000000\n"
+    "Data Packet Overhead: 64.000000\n"
+    "ACK Size            : 128.000000\n"
+    "Simulation Duration : 500.000000\n"
+    "Data Packet Rate    : 2.000000\n"
+    "\n"
+    "Press any key to continue...";
+
 /// The eight settings, in the order of the settings file.
 struct Settings {
   double propagationDelay, processingDelay, bitRate, dataPacketSize,

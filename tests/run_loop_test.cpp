@@ -1,6 +1,7 @@
-// The run loop with hooks that act. This binary links its own definitions of
-// the node hooks in place of the empty ones, so an optimised build inlines
-// these into the loop: the tests check that the clock a hook reads, the
+// The run loop with hooks that act. The unit-test binary links these
+// definitions of the node hooks in place of the empty ones; with no callback
+// set they do nothing, as the shipped hooks do. An optimised build inlines
+// them into the loop, so the tests check that the clock a hook reads, the
 // packets it queues and a clock it moves are all honoured, whatever the
 // optimiser made of the loop.
 
