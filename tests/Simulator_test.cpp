@@ -1,11 +1,17 @@
 #include "simulator/Simulator.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "model/Time.h"
@@ -204,23 +210,83 @@ TEST_F(SimulatorTest, EmptyFileLoadsAndChangesNothing) {
   expectSettings({1, 1, 1, 1, 1, 1, 1, 1}, current(), "empty");
 }
 
-// Load failures: each writes its message, returns its code, changes nothing.
-TEST_F(SimulatorTest, LoadFailures) {
-  EXPECT_EQ(-2, loadPath(dir_.path() + "/missing.txt"));
-  EXPECT_EQ("Error in opening settings file\n", output_);
+/// A device whose content the test writes: a pseudo-terminal in raw mode,
+/// fed by a thread. Reading past the content waits, as a device that never
+/// ends would.
+class FedDevice {
+ public:
+  explicit FedDevice(std::string content)
+      : master_(posix_openpt(O_RDWR | O_NOCTTY)) {
+    termios raw{};
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+        tcgetattr(master_, &raw) != 0) {
+      return;
+    }
+    cfmakeraw(&raw);
+    tcsetattr(master_, TCSANOW, &raw);
+    path_ = ptsname(master_);
+    writer_ = std::thread([this, content = std::move(content)] {
+      for (size_t done = 0; done < content.size();) {
+        const ssize_t n =
+            write(master_, content.data() + done, content.size() - done);
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+      }
+    });
+  }
+  ~FedDevice() {
+    if (writer_.joinable()) writer_.join();
+    if (master_ >= 0) close(master_);
+  }
+  FedDevice(const FedDevice&) = delete;
+  FedDevice& operator=(const FedDevice&) = delete;
 
-  EXPECT_EQ(-2, loadPath(dir_.path()));  // a directory opens but cannot be read
-  EXPECT_EQ("Error in opening settings file\n", output_);
+  const std::string& path() const { return path_; }
 
-  EXPECT_EQ(-2, loadPath("/dev/zero"));  // never ends
-  EXPECT_EQ("Error in opening settings file\n", output_);
+ private:
+  int master_;
+  std::string path_;
+  std::thread writer_;
+};
 
+constexpr size_t kDeviceLines = size_t{1} << 20;
+
+TEST_F(SimulatorTest, RegularFileIsReadWholeWhateverItsLength) {
+  EXPECT_EQ(1, load(std::string(kDeviceLines, '\n') + "Bit Rate 5\n"));
+  expectSettings({1, 1, 5, 1, 1, 1, 1, 1}, current(), "long file");
+}
+
+TEST_F(SimulatorTest, DevNullLoadsAsAnEmptyFile) {
+  EXPECT_EQ(1, loadPath("/dev/null"));
+  EXPECT_EQ("", output_);
+  expectSettings({1, 1, 1, 1, 1, 1, 1, 1}, current(), "/dev/null");
+}
+
+// A refused or failed load writes its message, returns -2 and changes
+// nothing, even what it read before it failed.
+TEST_F(SimulatorTest, FailedLoadsChangeNothing) {
+  const std::string fifo = dir_.path() + "/fifo";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  FedDevice device("Propagation Delay 9\n" + std::string(kDeviceLines, '\n'));
+  ASSERT_NE("", device.path());
+  for (const std::string& path : {
+           dir_.path() + "/missing.txt",
+           dir_.path(),  // a directory
+           fifo,         // refused at once, not waited on for a writer
+           std::string("/dev/zero"),  // a device that never ends
+           device.path(),             // a key line, then a line past the bound
+       }) {
+    EXPECT_EQ(-2, loadPath(path)) << path;
+    EXPECT_EQ("Error in opening settings file\n", output_) << path;
+    expectSettings({1, 1, 1, 1, 1, 1, 1, 1}, current(), path);
+  }
+}
+
+TEST_F(SimulatorTest, LoadWithoutANameFails) {
   sim_.settingsFile[0] = '\0';
   CaptureStdout();
   EXPECT_EQ(-1, sim_.readSettings());
   EXPECT_EQ("No topology file mentioned to load\n", GetCapturedStdout());
-
-  expectSettings({1, 1, 1, 1, 1, 1, 1, 1}, current(), "after failures");
 }
 
 // --- Verification ----------------------------------------------------------

@@ -1,10 +1,14 @@
 #include "simulator/Simulator.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 
 #include "console/fgetline.h"
 #include "model/Time.h"
@@ -12,38 +16,73 @@
 
 namespace {
 
-/// One settings key: the words that spell it and where its value goes. The
-/// value is the token right after the words.
-struct SettingKey {
+/// One of the eight settings: the words that spell its key in a settings file
+/// (the value is the token right after them), its name in verification's
+/// messages, its label in the summary, the largest value a run can use, and
+/// where the value lives.
+struct Setting {
   const char* words[3];
   int wordCount;
-  void (*store)(Simulator& simulator, double value);
+  const char* name;
+  const char* label;
+  double max;
+  double (*get)(const Simulator& simulator);
+  void (*set)(Simulator& simulator, double value);
 };
 
-// One row per key, laid out as a table.
+constexpr double kNoMax = std::numeric_limits<double>::infinity();
+
+/// In the order of the settings file, which is also the summary's.
 // clang-format off
-const SettingKey kSettingKeys[] = {
-    {{"Propagation", "Delay"}, 2,
+const Setting kSettings[] = {
+    {{"Propagation", "Delay"}, 2, "Propagation Delay", "Propagation Delay",
+     kNoMax,
+     [](const Simulator& s) { return s.propagationDelay; },
      [](Simulator& s, double v) { s.propagationDelay = v; }},
-    {{"Processing", "Delay"}, 2,
+    {{"Processing", "Delay"}, 2, "Processing Delay", "Processing Delay",
+     kNoMax,
+     [](const Simulator&) { return Node::getProcessingDelay(); },
      [](Simulator&, double v) { Node::setProcessingDelay(v); }},
-    {{"Bit", "Rate"}, 2, [](Simulator& s, double v) { s.bitRate = v; }},
-    {{"Data", "Packet", "Size"}, 3,
+    {{"Bit", "Rate"}, 2, "Bit Rate", "Bit Rate",
+     kNoMax,
+     [](const Simulator& s) { return s.bitRate; },
+     [](Simulator& s, double v) { s.bitRate = v; }},
+    {{"Data", "Packet", "Size"}, 3, "Data Packet Size", "Data Packet Size",
+     kNoMax,
+     [](const Simulator&) { return Node::getDataPacketSize(); },
      [](Simulator&, double v) { Node::setDataPacketSize(v); }},
-    {{"Data", "Packet", "Overhead"}, 3,
+    {{"Data", "Packet", "Overhead"}, 3, "Data Packet Overhead",
+     "Data Packet Overhead",
+     kNoMax,
+     [](const Simulator&) { return Node::getDataOverhead(); },
      [](Simulator&, double v) { Node::setDataOverhead(v); }},
-    {{"ACK", "Size"}, 2, [](Simulator&, double v) { Node::setACKSize(v); }},
-    {{"Simulation", "Duration"}, 2,
+    {{"ACK", "Size"}, 2, "ACK Size", "ACK Size",
+     kNoMax,
+     [](const Simulator&) { return Node::getACKSize(); },
+     [](Simulator&, double v) { Node::setACKSize(v); }},
+    // The clock must be able to reach the duration, or the run never ends.
+    {{"Simulation", "Duration"}, 2, "Simulation Duration",
+     "Simulation Duration",
+     kMaxDuration,
+     [](const Simulator& s) { return s.duration; },
      [](Simulator& s, double v) { s.duration = v; }},
-    {{"Packet", "Rate"}, 2,
+    // Shown as the data packet rate, though its key is "Packet Rate".
+    {{"Packet", "Rate"}, 2, "Packet Rate", "Data Packet Rate",
+     kNoMax,
+     [](const Simulator&) { return Node::getPacketRate(); },
      [](Simulator&, double v) { Node::setPacketRate(v); }},
 };
 // clang-format on
+constexpr int kSettingCount = sizeof kSettings / sizeof kSettings[0];
 
-bool spellsKey(const SettingKey& key, const TokenList& tokens, int count) {
-  if (count <= key.wordCount) return false;  // no value token
-  for (int i = 0; i < key.wordCount; ++i) {
-    if (strcasecmp(tokens[i].get(), key.words[i]) != 0) return false;
+/// Rows of kSettings in the order verification checks them: the table's own,
+/// but for the duration, checked right after the bit rate.
+const int kCheckOrder[kSettingCount] = {0, 1, 2, 6, 3, 4, 5, 7};
+
+bool spellsKey(const Setting& setting, const TokenList& tokens, int count) {
+  if (count <= setting.wordCount) return false;  // no value token
+  for (int i = 0; i < setting.wordCount; ++i) {
+    if (strcasecmp(tokens[i].get(), setting.words[i]) != 0) return false;
   }
   return true;
 }
@@ -51,9 +90,72 @@ bool spellsKey(const SettingKey& key, const TokenList& tokens, int count) {
 /// Settings lines are far shorter than this; a longer one is read in pieces.
 constexpr int kMaxSettingsLine = 255;
 
-/// No settings file comes near this many lines; a name that never ends, such
-/// as /dev/zero, would otherwise hold the load, and the console, forever.
-constexpr long kMaxSettingsLines = 1L << 20;
+/// A device such as /dev/zero may never end; no settings file comes near this
+/// many lines, so a device that reaches it is refused instead of holding the
+/// load, and the console, forever. A regular file always ends: it is read
+/// whole, whatever its length.
+constexpr long kMaxDeviceLines = 1L << 20;
+constexpr long kMaxRegularFileLines = std::numeric_limits<long>::max();
+
+using File = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+/// Opens `name` for reading, or gives null where it is no settings file, and
+/// sets `*maxLines` to the bound for what it opened. The open does not block,
+/// so a FIFO that no process writes cannot hold it; what was opened is then
+/// judged by its kind, so the name cannot come to mean another file between a
+/// check and the open.
+File openSettings(const char* name, long* maxLines) {
+  File none(nullptr, std::fclose);
+  // O_NOCTTY: a terminal named as settings never becomes the controlling one.
+  const int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return none;
+  struct stat status {};
+  const bool known = fstat(fd, &status) == 0;
+  const bool regular = known && S_ISREG(status.st_mode);
+  const bool device =
+      known && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode));
+  // Reads from a device may wait, as any reader's would; only the open had to
+  // be kept from it.
+  const int flags = fcntl(fd, F_GETFL);
+  if (!(regular || device) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return none;
+  }
+  File file(fdopen(fd, "r"), std::fclose);
+  if (file == nullptr) close(fd);
+  *maxLines = regular ? kMaxRegularFileLines : kMaxDeviceLines;
+  return file;
+}
+
+/// The values a settings file gives, gathered before any is stored.
+struct Values {
+  double value[kSettingCount] = {};
+  bool found[kSettingCount] = {};
+};
+
+/// Reads the whole settings file `name` into `*values`; false when it is no
+/// settings file, cannot be read to its end, or is a device past its bound.
+bool readValues(const char* name, Values* values) {
+  long maxLines = 0;
+  const File file = openSettings(name, &maxLines);
+  if (file == nullptr) return false;
+  long lines = 0;
+  while (std::unique_ptr<char[]> line =
+             fgetLine(kMaxSettingsLine, file.get())) {
+    if (++lines > maxLines) return false;
+    const int count = tokenCount(line.get(), " ");
+    const TokenList tokens = parseLine(line.get(), " ");
+    for (int i = 0; i < kSettingCount; ++i) {
+      if (spellsKey(kSettings[i], tokens, count)) {
+        values->value[i] = std::atof(tokens[kSettings[i].wordCount].get());
+        values->found[i] = true;
+      }
+    }
+  }
+  // The reader ends at a failed read as at the end of the file.
+  return std::ferror(file.get()) == 0;
+}
 
 }  // namespace
 
@@ -67,63 +169,24 @@ int Simulator::readSettings() {
     std::puts("No topology file mentioned to load");
     return kNoSettingsFile;
   }
-  FILE* file = std::fopen(settingsFile, "rt");
-  if (file == nullptr) {
+  Values values;
+  if (!readValues(settingsFile, &values)) {
     std::puts("Error in opening settings file");
     return kCannotReadSettings;
   }
-  long lines = 0;
-  bool endless = false;
-  while (std::unique_ptr<char[]> line = fgetLine(kMaxSettingsLine, file)) {
-    if (++lines > kMaxSettingsLines) {
-      endless = true;
-      break;
-    }
-    const int count = tokenCount(line.get(), " ");
-    const TokenList tokens = parseLine(line.get(), " ");
-    for (const SettingKey& key : kSettingKeys) {
-      if (spellsKey(key, tokens, count)) {
-        key.store(*this, std::atof(tokens[key.wordCount].get()));
-      }
-    }
-  }
-  // A name that opens but cannot be read, such as a directory, fails on its
-  // first read: that is no settings file, so it is reported like one that
-  // cannot be opened, with nothing changed. An endless one is no settings
-  // file either.
-  const bool failed = endless || std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) {
-    std::puts("Error in opening settings file");
-    return kCannotReadSettings;
+  for (int i = 0; i < kSettingCount; ++i) {
+    if (values.found[i]) kSettings[i].set(*this, values.value[i]);
   }
   return kOk;
 }
 
 int Simulator::verify() {
   std::puts("Verifying simulation settings.......");
-
-  struct Check {
-    const char* name;
-    double value;
-    double max;
-  };
-  // No upper bound: positive infinity passes.
-  const double kAny = std::numeric_limits<double>::infinity();
-  const Check checks[] = {
-      {"Propagation Delay", propagationDelay, kAny},
-      {"Processing Delay", Node::getProcessingDelay(), kAny},
-      {"Bit Rate", bitRate, kAny},
-      {"Simulation Duration", duration, kMaxDuration},
-      {"Data Packet Size", Node::getDataPacketSize(), kAny},
-      {"Data Packet Overhead", Node::getDataOverhead(), kAny},
-      {"ACK Size", Node::getACKSize(), kAny},
-      {"Packet Rate", Node::getPacketRate(), kAny},
-  };
-  for (const Check& check : checks) {
+  for (const int i : kCheckOrder) {
+    const double value = kSettings[i].get(*this);
     // Written so that NaN passes: it fails neither comparison.
-    if (check.value <= 0.0 || check.value > check.max) {
-      std::printf("Invalid value for %s (%f)\n", check.name, check.value);
+    if (value <= 0.0 || value > kSettings[i].max) {
+      std::printf("Invalid value for %s (%f)\n", kSettings[i].name, value);
       return kSettingsRejected;
     }
   }
@@ -135,22 +198,11 @@ int Simulator::verify() {
     std::puts("Sink not defined");
     return kSettingsRejected;
   }
-
-  // The label and value pairs, one per line.
-  // clang-format off
-  std::printf(
-      "Following are the settings for this simulation:\n%s: %f\n%s: %f\n"
-      "%s: %f\n%s: %f\n%s: %f\n%s: %f\n%s: %f\n%s: %f\n\n"
-      "Press any key to continue...",
-      "Propagation Delay   ", propagationDelay,
-      "Processing Delay    ", Node::getProcessingDelay(),
-      "Bit Rate            ", bitRate,
-      "Data Packet Size    ", Node::getDataPacketSize(),
-      "Data Packet Overhead", Node::getDataOverhead(),
-      "ACK Size            ", Node::getACKSize(),
-      "Simulation Duration ", duration,
-      "Data Packet Rate    ", Node::getPacketRate());
-  // clang-format on
+  std::puts("Following are the settings for this simulation:");
+  for (const Setting& setting : kSettings) {
+    std::printf("%-20s: %f\n", setting.label, setting.get(*this));
+  }
+  std::fputs("\nPress any key to continue...", stdout);
   std::fflush(stdout);
   std::getchar();  // any key, or the end of input, goes on
   return kOk;

@@ -7,7 +7,7 @@
 constexpr int kOk = 1;
 /// readSettings: settingsFile is empty.
 constexpr int kNoSettingsFile = -1;
-/// readSettings: the file cannot be opened or read.
+/// readSettings: the name is no settings file, or reading it failed.
 constexpr int kCannotReadSettings = -2;
 /// verify: a setting or a node type is not acceptable.
 constexpr int kSettingsRejected = -1;
@@ -26,10 +26,13 @@ class Simulator {
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
 
-  /// Loads the settings file named by settingsFile. Returns kOk,
-  /// kNoSettingsFile or kCannotReadSettings: it cannot be opened, read, or
-  /// it has more than a million lines (then nothing was changed unless the
-  /// file failed part-way through). Keys it does not find keep their values.
+  /// Loads the settings file named by settingsFile, all or nothing: the
+  /// values are stored only when the result is kOk, each key's from its last
+  /// line, and keys the file lacks keep theirs. A regular file, or a link to
+  /// one, is read to its end whatever its length; a device at most 2^20
+  /// lines. Returns kOk, kNoSettingsFile, or kCannotReadSettings when the
+  /// name cannot be opened, is a directory, FIFO or socket (refused without
+  /// waiting for a writer), fails to read, or is a device past its bound.
   int readSettings();
 
   /// Checks every setting and the node types, shows the settings and waits

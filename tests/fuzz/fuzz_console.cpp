@@ -14,8 +14,8 @@
 // any duration below 2^53 is one the clock reaches, but a large one takes
 // hours, which tells nothing. Standard input and output are memory files, so
 // the program cannot load its own input by a name the fuzzer could guess;
-// the names /dev/stdin and /proc/self/fd/0 still reach it. An endless file
-// such as /dev/zero is refused after a million lines, which takes a while.
+// the names /dev/stdin and /proc/self/fd/0 still reach it. An endless device
+// such as /dev/zero is refused after 2^20 lines, which takes a while.
 
 #include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
