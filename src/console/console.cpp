@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,9 +42,25 @@ char commandString[kMaxCommandLine + 1];
 int numTokens = 0;
 TokenList tokens;  // read only while numTokens > 0
 
+/// errno of the first flush of standard output that failed; 0 while none has.
+int writeError = 0;
+
 /// Everything written so far reaches the terminal before the program waits
 /// for input or runs a shell command.
-void flushOutput() { std::fflush(stdout); }
+void flushOutput() {
+  if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
+}
+
+/// Output lost to a full disk or a closed descriptor must not end as a
+/// success: true, after one line on standard error, when any was lost.
+bool reportLostOutput() {
+  flushOutput();
+  if (writeError == 0 && std::ferror(stdout) == 0) return false;
+  // A write can also fail inside a printf, where its errno is not kept.
+  std::fprintf(stderr, "linksim: write error: %s\n",
+               std::strerror(writeError != 0 ? writeError : EIO));
+  return true;
+}
 
 /// Reads one character; the end of input is a key like any other.
 int readKey() {
@@ -186,6 +203,7 @@ int runConsole() {
   command = kNone;
   numTokens = 0;
   tokens.reset();
+  writeError = 0;
 
   std::puts("Starting Tarvex.......................");
   {
@@ -222,6 +240,5 @@ int runConsole() {
   }
   tokens.reset();
   numTokens = 0;
-  flushOutput();
-  return 0;
+  return reportLostOutput() ? EXIT_FAILURE : 0;
 }

@@ -3,9 +3,11 @@
 
 /// The command loop: start-up lines, then clear, prompt, read one command
 /// line, carry it out, pause, until "exit" or the end of standard input.
-/// Reads standard input, writes standard output, and returns 0. It may run
-/// more than once in a process; each run starts with a new simulator and no
-/// command state (the clock and the shared link parameters live on).
+/// Reads standard input, writes standard output, and returns 0, or
+/// EXIT_FAILURE when anything written to standard output was lost (then it
+/// writes "linksim: write error: " and the reason to standard error). It may
+/// run more than once in a process; each run starts with a new simulator and
+/// no command state (the clock and the shared link parameters live on).
 int runConsole();
 
 /// Clears the screen, prompts, reads one command line and recognises it.
