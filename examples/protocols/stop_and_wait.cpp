@@ -20,24 +20,26 @@
 //
 // Timing. P is the processing delay, A the propagation delay, Td = (data size
 // + overhead) / bit rate and Ta = ACK size / bit rate. A packet queued by a
-// hook at clock c has ready-to-send time c + P and is due at c + P + A + T.
+// hook at clock c has ready-to-send time c + P and is due at c + P + A + X,
+// X its transfer time (Td or Ta).
 // The run loop moves it in the first tick t >= c whose clock + 1 reaches that
 // (every term is positive, so the due time is past c and t = ceil(due) - 1),
 // and the other node's hook sees it one tick later, at
-//   c + ceil(P + A + T).
+//   c + ceil(P + A + X).
 // A data packet sent at c thus reaches the sink at c + Hd, Hd = ceil(P+A+Td);
 // the ACK, sent there, reaches the source at c + D with
 //   D = Hd + Ha,  Ha = ceil(P + A + Ta),
 // and the source sends the next packet in that same tick if it has one.
-// Packet k is created at ceil(k / rate) (if nothing blocks it, see below) and
-// a packet created into an idle link leaves in its creation tick, so packet k
-// is sent at s(k) = max(ceil(k / rate), s(k-1) + D), s(0) = 0. Since D is a
+// Packet k is created at ceil(k / rate) unless the backlog is full, and then
+// the source has packets to send anyway; a packet created into an idle link
+// leaves in its creation tick. So packet k is sent at
+// s(k) = max(ceil(k / rate), s(k-1) + D), s(0) = 0, and since D is a
 // whole number this is, by induction,
 //   s(k) = max(ceil(k / rate), k * D),
 // and ACK k is written at s(k) + D if the run has a tick there: the last tick
 // has the last whole clock value below the duration L. Where the link is the
-// limit (1 / rate <= D) the source is never short of a packet, the backlog
-// notwithstanding, and the ACKs come at D, 2D, ...: ceil(L / D) - 1 of them.
+// limit (1 / rate <= D) the ACKs come at D, 2D, ...: ceil(L / D) - 1 of
+// them.
 //
 // The textbook's period is T = Td + Ta + 2A + 2P. Each ceiling adds less than
 // one tick, so T <= D < T + 2, and the discrete count lies between the cycles
@@ -46,10 +48,10 @@
 // Hd = ceil(14.64) = 15, Ha = ceil(7.28) = 8, D = 23 against T = 21.92, so
 // ACKs at 23, 46, ..., 483: 21 of them, between 20 and 22.
 //
-// The sums are those of the run loop's floating point: a hop whose exact sum
-// is whole only in decimal (0.1 + 0.2 ...) may land a hair above it and cost
-// a tick. Values that binary fractions hold exactly (0.5, 0.25, 864 / 100 as
-// a sum that is nowhere near whole) behave as derived.
+// The sums are those of the run loop's floating point: a hop whose sum is
+// whole only in decimal (0.1 + 0.2 + ...) may land a hair above the whole
+// number and cost a tick. Values binary fractions hold exactly (0.5, 0.25)
+// behave as derived, and so does a sum nowhere near whole, such as 14.64.
 //
 // Ownership. Queues hold pointers only; the protocol owns every packet it
 // makes (PacketStore) and releases each as it takes it out of its last queue:
