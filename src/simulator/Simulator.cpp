@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -209,55 +211,128 @@ int Simulator::verify() {
 }
 
 // The run loop keeps the clock in a local, so that a tick in which nothing
-// moves costs one addition and three comparisons, with nothing written to
-// memory. Time::nanoseconds is still exact wherever anything can look at it:
-// it is stored before every call that may read it (the hooks, the queue
-// operations) and read back after every call that may change it. Which of
-// those stores and reloads survive is the optimiser's business: where it can
-// see that a call leaves the clock alone (an empty hook, with link-time
-// optimisation) they vanish; where it cannot, they stay, and the loop then
-// does exactly what a loop working on Time directly would do.
+// moves costs one addition and a few comparisons, with nothing written to
+// memory but the hooks' idle clocks. Time::nanoseconds is still exact
+// wherever anything can look at it: it is stored before every call that may
+// read it (the hooks, the queue operations) and read back after every call
+// that may change it. Which of those stores and reloads survive is the
+// optimiser's business: where it can see that a call leaves the clock alone
+// (an empty hook, with link-time optimisation) they vanish.
+//
+// Skipping. A hook that said it is idle until clock w is asleep in every
+// tick whose clock is below w, until a packet arrives at its node. When every
+// hook is asleep, nothing changes the queues, so the ticks until the first
+// one in which a hook wakes or a least packet is due would each only add 1.0
+// to the clock; the loop adds them at once. From a whole clock below 2^53,
+// clock + k is exact, so the tick it lands on is the very clock the ticks
+// would have reached, and the due test gives there what it gives today. From
+// any other clock (a hook may set one) it steps tick by tick, evaluating the
+// same tests without calling a hook.
+
+double Simulator::callHook(Node& node, int (Node::*hook)()) {
+  node.idleClock = Node::kAwake;
+  (node.*hook)();
+  return node.idleClock;
+}
 
 namespace {
 
-/// True when the least packet of `outgoing` has completed its transfer by the
-/// end of the tick whose clock value is `now`. The length test comes first:
-/// an empty queue's cached fields are stale. A NaN due time is never due.
-bool leastIsDue(const PacketQueue& outgoing, double propagationDelay,
-                double bitRate, double now) {
-  return outgoing.getLength() > 0 &&
-         (outgoing.getLeastTime() + propagationDelay) +
-                 outgoing.getLeastSize() / bitRate <=
-             now + 1.0;
-}
+/// A hook is awake in the tick whose clock is `now` unless it said it is idle
+/// until a later clock; NaN (Node::kAwake) never compares as later.
+bool isAwake(double idleClock, double now) { return !(now < idleClock); }
 
 }  // namespace
 
-// Inline so that the empty-queue test, the common case, stays in the loop
-// and only an actual delivery pays for calls.
-inline double Simulator::deliver(Node& from, Node& to, double now) {
+double Simulator::dueTime(const PacketQueue& outgoing) const {
+  return (outgoing.getLeastTime() + propagationDelay) +
+         outgoing.getLeastSize() / bitRate;
+}
+
+// The length test comes first: an empty queue's cached fields are stale. A
+// NaN due time is never due.
+bool Simulator::leastIsDue(const PacketQueue& outgoing, double now) const {
+  return outgoing.getLength() > 0 && dueTime(outgoing) <= now + 1.0;
+}
+
+bool Simulator::deliver(Node& from, Node& to) {
   PacketQueue& outgoing = from.outgoingQueue;
-  while (leastIsDue(outgoing, propagationDelay, bitRate, now)) {
-    Time::nanoseconds = now;
+  bool moved = false;
+  while (leastIsDue(outgoing, Time::getTime())) {
     Packet* packet =
         outgoing.dequeuePacket(outgoing.getLeastIndex(), kByReadyToSendTime);
     to.incomingQueue.enqueuePacket(packet, kByReadyToSendTime);
-    now = Time::getTime();
+    moved = true;
   }
-  return now;
+  return moved;
+}
+
+int Simulator::deliverDue(double now) {
+  Time::nanoseconds = now;
+  return (deliver(source, sink) ? kAtSink : 0) |
+         (deliver(sink, source) ? kAtSource : 0);
+}
+
+double Simulator::firstDueTick(const PacketQueue& outgoing, double next) const {
+  if (outgoing.getLength() == 0) return kForever;
+  if (leastIsDue(outgoing, next)) return next;
+  const double due = dueTime(outgoing);
+  if (!(due < kForever)) return kForever;  // NaN or infinity: never due
+  // The least whole t with due <= t + 1; exact, since whole numbers up to
+  // 2^53 are. Above that no reachable tick has it due, and none is asked.
+  return std::ceil(due) - 1.0;
+}
+
+double Simulator::firstBusyTick(double next, double wake) const {
+  if (next != std::floor(next) || !(std::fabs(next) < kMaxDuration)) {
+    while (duration > next && next < wake &&
+           !leastIsDue(source.outgoingQueue, next) &&
+           !leastIsDue(sink.outgoingQueue, next)) {
+      next += 1.0;
+    }
+    return next;
+  }
+  // The first whole clock at or above each event; the run ends at the first
+  // one at or above the duration.
+  const double tick =
+      std::min({std::ceil(wake), firstDueTick(source.outgoingQueue, next),
+                firstDueTick(sink.outgoingQueue, next), std::ceil(duration)});
+  return std::max(tick, next);
 }
 
 int Simulator::simulate() {
   double now = Time::start();
+  // The clock before which each hook said it has nothing to do; every run
+  // starts with all of them awake.
+  double generateIdle = Node::kAwake;
+  double sourceIdle = Node::kAwake;
+  double sinkIdle = Node::kAwake;
   while (duration > now) {
     Time::nanoseconds = now;
-    source.generatePackets();
-    source.sendPackets();
-    sink.sendPackets();
+    if (isAwake(generateIdle, now)) {
+      generateIdle = callHook(source, &Node::generatePackets);
+    }
+    if (isAwake(sourceIdle, Time::getTime())) {
+      sourceIdle = callHook(source, &Node::sendPackets);
+    }
+    if (isAwake(sinkIdle, Time::getTime())) {
+      sinkIdle = callHook(sink, &Node::sendPackets);
+    }
     now = Time::getTime();
-    now = deliver(source, sink, now);
-    now = deliver(sink, source, now);
+    // The tick in which no queue holds a packet is the straight path.
+    if (__builtin_expect(source.outgoingQueue.getLength() > 0 ||
+                             sink.outgoingQueue.getLength() > 0,
+                         0)) {
+      // An arrival wakes the receiving node's hooks for the next tick.
+      const int arrived = deliverDue(now);
+      if (arrived & kAtSink) sinkIdle = Node::kAwake;
+      if (arrived & kAtSource) generateIdle = sourceIdle = Node::kAwake;
+      now = Time::getTime();
+    }
     now += 1.0;
+    // Written so that an awake hook (NaN) never lets the loop skip.
+    if (now < generateIdle && now < sourceIdle && now < sinkIdle) {
+      now = firstBusyTick(now, std::min({generateIdle, sourceIdle, sinkIdle}));
+    }
   }
   // The clock keeps the run's last value until the next run starts it again.
   Time::nanoseconds = now;

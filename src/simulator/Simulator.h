@@ -41,8 +41,10 @@ class Simulator {
   int verify();
 
   /// Runs the clock from 0 until it reaches duration, delivering due packets
-  /// between the nodes on every tick. Returns kOk. `duration` must be one the
-  /// clock can reach (verify refuses the others), or NaN, which runs nothing.
+  /// between the nodes on every tick. Ticks in which no hook is awake (see
+  /// Node::idleUntil) and no packet is due are skipped, which nothing can
+  /// tell from running them. Returns kOk. `duration` must be one the clock
+  /// can reach (verify refuses the others), or NaN, which runs nothing.
   int simulate();
 
   Node source;
@@ -54,9 +56,29 @@ class Simulator {
   char settingsFile[256];
 
  private:
+  /// Calls `hook` of `node`; returns the clock before which it said it is
+  /// idle, or Node::kAwake.
+  static double callHook(Node& node, int (Node::*hook)());
+  /// Nodes a delivery brought packets to, as bits of deliverDue's result.
+  static constexpr int kAtSink = 1;
+  static constexpr int kAtSource = 2;
+  /// Delivers in both directions in the tick whose clock is `now`; out of
+  /// line, so that a tick with empty queues runs straight through.
+  [[gnu::noinline]] int deliverDue(double now);
   /// Moves every due packet from `from.outgoingQueue` to `to.incomingQueue`
-  /// in the tick whose clock value is `now`; returns the clock afterwards.
-  double deliver(Node& from, Node& to, double now);
+  /// in the tick whose clock is Time::getTime(); true when any moved.
+  bool deliver(Node& from, Node& to);
+  /// The clock of the first tick from `next` on in which a packet is due or
+  /// the earliest sleeping hook wakes at `wake`, or where the run ends.
+  double firstBusyTick(double next, double wake) const;
+  /// The first tick from `next` on in which the least packet of `outgoing`
+  /// is due; kForever when it never is. `next` must be a whole number.
+  double firstDueTick(const PacketQueue& outgoing, double next) const;
+  /// The due time of the least packet of `outgoing`, which holds one.
+  double dueTime(const PacketQueue& outgoing) const;
+  /// True when `outgoing` holds a packet and its least one has completed its
+  /// transfer by the end of the tick whose clock is `now`.
+  bool leastIsDue(const PacketQueue& outgoing, double now) const;
 };
 
 #endif  // LINKSIM_SIMULATOR_SIMULATOR_H_
