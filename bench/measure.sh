@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Measures the run loop's cases of docs/performance.md in one run, each two
+# ways side by side: the wall time per unit that the benchmark library
+# reports (the median of REPS interleaved repetitions, blurred by whatever
+# else the machine runs), and the instructions per unit that callgrind counts
+# inside the case's "measured" function (exact, and the same on a loaded
+# machine). Prints a Markdown table; exits 1 if a case gave no figure.
+#
+#   bench/measure.sh [BUILD_DIR]     (default: build; REPS=15)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}/bench
+reps=${REPS:-15}
+command -v valgrind >/dev/null || { echo "valgrind is not installed" >&2; exit 1; }
+work=$(mktemp -d /tmp/linksim_measure.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# Program and case; callgrind's runs use the smaller argument of each pair.
+cases=(
+  "linksim_bench_every_tick BM_FloorLoop/1000000"
+  "linksim_bench_every_tick BM_RunLoopEveryTick/1000000"
+  "linksim_bench_every_tick BM_DesignLoopOutOfLineHooks/1000000"
+  "linksim_bench BM_RunLoopEmpty/53"
+  "linksim_bench_stop_and_wait BM_RunLoopStopAndWait/0"
+  "linksim_bench_stop_and_wait BM_RunLoopStopAndWait/1"
+  "linksim_bench_stop_and_wait BM_RunLoopStopAndWait/2"
+  "linksim_bench_stop_and_wait BM_RunLoopStopAndWait/3"
+)
+
+# Prints the value of column `column` (a counter's name) of the row named
+# `row` in benchmark CSV on standard input.
+column() {
+  awk -F, -v row="\"$1\"" -v want="\"$2\"" '
+    NR == 1 { for (i = 1; i <= NF; i++) if ($i == want) c = i; next }
+    $1 == row && c { print $c }'
+}
+
+# The counter that names a case's unit: ticks, acks or runs.
+unit_of() { head -n 1 "$1" | grep -o '"\(ticks\|acks\|runs\)"' | tr -d '"'; }
+
+printf '| Case | Unit | Wall time per unit (median of %s) | Instructions per unit |\n' "$reps"
+printf '|---|---|---|---|\n'
+failed=0
+for entry in "${cases[@]}"; do
+  read -r program name <<<"$entry"
+  binary=$build/$program
+  "$binary" --benchmark_filter="^$name\$" --benchmark_repetitions="$reps" \
+    --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true --benchmark_format=csv \
+    >"$work/wall.csv" 2>/dev/null
+  valgrind --tool=callgrind --toggle-collect='*measured*' \
+    --callgrind-out-file="$work/cg.out" "$binary" \
+    --benchmark_filter="^$name\$" --benchmark_min_time=0 \
+    --benchmark_format=csv >"$work/count.csv" 2>/dev/null
+  units=$(unit_of "$work/count.csv")
+  unit=${units%s}
+  # One repetition has no aggregates: its own row is the figure.
+  seconds=$(column "${name}_median" "time_per_$unit" <"$work/wall.csv")
+  [ -n "$seconds" ] || seconds=$(column "$name" "time_per_$unit" <"$work/wall.csv")
+  count=$(column "$name" "$units" <"$work/count.csv")
+  iterations=$(awk -F, -v row="\"$name\"" '$1 == row { print $2 }' \
+    "$work/count.csv")
+  instructions=$(awk '/^totals:/ { print $2 }' "$work/cg.out")
+  if [ -z "$seconds" ] || [ -z "$count" ] || [ -z "$instructions" ]; then
+    echo "| $name | no figure |" && failed=1 && continue
+  fi
+  awk -v name="$name" -v unit="$unit" -v s="$seconds" -v n="$count" \
+    -v it="$iterations" -v ir="$instructions" 'BEGIN {
+      ns = s * 1e9
+      printf "| `%s` | %s | %s ns | %.1f |\n", name, unit,
+        (ns < 10 ? sprintf("%.3g", ns) : sprintf("%.0f", ns)), ir / (it * n)
+    }'
+done
+exit "$failed"
