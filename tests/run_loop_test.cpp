@@ -56,6 +56,7 @@ class RunLoopTest : public ::testing::Test {
 TEST_F(RunLoopTest, HooksRunInOrderAndSeeTheClockOfEachTick) {
   std::vector<std::pair<char, double>> calls;  // (hook and node, clock)
   onGenerate = [&](Node& node) {
+    EXPECT_EQ(Simulator::running(), &simulator);
     calls.emplace_back(node.getType() == kSourceType ? 'g' : '?',
                        Time::getTime());
   };
@@ -71,6 +72,7 @@ TEST_F(RunLoopTest, HooksRunInOrderAndSeeTheClockOfEachTick) {
       {'S', 1.0}, {'g', 2.0}, {'s', 2.0}, {'S', 2.0}};
   EXPECT_EQ(calls, expected);
   EXPECT_EQ(Time::getTime(), 3.0);  // kept after the run
+  EXPECT_EQ(Simulator::running(), nullptr);
 }
 
 TEST_F(RunLoopTest, PacketsQueuedByHooksMoveInTheTickTheyAreDue) {

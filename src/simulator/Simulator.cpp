@@ -229,6 +229,14 @@ int Simulator::verify() {
 // any other clock (a hook may set one) it steps tick by tick, evaluating the
 // same tests without calling a hook.
 
+namespace {
+
+const Simulator* runningSimulator = nullptr;
+
+}  // namespace
+
+const Simulator* Simulator::running() { return runningSimulator; }
+
 double Simulator::callHook(Node& node, int (Node::*hook)()) {
   node.idleClock = Node::kAwake;
   (node.*hook)();
@@ -300,6 +308,9 @@ double Simulator::firstBusyTick(double next, double wake) const {
 }
 
 int Simulator::simulate() {
+  // A hook may run another simulator; this one is the running one again after.
+  const Simulator* const outer = runningSimulator;
+  runningSimulator = this;
   double now = Time::start();
   // The clock before which each hook said it has nothing to do; every run
   // starts with all of them awake.
@@ -336,5 +347,6 @@ int Simulator::simulate() {
   }
   // The clock keeps the run's last value until the next run starts it again.
   Time::nanoseconds = now;
+  runningSimulator = outer;
   return kOk;
 }

@@ -47,6 +47,10 @@ class Simulator {
   /// can reach (verify refuses the others), or NaN, which runs nothing.
   int simulate();
 
+  /// The simulator whose simulate() is running, for the hooks to read the
+  /// link's settings (bitRate, propagationDelay) from; null outside a run.
+  static const Simulator* running();
+
   Node source;
   Node sink;
   double propagationDelay = 0.0;
