@@ -1,0 +1,300 @@
+// Sliding window over the error-free link: the source keeps up to W data
+// packets sent and not yet acknowledged, the sink answers every data packet
+// with an ACK of its sequence number, and the source, reading an ACK, writes
+// "acknowledged packet N at CLOCK" and lets the next packet go. Built in
+// place of the empty hooks with
+//   cmake -S . -B build
+//   -DLINKSIM_PROTOCOL=examples/protocols/sliding_window.cpp
+//
+// The window. W comes from the environment variable LINKSIM_WINDOW, a whole
+// number from 1 to 65536, 8 when unset. Anything else is refused when the
+// program starts, before it writes a line: one line on standard error and
+// exit status 2. Each run takes the value again as it starts, so a test can
+// change it between runs. With W = 1 this is the stop-and-wait example,
+// line for line.
+//
+// Creation is stop-and-wait's: packet k (sequence number k, from 0) is due at
+// clock k / rate, and generatePackets creates every packet that is due while
+// the backlog in firstQueue has room for it (16).
+//
+// The transmitter. The run loop moves every packet that is due, however
+// many: two packets ready at once arrive at once. A real sender puts one
+// packet on the wire at a time, so the protocol serialises its own packets:
+// a data packet handed over at clock c becomes ready to send at
+//   r(k) = max(c + P, r(k-1) + Td),
+// the later of the processing delay and the moment the previous packet has
+// left; the sink's ACKs likewise, with Ta. P is the processing delay, A the
+// propagation delay, Td = (data packet size + overhead) / bit rate, Ta = ACK
+// size / bit rate; the bit rate comes from Simulator::running().
+//
+// Timing. As in stop-and-wait, a packet ready at r is due at r + A + X, is
+// moved in the tick whose clock + 1 first reaches that, and the other node's
+// hook sees it one tick later, at ceil(r + A + X). So, with s(k) the tick
+// data packet k is handed over, a(k) the tick the sink sees it, q(k) the
+// ready time of its ACK and e(k) the tick the source reads that ACK (and
+// writes its line):
+//   r(k) = max(s(k) + P, r(k-1) + Td)     a(k) = ceil(r(k) + A + Td)
+//   q(k) = max(a(k) + P, q(k-1) + Ta)     e(k) = ceil(q(k) + A + Ta)
+//   s(k) = max(the tick packet k is in the backlog, e(k - W)),
+// since the ACK of packet k - W, read at e(k - W), frees its place in the
+// window in that tick. Assume the source always has a packet when the
+// window and its transmitter can take one (a packet rate of at least one per
+// tick, and Td >= 1, as in every link of the tests and the study), and ACKs
+// no larger than data packets (Ta <= Td). T = Td + Ta + 2A + 2P is the
+// textbook's round trip.
+//
+// Where every stage is a whole number of ticks (P, A, Td, Ta whole), no
+// ceiling rounds. Packets 0 .. W-1 leave back to back: r(k) = P + k Td, and
+// e(k) = r(k) + A + Td + P + A + Ta = T + k Td.
+//   Link-limited, W Td >= T: the ACK of packet k - W is read at
+//     T + (k - W) Td <= k Td = r(k-1) + Td - P,
+//   before the transmitter is free, so r(k) = P + k Td for every k and the
+//   ACKs come one per Td: e(k) = T + k Td. The link never idles.
+//   Window-limited, W Td < T: packet W waits for ACK 0, read at T, so
+//     r(W) = T + P, and round n (packets nW .. nW + W - 1) repeats round 0
+//   T later: e(nW + j) = (n + 1) T + j Td. The link idles T - W Td per round.
+// Both in one: e(k) = T + k Td + floor(k / W) max(0, T - W Td). With W = 1
+// that is (k + 1) T, stop-and-wait's period on whole ticks.
+//
+// Elsewhere each ceiling adds less than a tick, so ACK k, whose chain from
+// the start of the run has passed 2 (floor(k / W) + 1) hops, is read between
+// that closed form and the closed form plus 2 (floor(k / W) + 1) ticks: the
+// discrete recurrence is never earlier than the real one (ceil(x) >= x and
+// max is monotonic), and by induction over the rounds it is later by at most
+// one tick per hop. In the link-limited regime the transmitter chain adds no
+// ceiling, so there the error stays below 2 ticks. A run writes ACK k when
+// e(k) is a tick of the run, below the duration L; the link's utilization
+// is then (ACKs written) Td / L, against the textbook's min(1, W Td / T).
+// examples/link.txt (Td 8.64, T 21.92) with W = 8: W Td = 69.12 >= T, so
+// the link is the limit: an ACK every 8.64 ticks, 56 in 500 ticks.
+//
+// Idle. Like stop-and-wait, each hook says until when it has nothing to do:
+// the sink until a data packet arrives; the source's sendPackets until an
+// ACK arrives while the window is full, else until the next packet is due;
+// its generatePackets until the next packet is due, or, with the backlog
+// full, until an ACK arrives (awake while the window has room or an ACK
+// waits, since sendPackets then frees a slot in this tick).
+//
+// Ownership is stop-and-wait's: every packet comes from the store, and each
+// is released as it leaves its last queue; every run starts by taking out
+// and releasing what an earlier run left in its nodes' queues.
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "model/Packet.h"
+#include "model/Time.h"
+#include "packet_store.h"
+#include "simulator/Node.h"
+#include "simulator/Simulator.h"
+
+namespace {
+
+constexpr char kDataPacket = 'D';
+constexpr char kAckPacket = 'A';
+
+/// Most packets waiting in the source's firstQueue.
+constexpr int kBacklogLimit = 16;
+
+constexpr const char* kWindowVariable = "LINKSIM_WINDOW";
+constexpr int kDefaultWindow = 8;
+constexpr long kMaxWindow = 65536;
+
+/// The window LINKSIM_WINDOW asks for: kDefaultWindow when it is unset, 0
+/// when it is no whole number from 1 to kMaxWindow.
+int windowFromEnvironment() {
+  const char* text = std::getenv(kWindowVariable);
+  if (text == nullptr) return kDefaultWindow;
+  // Digits only: strtol alone would take a sign, spaces or a trailing word.
+  if (*text == '\0') return 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return 0;
+  }
+  errno = 0;
+  const long window = std::strtol(text, nullptr, 10);
+  if (errno != 0 || window < 1 || window > kMaxWindow) return 0;
+  return static_cast<int>(window);
+}
+
+/// The window, taken when the program starts: a bad value ends it there,
+/// before it writes anything.
+const int startWindow = [] {
+  const int window = windowFromEnvironment();
+  if (window == 0) {
+    std::fprintf(stderr, "linksim: %s must be a whole number from 1 to %ld\n",
+                 kWindowVariable, kMaxWindow);
+    std::exit(2);
+  }
+  return window;
+}();
+
+/// The sequence number of packet `count` of a run: the field is an int, so
+/// a run long enough to pass its end wraps to 0.
+int sequenceNumber(long long count) {
+  return static_cast<int>(count % (INT_MAX + 1LL));
+}
+
+/// Transfer time of `size` on the running link; 0 outside a run.
+double transferTime(double size) {
+  const Simulator* link = Simulator::running();
+  return link != nullptr ? size / link->bitRate : 0.0;
+}
+
+/// The protocol's state for the current run, and the store behind it.
+class SlidingWindow {
+ public:
+  /// The source's generatePackets: creates the packets that are due.
+  void generate(Node& source);
+  /// The source's sendPackets: reads ACKs, then fills the window.
+  void sendFromSource(Node& source);
+  /// The sink's sendPackets: answers every data packet that arrived.
+  void answerAtSink(Node& sink);
+
+ private:
+  /// Takes every packet out of `node`'s queues and releases it.
+  void drain(Node& node);
+  void drainQueue(PacketQueue& queue, int key);
+
+  PacketStore store;
+  int window = startWindow;
+  long long created = 0;  // this run's data packets so far
+  long long acked = 0;    // of them acknowledged; the next ACK is acked's
+  int outstanding = 0;    // sent and not yet acknowledged
+  double dataReady = -std::numeric_limits<double>::infinity();
+  double ackReady = -std::numeric_limits<double>::infinity();
+};
+
+/// Only a run's first tick has clock 0: the run loop never moves it back.
+bool runStarts() { return Time::getTime() == 0.0; }
+
+void SlidingWindow::drainQueue(PacketQueue& queue, int key) {
+  while (queue.getLength() > 0) {
+    store.release(queue.dequeuePacket(queue.getLength() - 1, key));
+  }
+}
+
+void SlidingWindow::drain(Node& node) {
+  drainQueue(node.firstQueue, kByCreationTime);
+  drainQueue(node.outgoingQueue, kByReadyToSendTime);
+  drainQueue(node.incomingQueue, kByReadyToSendTime);
+}
+
+void SlidingWindow::generate(Node& source) {
+  if (runStarts()) {
+    drain(source);
+    const int asked = windowFromEnvironment();
+    if (asked != 0) window = asked;
+    created = 0;
+    acked = 0;
+    outstanding = 0;
+    dataReady = -std::numeric_limits<double>::infinity();
+  }
+  const double now = Time::getTime();
+  const double rate = Node::getPacketRate();
+  while (source.firstQueue.getLength() < kBacklogLimit &&
+         static_cast<double>(created) / rate <= now) {
+    Packet* data = store.make();
+    data->setType(kDataPacket);
+    data->setSource(kSourceType);
+    data->setDestination(kSinkType);
+    data->setSequenceNumber(sequenceNumber(created));
+    data->setSize(Node::getDataPacketSize() + Node::getDataOverhead());
+    data->setOverhead(Node::getDataOverhead());
+    data->setCreationTime(now);
+    source.firstQueue.enqueuePacket(data, kByCreationTime);
+    ++created;
+  }
+  if (source.firstQueue.getLength() < kBacklogLimit) {
+    source.idleUntil(static_cast<double>(created) / rate);
+  } else if (outstanding == window && source.incomingQueue.getLength() == 0) {
+    // Full, and sendPackets frees no slot before an ACK arrives. Otherwise
+    // it may free one in this tick, to be filled in the next.
+    source.idleUntil(kForever);
+  }
+}
+
+void SlidingWindow::sendFromSource(Node& source) {
+  const double now = Time::getTime();
+  PacketQueue& incoming = source.incomingQueue;
+  while (incoming.getLength() > 0) {
+    Packet* ack =
+        incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
+    // The link loses nothing and keeps the order, so ACKs come oldest first.
+    if (outstanding > 0 && ack->getType() == kAckPacket &&
+        ack->getSequenceNumber() == sequenceNumber(acked)) {
+      std::printf("acknowledged packet %d at %f\n", ack->getSequenceNumber(),
+                  now);
+      ++acked;
+      --outstanding;
+    }
+    store.release(ack);
+  }
+  PacketQueue& backlog = source.firstQueue;
+  while (outstanding < window && backlog.getLength() > 0) {
+    // The oldest first: creation times never fall, and ties keep their order.
+    Packet* data =
+        backlog.dequeuePacket(backlog.getLeastIndex(), kByCreationTime);
+    // It leaves once it is processed and the one before it is on the wire.
+    dataReady = std::max(now + Node::getProcessingDelay(),
+                         dataReady + transferTime(data->getSize()));
+    data->setReadyToSendTime(dataReady);
+    source.outgoingQueue.enqueuePacket(data, kByReadyToSendTime);
+    ++outstanding;
+  }
+  if (outstanding == window) {
+    source.idleUntil(kForever);  // until an ACK arrives
+  } else {
+    // generatePackets, called first in each tick, refills the backlog then.
+    source.idleUntil(static_cast<double>(created) / Node::getPacketRate());
+  }
+}
+
+void SlidingWindow::answerAtSink(Node& sink) {
+  if (runStarts()) {
+    drain(sink);
+    ackReady = -std::numeric_limits<double>::infinity();
+  }
+  const double now = Time::getTime();
+  PacketQueue& incoming = sink.incomingQueue;
+  while (incoming.getLength() > 0) {
+    Packet* data =
+        incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
+    if (data->getType() == kDataPacket) {
+      Packet* ack = store.make();
+      ack->setType(kAckPacket);
+      ack->setSource(kSinkType);
+      ack->setDestination(kSourceType);
+      ack->setSequenceNumber(data->getSequenceNumber());
+      ack->setSize(Node::getACKSize());
+      ack->setCreationTime(now);
+      ackReady = std::max(now + Node::getProcessingDelay(),
+                          ackReady + transferTime(ack->getSize()));
+      ack->setReadyToSendTime(ackReady);
+      sink.outgoingQueue.enqueuePacket(ack, kByReadyToSendTime);
+    }
+    store.release(data);
+  }
+  sink.idleUntil(kForever);  // until the next data packet
+}
+
+SlidingWindow protocol;
+
+}  // namespace
+
+int Node::generatePackets() {
+  if (getType() == kSourceType) protocol.generate(*this);
+  return 1;
+}
+
+int Node::sendPackets() {
+  if (getType() == kSourceType) {
+    protocol.sendFromSource(*this);
+  } else if (getType() == kSinkType) {
+    protocol.answerAtSink(*this);
+  }
+  return 1;
+}
