@@ -81,24 +81,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 
 #include "model/Packet.h"
 #include "model/Time.h"
-#include "packet_store.h"
+#include "protocol_kit.h"
 #include "simulator/Node.h"
 #include "simulator/Simulator.h"
 
 namespace {
-
-constexpr char kDataPacket = 'D';
-constexpr char kAckPacket = 'A';
-
-/// Most packets waiting in the source's firstQueue.
-constexpr int kBacklogLimit = 16;
 
 constexpr const char* kWindowVariable = "LINKSIM_WINDOW";
 constexpr int kDefaultWindow = 8;
@@ -132,12 +125,6 @@ const int startWindow = [] {
   return window;
 }();
 
-/// The sequence number of packet `count` of a run: the field is an int, so
-/// a run long enough to pass its end wraps to 0.
-int sequenceNumber(long long count) {
-  return static_cast<int>(count % (INT_MAX + 1LL));
-}
-
 /// Transfer time of `size` on the running link; 0 outside a run.
 double transferTime(double size) {
   const Simulator* link = Simulator::running();
@@ -155,10 +142,6 @@ class SlidingWindow {
   void answerAtSink(Node& sink);
 
  private:
-  /// Takes every packet out of `node`'s queues and releases it.
-  void drain(Node& node);
-  void drainQueue(PacketQueue& queue, int key);
-
   PacketStore store;
   int window = startWindow;
   long long created = 0;  // this run's data packets so far
@@ -168,24 +151,9 @@ class SlidingWindow {
   double ackReady = -std::numeric_limits<double>::infinity();
 };
 
-/// Only a run's first tick has clock 0: the run loop never moves it back.
-bool runStarts() { return Time::getTime() == 0.0; }
-
-void SlidingWindow::drainQueue(PacketQueue& queue, int key) {
-  while (queue.getLength() > 0) {
-    store.release(queue.dequeuePacket(queue.getLength() - 1, key));
-  }
-}
-
-void SlidingWindow::drain(Node& node) {
-  drainQueue(node.firstQueue, kByCreationTime);
-  drainQueue(node.outgoingQueue, kByReadyToSendTime);
-  drainQueue(node.incomingQueue, kByReadyToSendTime);
-}
-
 void SlidingWindow::generate(Node& source) {
-  if (runStarts()) {
-    drain(source);
+  if (kit::runStarts()) {
+    kit::releaseAll(store, source);
     const int asked = windowFromEnvironment();
     if (asked != 0) window = asked;
     created = 0;
@@ -193,23 +161,9 @@ void SlidingWindow::generate(Node& source) {
     outstanding = 0;
     dataReady = -std::numeric_limits<double>::infinity();
   }
-  const double now = Time::getTime();
-  const double rate = Node::getPacketRate();
-  while (source.firstQueue.getLength() < kBacklogLimit &&
-         static_cast<double>(created) / rate <= now) {
-    Packet* data = store.make();
-    data->setType(kDataPacket);
-    data->setSource(kSourceType);
-    data->setDestination(kSinkType);
-    data->setSequenceNumber(sequenceNumber(created));
-    data->setSize(Node::getDataPacketSize() + Node::getDataOverhead());
-    data->setOverhead(Node::getDataOverhead());
-    data->setCreationTime(now);
-    source.firstQueue.enqueuePacket(data, kByCreationTime);
-    ++created;
-  }
-  if (source.firstQueue.getLength() < kBacklogLimit) {
-    source.idleUntil(static_cast<double>(created) / rate);
+  kit::createDuePackets(store, source, created);
+  if (source.firstQueue.getLength() < kit::kBacklogLimit) {
+    source.idleUntil(kit::nextDue(created));
   } else if (outstanding == window && source.incomingQueue.getLength() == 0) {
     // Full, and sendPackets frees no slot before an ACK arrives. Otherwise
     // it may free one in this tick, to be filled in the next.
@@ -224,8 +178,8 @@ void SlidingWindow::sendFromSource(Node& source) {
     Packet* ack =
         incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
     // The link loses nothing and keeps the order, so ACKs come oldest first.
-    if (outstanding > 0 && ack->getType() == kAckPacket &&
-        ack->getSequenceNumber() == sequenceNumber(acked)) {
+    if (outstanding > 0 && ack->getType() == kit::kAckPacket &&
+        ack->getSequenceNumber() == kit::sequenceNumber(acked)) {
       std::printf("acknowledged packet %d at %f\n", ack->getSequenceNumber(),
                   now);
       ++acked;
@@ -249,29 +203,22 @@ void SlidingWindow::sendFromSource(Node& source) {
     source.idleUntil(kForever);  // until an ACK arrives
   } else {
     // generatePackets, called first in each tick, refills the backlog then.
-    source.idleUntil(static_cast<double>(created) / Node::getPacketRate());
+    source.idleUntil(kit::nextDue(created));
   }
 }
 
 void SlidingWindow::answerAtSink(Node& sink) {
-  if (runStarts()) {
-    drain(sink);
+  if (kit::runStarts()) {
+    kit::releaseAll(store, sink);
     ackReady = -std::numeric_limits<double>::infinity();
   }
-  const double now = Time::getTime();
   PacketQueue& incoming = sink.incomingQueue;
   while (incoming.getLength() > 0) {
     Packet* data =
         incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
-    if (data->getType() == kDataPacket) {
-      Packet* ack = store.make();
-      ack->setType(kAckPacket);
-      ack->setSource(kSinkType);
-      ack->setDestination(kSourceType);
-      ack->setSequenceNumber(data->getSequenceNumber());
-      ack->setSize(Node::getACKSize());
-      ack->setCreationTime(now);
-      ackReady = std::max(now + Node::getProcessingDelay(),
+    if (data->getType() == kit::kDataPacket) {
+      Packet* ack = kit::makeAck(store, *data);
+      ackReady = std::max(Time::getTime() + Node::getProcessingDelay(),
                           ackReady + transferTime(ack->getSize()));
       ack->setReadyToSendTime(ackReady);
       sink.outgoingQueue.enqueuePacket(ack, kByReadyToSendTime);

@@ -64,30 +64,23 @@
 // without them, at a cost per event instead of per tick.
 //
 // Ownership. Queues hold pointers only; the protocol owns every packet it
-// makes (PacketStore) and releases each as it takes it out of its last queue:
-// the data packet once the sink has answered it, the ACK once the source has
-// read it. A run starts at clock 0, and the first hook of that tick on each
-// node takes out and releases what an earlier run left in that node's
-// queues, so every run starts afresh. Packets left in the queues of some
-// other simulator, which may be gone or may run again, are not touched until
-// that simulator runs again; whatever is still queued at exit is released
+// makes (PacketStore, in protocol_kit.h) and releases each as it takes it out
+// of its last queue: the data packet once the sink has answered it, the ACK
+// once the source has read it. A run starts at clock 0, and the first hook of
+// that tick on each node takes out and releases what an earlier run left in
+// that node's queues, so every run starts afresh. Packets left in the queues of
+// some other simulator, which may be gone or may run again, are not touched
+// until that simulator runs again; whatever is still queued at exit is released
 // with the store, when no queue can be read any more.
 
-#include <climits>
 #include <cstdio>
 
 #include "model/Packet.h"
 #include "model/Time.h"
-#include "packet_store.h"
+#include "protocol_kit.h"
 #include "simulator/Node.h"
 
 namespace {
-
-constexpr char kDataPacket = 'D';
-constexpr char kAckPacket = 'A';
-
-/// Most packets waiting in the source's firstQueue.
-constexpr int kBacklogLimit = 16;
 
 /// The protocol's state for the current run, and the store behind it.
 class StopAndWait {
@@ -100,55 +93,21 @@ class StopAndWait {
   void answerAtSink(Node& sink);
 
  private:
-  /// Takes every packet out of `node`'s queues and releases it.
-  void drain(Node& node);
-  void drainQueue(PacketQueue& queue, int key);
-
   PacketStore store;
   long long created = 0;  // this run's packets so far
   bool awaitingAck = false;
   int outstanding = 0;  // the sequence number on the link
 };
 
-/// Only a run's first tick has clock 0: the run loop never moves it back.
-bool runStarts() { return Time::getTime() == 0.0; }
-
-void StopAndWait::drainQueue(PacketQueue& queue, int key) {
-  while (queue.getLength() > 0) {
-    store.release(queue.dequeuePacket(queue.getLength() - 1, key));
-  }
-}
-
-void StopAndWait::drain(Node& node) {
-  drainQueue(node.firstQueue, kByCreationTime);
-  drainQueue(node.outgoingQueue, kByReadyToSendTime);
-  drainQueue(node.incomingQueue, kByReadyToSendTime);
-}
-
 void StopAndWait::generate(Node& source) {
-  if (runStarts()) {
-    drain(source);
+  if (kit::runStarts()) {
+    kit::releaseAll(store, source);
     created = 0;
     awaitingAck = false;
   }
-  const double now = Time::getTime();
-  const double rate = Node::getPacketRate();
-  while (source.firstQueue.getLength() < kBacklogLimit &&
-         static_cast<double>(created) / rate <= now) {
-    Packet* data = store.make();
-    data->setType(kDataPacket);
-    data->setSource(kSourceType);
-    data->setDestination(kSinkType);
-    // The field is an int: a run long enough to pass its end wraps to 0.
-    data->setSequenceNumber(static_cast<int>(created % (INT_MAX + 1LL)));
-    data->setSize(Node::getDataPacketSize() + Node::getDataOverhead());
-    data->setOverhead(Node::getDataOverhead());
-    data->setCreationTime(now);
-    source.firstQueue.enqueuePacket(data, kByCreationTime);
-    ++created;
-  }
-  if (source.firstQueue.getLength() < kBacklogLimit) {
-    source.idleUntil(static_cast<double>(created) / rate);
+  kit::createDuePackets(store, source, created);
+  if (source.firstQueue.getLength() < kit::kBacklogLimit) {
+    source.idleUntil(kit::nextDue(created));
   } else if (awaitingAck && source.incomingQueue.getLength() == 0) {
     // Full, and sendPackets frees no slot before an ACK arrives. Otherwise
     // it may free one in this tick, to be filled in the next.
@@ -162,7 +121,7 @@ void StopAndWait::sendFromSource(Node& source) {
   while (incoming.getLength() > 0) {
     Packet* ack =
         incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
-    if (awaitingAck && ack->getType() == kAckPacket &&
+    if (awaitingAck && ack->getType() == kit::kAckPacket &&
         ack->getSequenceNumber() == outstanding) {
       std::printf("acknowledged packet %d at %f\n", outstanding, now);
       awaitingAck = false;
@@ -176,7 +135,7 @@ void StopAndWait::sendFromSource(Node& source) {
   }
   if (backlog.getLength() == 0) {
     // generatePackets, called first in each tick, fills it then.
-    source.idleUntil(static_cast<double>(created) / Node::getPacketRate());
+    source.idleUntil(kit::nextDue(created));
     return;
   }
   // The oldest first: creation times never fall, and ties keep their order.
@@ -190,21 +149,14 @@ void StopAndWait::sendFromSource(Node& source) {
 }
 
 void StopAndWait::answerAtSink(Node& sink) {
-  if (runStarts()) drain(sink);
-  const double now = Time::getTime();
+  if (kit::runStarts()) kit::releaseAll(store, sink);
   PacketQueue& incoming = sink.incomingQueue;
   while (incoming.getLength() > 0) {
     Packet* data =
         incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
-    if (data->getType() == kDataPacket) {
-      Packet* ack = store.make();
-      ack->setType(kAckPacket);
-      ack->setSource(kSinkType);
-      ack->setDestination(kSourceType);
-      ack->setSequenceNumber(data->getSequenceNumber());
-      ack->setSize(Node::getACKSize());
-      ack->setCreationTime(now);
-      ack->setReadyToSendTime(now + Node::getProcessingDelay());
+    if (data->getType() == kit::kDataPacket) {
+      Packet* ack = kit::makeAck(store, *data);
+      ack->setReadyToSendTime(Time::getTime() + Node::getProcessingDelay());
       sink.outgoingQueue.enqueuePacket(ack, kByReadyToSendTime);
     }
     store.release(data);
