@@ -9,12 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <sstream>
 #include <string>
-#include <utility>
-#include <vector>
 
+#include "protocol_test_support.h"
 #include "simulator/Simulator.h"
 
 namespace {
@@ -22,88 +19,55 @@ namespace {
 struct Link {
   const char* name;
   int window;
-  double processingDelay, propagationDelay, bitRate, dataSize, overhead,
-      ackSize, duration, packetRate;
+  LinkSettings settings;
   bool whole;  // P, A, Td and Ta are whole numbers of ticks
 };
 
 const Link kLinks[] = {
     // Td 5, Ta 2, T 17: W Td = 20 >= T, an ACK every 5 ticks from 17.
-    {"whole, link-limited", 4, 1, 4, 100, 400, 100, 200, 300, 2, true},
+    {"whole, link-limited", 4, {1, 4, 100, 400, 100, 200, 300, 2}, true},
     // W Td = 10 < T: rounds of two, 17 apart.
-    {"whole, window-limited", 2, 1, 4, 100, 400, 100, 200, 300, 2, true},
-    {"whole, W = 1", 1, 1, 4, 100, 400, 100, 200, 300, 2, true},  // every 17
+    {"whole, window-limited", 2, {1, 4, 100, 400, 100, 200, 300, 2}, true},
+    {"whole, W = 1", 1, {1, 4, 100, 400, 100, 200, 300, 2}, true},  // every 17
     // Td 4, Ta 1, T 15; a packet a tick keeps the backlog ahead.
-    {"whole, W = 16, rate 1", 16, 2, 3, 64, 192, 64, 64, 1000, 1, true},
+    {"whole, W = 16, rate 1", 16, {2, 3, 64, 192, 64, 64, 1000, 1}, true},
     // examples/link.txt: Td 8.64, Ta 1.28, T 21.92.
-    {"link.txt, W = 8", 8, 1, 5, 100, 800, 64, 128, 500, 2, false},
-    {"link.txt, W = 2", 2, 1, 5, 100, 800, 64, 128, 500, 2, false},
-    {"link.txt, W = 1", 1, 1, 5, 100, 800, 64, 128, 500, 2, false},
+    {"link.txt, W = 8", 8, {1, 5, 100, 800, 64, 128, 500, 2}, false},
+    {"link.txt, W = 2", 2, {1, 5, 100, 800, 64, 128, 500, 2}, false},
+    {"link.txt, W = 1", 1, {1, 5, 100, 800, 64, 128, 500, 2}, false},
     // Td 3.125, Ta 0.375, T 9: W Td = 9.375, link-limited by a hair.
-    {"no stage whole, W = 3", 3, 0.5, 2.25, 8, 21, 4, 3, 300, 1, false},
+    {"no stage whole, W = 3", 3, {0.5, 2.25, 8, 21, 4, 3, 300, 1}, false},
 };
 
-double dataTime(const Link& l) { return (l.dataSize + l.overhead) / l.bitRate; }
-
-double textbookPeriod(const Link& l) {
-  return dataTime(l) + l.ackSize / l.bitRate +
-         2 * (l.processingDelay + l.propagationDelay);
-}
-
 /// The closed form for ACK k.
-double closedForm(const Link& l, int k) {
-  const double td = dataTime(l);
-  const double t = textbookPeriod(l);
+double closedForm(const Link& link, int k) {
+  const double td = link.settings.dataTime();
+  const double t = link.settings.textbookPeriod();
   return t + k * td +
-         std::floor(k / l.window) * std::max(0.0, t - l.window * td);
+         std::floor(k / link.window) * std::max(0.0, t - link.window * td);
 }
 
 /// Hops of the chain that leads to ACK k: two per round trip.
-double hops(const Link& l, int k) { return 2 * (std::floor(k / l.window) + 1); }
+double hops(const Link& link, int k) {
+  return 2 * (std::floor(k / link.window) + 1);
+}
 
-using Acks = std::vector<std::pair<int, double>>;  // (sequence, clock)
+/// Runs a simulator of its own on `link` and returns its acknowledgements.
+Acks runOn(const Link& link) {
+  Simulator simulator;
+  configure(simulator, link.settings);
+  setenv("LINKSIM_WINDOW", std::to_string(link.window).c_str(), 1);
+  return runForAcks(simulator);
+}
 
-class SlidingWindowTest : public ::testing::Test {
- protected:
-  static void configure(Simulator& simulator, const Link& l) {
-    simulator.propagationDelay = l.propagationDelay;
-    simulator.bitRate = l.bitRate;
-    simulator.duration = l.duration;
-    Node::setProcessingDelay(l.processingDelay);
-    Node::setDataPacketSize(l.dataSize);
-    Node::setDataOverhead(l.overhead);
-    Node::setACKSize(l.ackSize);
-    Node::setPacketRate(l.packetRate);
-    setenv("LINKSIM_WINDOW", std::to_string(l.window).c_str(), 1);
-  }
-
-  /// Runs `simulator` and returns the acknowledgements it wrote.
-  static Acks run(Simulator& simulator) {
-    ::testing::internal::CaptureStdout();
-    simulator.simulate();
-    std::istringstream lines(::testing::internal::GetCapturedStdout());
-    Acks acks;
-    for (std::string line; std::getline(lines, line);) {
-      std::pair<int, double> ack;
-      char rest = 0;
-      EXPECT_EQ(2, std::sscanf(line.c_str(), "acknowledged packet %d at %lf%c",
-                               &ack.first, &ack.second, &rest))
-          << line;
-      acks.push_back(ack);
-    }
-    return acks;
-  }
-};
-
-TEST_F(SlidingWindowTest, AcknowledgesInOrderAtTheDerivedClock) {
+TEST(SlidingWindowTest, AcknowledgesInOrderAtTheDerivedClock) {
   for (const Link& link : kLinks) {
-    Simulator simulator;
-    configure(simulator, link);
-    const Acks acks = run(simulator);
+    const Acks acks = runOn(link);
+    const double duration = link.settings.duration;
     int earliest = 0;  // ACKs whose closed form falls within the run
     int latest = 0;    // ACKs that must be written even at the latest
-    while (closedForm(link, earliest) < link.duration) ++earliest;
-    while (closedForm(link, latest) + hops(link, latest) < link.duration) {
+    while (closedForm(link, earliest) < duration) ++earliest;
+    while (closedForm(link, latest) + hops(link, latest) < duration) {
       ++latest;
     }
     ASSERT_GE(acks.size(), static_cast<size_t>(link.whole ? earliest : latest))
@@ -123,14 +87,13 @@ TEST_F(SlidingWindowTest, AcknowledgesInOrderAtTheDerivedClock) {
   }
 }
 
-TEST_F(SlidingWindowTest, AWideWindowKeepsTheLinkBusy) {
+TEST(SlidingWindowTest, AWideWindowKeepsTheLinkBusy) {
   // Where W Td >= T + 2, a late ACK still opens the window before the
   // transmitter is free, so the ACKs come one per Td after the first.
   const Link& link = kLinks[4];
-  ASSERT_GE(link.window * dataTime(link), textbookPeriod(link) + 2);
-  Simulator simulator;
-  configure(simulator, link);
-  const Acks acks = run(simulator);
+  ASSERT_GE(link.window * link.settings.dataTime(),
+            link.settings.textbookPeriod() + 2);
+  const Acks acks = runOn(link);
   ASSERT_GT(acks.size(), 50u);
   for (size_t k = 0; k < acks.size(); ++k) {
     const double form = closedForm(link, static_cast<int>(k));
@@ -139,19 +102,21 @@ TEST_F(SlidingWindowTest, AWideWindowKeepsTheLinkBusy) {
   }
 }
 
-TEST_F(SlidingWindowTest, EveryRunStartsAfreshWhateverEarlierRunsLeft) {
+TEST(SlidingWindowTest, EveryRunStartsAfreshWhateverEarlierRunsLeft) {
   const Link& link = kLinks[0];
+  setenv("LINKSIM_WINDOW", std::to_string(link.window).c_str(), 1);
   Simulator first;
-  configure(first, link);
-  const Acks expected = run(first);
+  configure(first, link.settings);
+  const Acks expected = runForAcks(first);
   ASSERT_FALSE(expected.empty());
-  EXPECT_EQ(run(first), expected) << "second run of one simulator";
+  EXPECT_EQ(runForAcks(first), expected) << "second run of one simulator";
   {
     Simulator beside;
-    configure(beside, link);
-    EXPECT_EQ(run(beside), expected) << "a simulator beside the first";
+    configure(beside, link.settings);
+    EXPECT_EQ(runForAcks(beside), expected) << "a simulator beside the first";
   }
-  EXPECT_EQ(run(first), expected) << "the first again, after another's run";
+  EXPECT_EQ(runForAcks(first), expected)
+      << "the first again, after another's run";
 }
 
 }  // namespace

@@ -6,13 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
 
+#include "protocol_test_support.h"
 #include "simulator/Simulator.h"
 
 /// Heap blocks alive, counted by this binary's own operator new and delete:
@@ -39,79 +35,40 @@ namespace {
 
 struct Link {
   const char* name;
-  double processingDelay, propagationDelay, bitRate, dataSize, overhead,
-      ackSize, duration, packetRate;
+  LinkSettings settings;
 };
 
 // D is the discrete period, T the textbook's; then the ACKs of a run.
 const Link kLinks[] = {
     // D = 15 + 8 = 23, T = 21.92: 21 (textbook 22, with 2 ticks more 20).
-    {"examples/link.txt", 1, 5, 100, 800, 64, 128, 500, 2},
+    {"examples/link.txt", {1, 5, 100, 800, 64, 128, 500, 2}},
     // D = 10 + 7 = T, due times on a tick's end, the 10th ACK at the end: 9.
-    {"whole ticks", 1, 4, 100, 400, 100, 200, 170, 2},
-    {"whole ticks, rate 1", 2, 3, 64, 192, 64, 64, 1000, 1},  // D = T = 15: 66
+    {"whole ticks", {1, 4, 100, 400, 100, 200, 170, 2}},
+    {"whole ticks, rate 1",
+     {2, 3, 64, 192, 64, 64, 1000, 1}},  // D = T = 15: 66
     // Td 3.125, Ta 0.375: D = 6 + 4 = 10, T = 9: 29 (27 to 33).
-    {"no stage whole", 0.5, 2.25, 8, 21, 4, 3, 300, 1},
+    {"no stage whole", {0.5, 2.25, 8, 21, 4, 3, 300, 1}},
     // Hops 2.0625 and 1.8125: D = 3 + 2 = 5, T = 3.875: 199 (170 to 258).
-    {"a tick lost per hop", 0.25, 1.5, 16, 4, 1, 1, 1000, 1},
+    {"a tick lost per hop", {0.25, 1.5, 16, 4, 1, 1, 1000, 1}},
     // A packet every 25.6 ticks against D = 23: 19 where the link allows 21.
-    {"rate-limited", 1, 5, 100, 800, 64, 128, 500, 0.0390625},
+    {"rate-limited", {1, 5, 100, 800, 64, 128, 500, 0.0390625}},
 };
 
-double discretePeriod(const Link& l) {
+double discretePeriod(const LinkSettings& l) {
   const double wait = l.processingDelay + l.propagationDelay;
-  return std::ceil(wait + (l.dataSize + l.overhead) / l.bitRate) +
-         std::ceil(wait + l.ackSize / l.bitRate);
-}
-
-double textbookPeriod(const Link& l) {
-  return (l.dataSize + l.overhead + l.ackSize) / l.bitRate +
-         2 * (l.processingDelay + l.propagationDelay);
+  return std::ceil(wait + l.dataTime()) + std::ceil(wait + l.ackTime());
 }
 
 /// Cycles of length `period` that end before the run does.
-size_t cyclesBefore(const Link& l, double period) {
+size_t cyclesBefore(const LinkSettings& l, double period) {
   return static_cast<size_t>(std::ceil(l.duration / period)) - 1;
 }
 
-using Acks = std::vector<std::pair<int, double>>;  // (sequence, clock)
-
-class StopAndWaitTest : public ::testing::Test {
- protected:
-  static void configure(Simulator& simulator, const Link& l) {
-    simulator.propagationDelay = l.propagationDelay;
-    simulator.bitRate = l.bitRate;
-    simulator.duration = l.duration;
-    Node::setProcessingDelay(l.processingDelay);
-    Node::setDataPacketSize(l.dataSize);
-    Node::setDataOverhead(l.overhead);
-    Node::setACKSize(l.ackSize);
-    Node::setPacketRate(l.packetRate);
-  }
-
-  /// Runs `simulator` and returns the acknowledgements it wrote.
-  static Acks run(Simulator& simulator) {
-    ::testing::internal::CaptureStdout();
-    simulator.simulate();
-    std::istringstream lines(::testing::internal::GetCapturedStdout());
-    Acks acks;
-    for (std::string line; std::getline(lines, line);) {
-      std::pair<int, double> ack;
-      char rest = 0;
-      EXPECT_EQ(2, std::sscanf(line.c_str(), "acknowledged packet %d at %lf%c",
-                               &ack.first, &ack.second, &rest))
-          << line;
-      acks.push_back(ack);
-    }
-    return acks;
-  }
-};
-
-TEST_F(StopAndWaitTest, AcknowledgesEveryPacketInTurnAtTheDerivedClock) {
-  for (const Link& link : kLinks) {
+TEST(StopAndWaitTest, AcknowledgesEveryPacketInTurnAtTheDerivedClock) {
+  for (const auto& [name, link] : kLinks) {
     Simulator simulator;
     configure(simulator, link);
-    const Acks acks = run(simulator);
+    const Acks acks = runForAcks(simulator);
     const double period = discretePeriod(link);
     Acks expected;
     for (int k = 0;; ++k) {
@@ -119,48 +76,49 @@ TEST_F(StopAndWaitTest, AcknowledgesEveryPacketInTurnAtTheDerivedClock) {
       if (sent + period >= link.duration) break;
       expected.emplace_back(k, sent + period);
     }
-    EXPECT_EQ(acks, expected) << link.name;
-    EXPECT_LE(simulator.source.firstQueue.getLength(), 16) << link.name;
+    EXPECT_EQ(acks, expected) << name;
+    EXPECT_LE(simulator.source.firstQueue.getLength(), 16) << name;
     if (1 / link.packetRate <= period) {  // the link is the limit
-      EXPECT_LE(cyclesBefore(link, textbookPeriod(link) + 2), acks.size())
-          << link.name;
-      EXPECT_LE(acks.size(), cyclesBefore(link, textbookPeriod(link)))
-          << link.name;
+      EXPECT_LE(cyclesBefore(link, link.textbookPeriod() + 2), acks.size())
+          << name;
+      EXPECT_LE(acks.size(), cyclesBefore(link, link.textbookPeriod())) << name;
     }
   }
 }
 
-TEST_F(StopAndWaitTest, EveryRunStartsAfreshWhateverEarlierRunsLeft) {
+TEST(StopAndWaitTest, EveryRunStartsAfreshWhateverEarlierRunsLeft) {
   // Each run ends with packets queued. A simulator that runs again must not
   // see them, nor find them freed by another simulator's run.
-  const Link& link = kLinks[0];
+  const LinkSettings& link = kLinks[0].settings;
   Simulator first;
   configure(first, link);
-  const Acks expected = run(first);
+  const Acks expected = runForAcks(first);
   ASSERT_FALSE(expected.empty());
-  EXPECT_EQ(run(first), expected) << "second run of one simulator";
+  EXPECT_EQ(runForAcks(first), expected) << "second run of one simulator";
   first.duration = 15;  // ends as data packet 0 (due at 14.64) reaches the sink
-  EXPECT_TRUE(run(first).empty());
+  EXPECT_TRUE(runForAcks(first).empty());
   first.duration = link.duration;
-  EXPECT_EQ(run(first), expected) << "after a packet was left at the sink";
+  EXPECT_EQ(runForAcks(first), expected)
+      << "after a packet was left at the sink";
   {
     Simulator beside;
     configure(beside, link);
-    EXPECT_EQ(run(beside), expected) << "a simulator beside the first";
+    EXPECT_EQ(runForAcks(beside), expected) << "a simulator beside the first";
   }
-  EXPECT_EQ(run(first), expected) << "the first again, after another's run";
+  EXPECT_EQ(runForAcks(first), expected)
+      << "the first again, after another's run";
 }
 
-TEST_F(StopAndWaitTest, ALongRunHoldsNoMoreMemoryThanAShortOne) {
+TEST(StopAndWaitTest, ALongRunHoldsNoMoreMemoryThanAShortOne) {
   // Durations whole periods apart end in the same phase with the same packets
   // queued; every other packet must have been released.
-  const Link& link = kLinks[0];
+  const LinkSettings& link = kLinks[0].settings;
   Simulator simulator;
   configure(simulator, link);
-  run(simulator);
+  runForAcks(simulator);
   const long afterShortRun = liveBlocks;
   simulator.duration += 2000 * discretePeriod(link);
-  EXPECT_GT(run(simulator).size(), 2000u);
+  EXPECT_GT(runForAcks(simulator).size(), 2000u);
   EXPECT_EQ(liveBlocks, afterShortRun);
 }
 
