@@ -28,11 +28,14 @@ class Simulator {
 
   /// Loads the settings file named by settingsFile, all or nothing: the
   /// values are stored only when the result is kOk, each key's from its last
-  /// line, and keys the file lacks keep theirs. A regular file, or a link to
-  /// one, is read to its end whatever its length; a device at most 2^20
-  /// lines. Returns kOk, kNoSettingsFile, or kCannotReadSettings when the
-  /// name cannot be opened, is a directory, FIFO or socket (refused without
-  /// waiting for a writer), fails to read, or is a device past its bound.
+  /// line, and keys the file lacks keep theirs. A line is a line whatever its
+  /// length, matched on its first 65,535 characters (its key part); the rest
+  /// is read and dropped. A regular file, or a link to one, is read to its
+  /// end whatever its length; a device at most 2^20 lines, none longer than
+  /// its key part. Returns kOk, kNoSettingsFile, or kCannotReadSettings when
+  /// the name cannot be opened, is a directory, FIFO or socket (refused
+  /// without waiting for a writer), fails to read, is a device past its
+  /// bounds, or has a line whose key or value would run past its key part.
   int readSettings();
 
   /// Checks every setting and the node types, shows the settings and waits
