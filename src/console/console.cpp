@@ -42,29 +42,32 @@ char commandString[kMaxCommandLine + 1];
 int numTokens = 0;
 TokenList tokens;  // read only while numTokens > 0
 
-/// errno of the first flush of standard output that failed; 0 while none has.
+/// errno of the first write to standard output that failed, 0 while none
+/// has. Once one has, the session is over: nothing more is read or run.
 int writeError = 0;
 
-/// Everything written so far reaches the terminal before the program waits
-/// for input or runs a shell command.
-void flushOutput() {
-  if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
-}
-
-/// Output lost to a full disk or a closed descriptor must not end as a
-/// success: true, after one line on standard error, when any was lost.
-bool reportLostOutput() {
-  flushOutput();
-  if (writeError == 0 && std::ferror(stdout) == 0) return false;
+/// Records a failed write; the first one's reason is what is reported.
+void noteWriteError(int error) {
   // A write can also fail inside a printf, where its errno is not kept.
-  std::fprintf(stderr, "linksim: write error: %s\n",
-               std::strerror(writeError != 0 ? writeError : EIO));
-  return true;
+  if (writeError == 0) writeError = error != 0 ? error : EIO;
 }
 
-/// Reads one character; the end of input is a key like any other.
+/// Everything written so far reaches the terminal before the program waits
+/// for input or runs a shell command. False when output has been lost.
+bool flushOutput() {
+  if (writeError != 0) return false;
+  if (std::fflush(stdout) != 0) {
+    noteWriteError(errno);
+  } else if (std::ferror(stdout) != 0) {
+    noteWriteError(0);
+  }
+  return writeError == 0;
+}
+
+/// Reads one character; the end of input is a key like any other. Reads
+/// nothing, and gives EOF, once output has been lost.
 int readKey() {
-  flushOutput();
+  if (!flushOutput()) return EOF;
   return std::getchar();
 }
 
@@ -74,7 +77,6 @@ enum class LineResult { kLine, kTooLong, kEndOfInput };
 /// consumed whole and leaves commandString empty: cutting it could turn it
 /// into a different command, such as a load of another file.
 LineResult readCommandLine() {
-  flushOutput();
   int stored = 0;
   bool tooLong = false;
   int c = 0;
@@ -104,9 +106,11 @@ void runShellClear() {
 
 ClearScreenHook clearScreenHook = runShellClear;
 
-void clearScreen() {
-  flushOutput();
+/// False, clearing nothing, once output has been lost.
+bool clearScreen() {
+  if (!flushOutput()) return false;
   clearScreenHook();
+  return true;
 }
 
 bool hasActiveSettings(const Simulator& simulator) {
@@ -123,6 +127,7 @@ void load(Simulator& simulator) {
         "This will remove the current settings. Do you want to continue(Y/N): ",
         stdout);
     const int answer = readKey();
+    if (writeError != 0) return;              // nobody saw the question
     if (std::tolower(answer) == 'n') return;  // EOF is no n: the load goes on
   }
   std::snprintf(simulator.settingsFile, sizeof simulator.settingsFile, "%s",
@@ -155,13 +160,29 @@ void shutDown(const Simulator& simulator) {
 void run(Simulator& simulator) {
   if (!hasActiveSettings(simulator)) {
     std::puts("Currently there is no active topology");
-  } else if (simulator.verify() <= 0) {
+    return;
+  }
+  errno = 0;
+  const int verified = simulator.verify();
+  if (verified == kOutputLost) {
+    noteWriteError(errno);
+    return;
+  }
+  if (verified <= 0) {
     std::puts("Verifcation process terminated unsuccessfully");
   } else if (simulator.simulate() < 0) {
     std::puts("Problem in simulation. Terminating abnormally");
   } else {
     std::puts("Simulation completed successfully");
   }
+}
+
+/// Output lost to a full disk or a closed descriptor must not end as a
+/// success: true, after one line on standard error, when any was lost.
+bool reportFailures() {
+  if (flushOutput()) return false;  // the shutdown lines
+  std::fprintf(stderr, "linksim: write error: %s\n", std::strerror(writeError));
+  return true;
 }
 
 }  // namespace
@@ -174,8 +195,10 @@ int parseCommand() {
 }
 
 int getCommand() {
-  clearScreen();
+  command = kExit;
+  if (!clearScreen()) return 1;
   std::fputs("Tarvex Command Line>>", stdout);
+  if (!flushOutput()) return 1;
   const LineResult line = readCommandLine();
   parseCommand();
   command = kNone;
@@ -212,6 +235,7 @@ int runConsole() {
     std::puts("Displaying command line................................");
     do {
       getCommand();
+      if (writeError != 0) break;  // ends at once, with nothing more written
       switch (command) {
         case kLoad:
           load(simulator);
@@ -240,5 +264,5 @@ int runConsole() {
   }
   tokens.reset();
   numTokens = 0;
-  return reportLostOutput() ? EXIT_FAILURE : 0;
+  return reportFailures() ? EXIT_FAILURE : 0;
 }

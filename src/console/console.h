@@ -4,14 +4,20 @@
 /// The command loop: start-up lines, then clear, prompt, read one command
 /// line, carry it out, pause, until "exit" or the end of standard input.
 /// Reads standard input, writes standard output, and returns 0, or
-/// EXIT_FAILURE when anything written to standard output was lost (then it
-/// writes "linksim: write error: " and the reason to standard error). It may
-/// run more than once in a process; each run starts with a new simulator and
-/// no command state (the clock and the shared link parameters live on).
+/// EXIT_FAILURE when a write to standard output failed: then the session
+/// ends at once, with nothing more read, written or run, after one line on
+/// standard error, "linksim: write error: " and the reason. Output is
+/// checked before every read and shell command, so what a command writes is
+/// checked when it returns.
+/// It may run more than once in a process; each run starts with a new
+/// simulator and no command state (the clock and the shared link parameters
+/// live on).
 int runConsole();
 
 /// Clears the screen, prompts, reads one command line and recognises it.
-/// At the end of input it writes a newline and reads as "exit". Returns 1.
+/// At the end of input it writes a newline and reads as "exit"; once
+/// output has failed it reads as "exit" at once, clearing, writing and
+/// reading nothing. Returns 1.
 int getCommand();
 
 /// Splits the last command line into its tokens. Returns 1 when there is at
@@ -22,8 +28,9 @@ int parseCommand();
 void help(int topic);
 
 /// What clears the terminal before each prompt. The default runs the shell
-/// command "clear". A harness that drives the loop in process many times a
-/// second installs its own; null restores the default.
+/// command "clear". A harness that
+/// drives the loop in process many times a second installs its own; null
+/// restores the default.
 using ClearScreenHook = void (*)();
 void setClearScreenHook(ClearScreenHook hook);
 

@@ -267,8 +267,9 @@ int Simulator::verify() {
     std::printf("%-20s: %f\n", setting.label, setting.get(*this));
   }
   std::fputs("\nPress any key to continue...", stdout);
-  std::fflush(stdout);
-  std::getchar();  // any key, or the end of input, goes on
+  // A summary nobody can see is no question anybody can answer.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return kOutputLost;
+  std::getchar();  // any key, the end of input, or a failed read goes on
   return kOk;
 }
 

@@ -11,6 +11,9 @@ constexpr int kNoSettingsFile = -1;
 constexpr int kCannotReadSettings = -2;
 /// verify: a setting or a node type is not acceptable.
 constexpr int kSettingsRejected = -1;
+/// verify: the settings could not be written to standard output, so no key
+/// was waited for; errno is the failed write's, where it was kept.
+constexpr int kOutputLost = -2;
 
 /// The largest duration the clock can reach: above 2^53, adding 1.0 to the
 /// clock no longer changes it, so the run would never end.
@@ -39,8 +42,9 @@ class Simulator {
   int readSettings();
 
   /// Checks every setting and the node types, shows the settings and waits
-  /// for one character of standard input. Returns kOk or kSettingsRejected
-  /// (after one message, without waiting).
+  /// for one character of standard input. Returns kOk, kSettingsRejected
+  /// (after one message, without waiting), or kOutputLost (without
+  /// waiting).
   int verify();
 
   /// Runs the clock from 0 until it reaches duration, delivering due packets
