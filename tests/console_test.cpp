@@ -1,6 +1,6 @@
-// The whole command loop in process, where standard output fails part-way
-// through a session: a case the golden sessions, whose output always works,
-// cannot show.
+// The whole command loop in process, where standard input or output fails
+// part-way through a session: cases the golden sessions, whose input and
+// output always work, cannot show.
 
 #include "console/console.h"
 
@@ -39,6 +39,42 @@ const std::string kLoad = "load " LINKSIM_EXAMPLES "/link.txt\n";
 
 void noClear() {}
 
+/// Standard input from a pipe that holds `input` and stays open but has
+/// nothing more to give: a read past `input` fails (EAGAIN) instead of
+/// waiting or meeting the end.
+class FailingStdin {
+ public:
+  explicit FailingStdin(const std::string& input) {
+    int fds[2] = {-1, -1};
+    if (pipe2(fds, O_NONBLOCK) != 0) return;
+    writeEnd_ = fds[1];
+    if (write(writeEnd_, input.data(), input.size()) !=
+        static_cast<ssize_t>(input.size())) {
+      ADD_FAILURE() << "pipe too small for the input";
+    }
+    saved_ = dup(STDIN_FILENO);
+    dup2(fds[0], STDIN_FILENO);
+    close(fds[0]);
+    reset();
+  }
+  ~FailingStdin() {
+    dup2(saved_, STDIN_FILENO);
+    close(saved_);
+    close(writeEnd_);
+    reset();
+  }
+  FailingStdin(const FailingStdin&) = delete;
+  FailingStdin& operator=(const FailingStdin&) = delete;
+
+ private:
+  static void reset() {
+    __fpurge(stdin);
+    std::clearerr(stdin);
+  }
+  int saved_ = -1;
+  int writeEnd_ = -1;
+};
+
 class ConsoleTest : public ::testing::Test {
  protected:
   ConsoleTest() { setClearScreenHook(noClear); }
@@ -57,6 +93,53 @@ class ConsoleTest : public ::testing::Test {
   std::string output_;
   std::string errors_;
 };
+
+// A failed read anywhere ends the input there as its end would: the pause or
+// the question reads as answered, and the next prompt ends the session.
+TEST_F(ConsoleTest, FailedReadEndsTheSessionAsTheEndOfInputDoes) {
+  const std::string prompt = kPrompt;
+  const std::string loaded =
+      "Settings loaded successfully\n" + std::string(kPause);
+  const std::string ending = prompt + "\n";
+  const std::string removing = "Removing active settings....................\n";
+  const struct {
+    std::string input;
+    std::string output;  // after the start-up lines
+  } cases[] = {
+      // At the pause.
+      {"help\n", prompt + kPause + ending + kShutDown},
+      // At the reload question: the load goes on.
+      {kLoad + "\n" + kLoad,
+       prompt + loaded + prompt +
+           "This will remove the current settings. Do you want to "
+           "continue(Y/N): " +
+           loaded + ending + removing + kShutDown},
+      // At the summary's key: the run goes on.
+      {kLoad + "\nrun\n",
+       prompt + loaded + prompt + "Verifying simulation settings.......\n" +
+           "Following are the settings for this simulation:\n" +
+           "Propagation Delay   : 5.000000\n" +
+           "Processing Delay    : 1.000000\n" +
+           "Bit Rate            : 100.000000\n" +
+           "Data Packet Size    : 800.000000\n" +
+           "Data Packet Overhead: 64.000000\n" +
+           "ACK Size            : 128.000000\n" +
+           "Simulation Duration : 500.000000\n" +
+           "Data Packet Rate    : 2.000000\n" +
+           "\nPress any key to continue...Simulation completed successfully\n" +
+           kPause + ending + removing + kShutDown},
+      // Inside a command line: what was read of it is dropped, not run.
+      {"exi", ending + kShutDown},
+  };
+  for (const auto& c : cases) {
+    FailingStdin in(c.input);
+    EXPECT_EQ(1, run()) << c.input;
+    EXPECT_EQ(kStartUp + c.output, output_) << c.input;
+    EXPECT_EQ("linksim: read error: Resource temporarily unavailable\n",
+              errors_)
+        << c.input;
+  }
+}
 
 // Output that fails while the settings are shown: nothing more is read or
 // written, not even the key the summary would have waited for.

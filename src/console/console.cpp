@@ -45,6 +45,9 @@ TokenList tokens;  // read only while numTokens > 0
 /// errno of the first write to standard output that failed, 0 while none
 /// has. Once one has, the session is over: nothing more is read or run.
 int writeError = 0;
+/// errno of the first read of standard input that failed, 0 while none has.
+/// From then on standard input reads as ended, without another read.
+int readError = 0;
 
 /// Records a failed write; the first one's reason is what is reported.
 void noteWriteError(int error) {
@@ -64,19 +67,32 @@ bool flushOutput() {
   return writeError == 0;
 }
 
-/// Reads one character; the end of input is a key like any other. Reads
-/// nothing, and gives EOF, once output has been lost.
+/// Records a failed read, if the last read of standard input was one.
+void noteReadError(int error) {
+  if (readError == 0 && std::ferror(stdin) != 0) {
+    readError = error != 0 ? error : EIO;
+  }
+}
+
+/// Reads one character; the end of input, or a failed read, is a key like any
+/// other. Reads nothing, and gives EOF, once output has been lost.
 int readKey() {
-  if (!flushOutput()) return EOF;
-  return std::getchar();
+  if (!flushOutput() || readError != 0) return EOF;
+  const int c = std::getchar();
+  if (c == EOF) noteReadError(errno);
+  return c;
 }
 
 enum class LineResult { kLine, kTooLong, kEndOfInput };
 
 /// Reads one line into commandString without its newline. A longer line is
 /// consumed whole and leaves commandString empty: cutting it could turn it
-/// into a different command, such as a load of another file.
+/// into a different command, such as a load of another file. A failed read
+/// ends the input; the part of a line read before it is dropped for the same
+/// reason.
 LineResult readCommandLine() {
+  commandString[0] = '\0';
+  if (readError != 0) return LineResult::kEndOfInput;
   int stored = 0;
   bool tooLong = false;
   int c = 0;
@@ -87,9 +103,9 @@ LineResult readCommandLine() {
       tooLong = true;
     }
   }
-  if (c == EOF && stored == 0) {
-    commandString[0] = '\0';
-    return LineResult::kEndOfInput;
+  if (c == EOF) {
+    noteReadError(errno);
+    if (stored == 0 || readError != 0) return LineResult::kEndOfInput;
   }
   commandString[tooLong ? 0 : stored] = '\0';
   return tooLong ? LineResult::kTooLong : LineResult::kLine;
@@ -127,8 +143,9 @@ void load(Simulator& simulator) {
         "This will remove the current settings. Do you want to continue(Y/N): ",
         stdout);
     const int answer = readKey();
-    if (writeError != 0) return;              // nobody saw the question
-    if (std::tolower(answer) == 'n') return;  // EOF is no n: the load goes on
+    if (writeError != 0) return;  // nobody saw the question
+    // The end of input, or a failed read, is no n: the load goes on.
+    if (std::tolower(answer) == 'n') return;
   }
   std::snprintf(simulator.settingsFile, sizeof simulator.settingsFile, "%s",
                 tokens[1].get());
@@ -168,6 +185,7 @@ void run(Simulator& simulator) {
     noteWriteError(errno);
     return;
   }
+  noteReadError(errno);  // of the key the summary waited for
   if (verified <= 0) {
     std::puts("Verifcation process terminated unsuccessfully");
   } else if (simulator.simulate() < 0) {
@@ -177,12 +195,18 @@ void run(Simulator& simulator) {
   }
 }
 
-/// Output lost to a full disk or a closed descriptor must not end as a
-/// success: true, after one line on standard error, when any was lost.
+/// Writes one line to standard error for input, and one for output, that
+/// failed; true when either did.
 bool reportFailures() {
-  if (flushOutput()) return false;  // the shutdown lines
-  std::fprintf(stderr, "linksim: write error: %s\n", std::strerror(writeError));
-  return true;
+  flushOutput();  // the shutdown lines
+  if (readError != 0) {
+    std::fprintf(stderr, "linksim: read error: %s\n", std::strerror(readError));
+  }
+  if (writeError != 0) {
+    std::fprintf(stderr, "linksim: write error: %s\n",
+                 std::strerror(writeError));
+  }
+  return readError != 0 || writeError != 0;
 }
 
 }  // namespace
@@ -227,6 +251,7 @@ int runConsole() {
   numTokens = 0;
   tokens.reset();
   writeError = 0;
+  readError = 0;
 
   std::puts("Starting Tarvex.......................");
   {

@@ -4,20 +4,22 @@
 /// The command loop: start-up lines, then clear, prompt, read one command
 /// line, carry it out, pause, until "exit" or the end of standard input.
 /// Reads standard input, writes standard output, and returns 0, or
-/// EXIT_FAILURE when a write to standard output failed: then the session
-/// ends at once, with nothing more read, written or run, after one line on
-/// standard error, "linksim: write error: " and the reason. Output is
-/// checked before every read and shell command, so what a command writes is
-/// checked when it returns.
+/// EXIT_FAILURE after one line on standard error for each of two failures:
+/// - a read of standard input failed ("linksim: read error: " and the
+///   reason): the input ends there as at its end, and is not read again;
+/// - a write to standard output failed ("linksim: write error: " and the
+///   reason): the session ends at once, with nothing more read, written or
+///   run. Output is checked before every read and shell command, so what a
+///   command writes is checked when it returns.
 /// It may run more than once in a process; each run starts with a new
 /// simulator and no command state (the clock and the shared link parameters
 /// live on).
 int runConsole();
 
 /// Clears the screen, prompts, reads one command line and recognises it.
-/// At the end of input it writes a newline and reads as "exit"; once
-/// output has failed it reads as "exit" at once, clearing, writing and
-/// reading nothing. Returns 1.
+/// At the end of input, or a failed read, it writes a newline and reads as
+/// "exit"; once output has failed it reads as "exit" at once, clearing,
+/// writing and reading nothing. Returns 1.
 int getCommand();
 
 /// Splits the last command line into its tokens. Returns 1 when there is at
