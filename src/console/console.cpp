@@ -1,9 +1,12 @@
 #include "console/console.h"
 
+#include <signal.h>
 #include <strings.h>
+#include <sys/wait.h>
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -111,13 +114,28 @@ LineResult readCommandLine() {
   return tooLong ? LineResult::kTooLong : LineResult::kLine;
 }
 
-void runShellClear() {
-  // Where there is no shell, the screen is simply not cleared.
-  if (std::system(nullptr) != 0) {
-    if (std::system("clear") != 0) {
-      // The result of clear does not matter.
-    }
+/// A Ctrl-C or Ctrl-\ typed while a shell command runs reaches the command,
+/// but not linksim, since system() ignores both signals meanwhile; when it
+/// has ended the command, linksim ends as the signal would have ended it.
+/// A signal linksim was started ignoring changes nothing.
+void passOnSignal(int status) {
+  if (status == -1 || !WIFSIGNALED(status)) return;
+  const int sig = WTERMSIG(status);
+  if (sig != SIGINT && sig != SIGQUIT) return;
+  struct sigaction action {};
+  if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
+    return;
   }
+  std::fflush(stdout);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+void runShellClear() {
+  // Asking whether there is a shell starts one, so it is asked only once.
+  // Where there is none, the screen is simply not cleared.
+  static const bool haveShell = std::system(nullptr) != 0;
+  if (haveShell) passOnSignal(std::system("clear"));
 }
 
 ClearScreenHook clearScreenHook = runShellClear;

@@ -30,7 +30,9 @@ int parseCommand();
 void help(int topic);
 
 /// What clears the terminal before each prompt. The default runs the shell
-/// command "clear". A harness that
+/// command "clear", where there is a shell (asked once, at the first
+/// prompt); a Ctrl-C or Ctrl-\ that ends clear ends linksim by the same
+/// signal, as it would have without the shell command. A harness that
 /// drives the loop in process many times a second installs its own; null
 /// restores the default.
 using ClearScreenHook = void (*)();
