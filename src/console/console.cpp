@@ -78,7 +78,8 @@ void noteReadError(int error) {
 }
 
 /// Reads one character; the end of input, or a failed read, is a key like any
-/// other. Reads nothing, and gives EOF, once output has been lost.
+/// other. Reads nothing, and gives EOF, once output has been lost or a read
+/// has failed.
 int readKey() {
   if (!flushOutput() || readError != 0) return EOF;
   const int c = std::getchar();
