@@ -269,9 +269,6 @@ TEST_F(SimulatorTest, LongLineIsReadAsOneLine) {
     std::string line;
     double bitRate;
   } cases[] = {
-      {"Bit Rate " + std::string(249, '0') + "5", 5},
-      {"Bit Rate 1" + std::string(249, '0'), 1e249},
-      {std::string(255, '#') + "Bit Rate 9", 1},
       // The next line stands on its own, after a line of 255 or 256.
       {std::string(245, ' ') + "Bit Rate 7\nBit Rate 3", 3},
       {std::string(246, ' ') + "Bit Rate 7\nBit Rate 2", 2},

@@ -97,44 +97,31 @@ class ConsoleTest : public ::testing::Test {
 // A failed read anywhere ends the input there as its end would: the pause or
 // the question reads as answered, and the next prompt ends the session.
 TEST_F(ConsoleTest, FailedReadEndsTheSessionAsTheEndOfInputDoes) {
-  const std::string prompt = kPrompt;
-  const std::string loaded =
-      "Settings loaded successfully\n" + std::string(kPause);
-  const std::string ending = prompt + "\n";
+  const std::string ending = std::string(kPrompt) + "\n";
   const std::string removing = "Removing active settings....................\n";
+  const std::string loaded = "Settings loaded successfully\n" +
+                             std::string(kPause) + ending + removing;
   const struct {
     std::string input;
-    std::string output;  // after the start-up lines
+    std::string tail;  // of the output, up to the shutdown lines
   } cases[] = {
       // At the pause.
-      {"help\n", prompt + kPause + ending + kShutDown},
+      {"help\n", kPrompt + std::string(kPause) + ending},
       // At the reload question: the load goes on.
-      {kLoad + "\n" + kLoad,
-       prompt + loaded + prompt +
-           "This will remove the current settings. Do you want to "
-           "continue(Y/N): " +
-           loaded + ending + removing + kShutDown},
+      {kLoad + "\n" + kLoad, "continue(Y/N): " + loaded},
       // At the summary's key: the run goes on.
-      {kLoad + "\nrun\n",
-       prompt + loaded + prompt + "Verifying simulation settings.......\n" +
-           "Following are the settings for this simulation:\n" +
-           "Propagation Delay   : 5.000000\n" +
-           "Processing Delay    : 1.000000\n" +
-           "Bit Rate            : 100.000000\n" +
-           "Data Packet Size    : 800.000000\n" +
-           "Data Packet Overhead: 64.000000\n" +
-           "ACK Size            : 128.000000\n" +
-           "Simulation Duration : 500.000000\n" +
-           "Data Packet Rate    : 2.000000\n" +
-           "\nPress any key to continue...Simulation completed successfully\n" +
-           kPause + ending + removing + kShutDown},
+      {kLoad + "\nrun\n", "Simulation completed successfully\n" +
+                              std::string(kPause) + ending + removing},
       // Inside a command line: what was read of it is dropped, not run.
-      {"exi", ending + kShutDown},
+      {"exi", kStartUp + ending},
   };
   for (const auto& c : cases) {
     FailingStdin in(c.input);
     EXPECT_EQ(1, run()) << c.input;
-    EXPECT_EQ(kStartUp + c.output, output_) << c.input;
+    const std::string tail = c.tail + kShutDown;
+    EXPECT_EQ(0u, output_.find(kStartUp)) << c.input;
+    ASSERT_GE(output_.size(), tail.size()) << c.input;
+    EXPECT_EQ(tail, output_.substr(output_.size() - tail.size())) << c.input;
     EXPECT_EQ("linksim: read error: Resource temporarily unavailable\n",
               errors_)
         << c.input;
