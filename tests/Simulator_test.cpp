@@ -256,6 +256,39 @@ TEST_F(SimulatorTest, RegularFileIsReadWholeWhateverItsLength) {
   expectSettings({1, 1, 5, 1, 1, 1, 1, 1}, current(), "long file");
 }
 
+/// The part of a line the loader matches keys on.
+constexpr size_t kKeyPart = 65535;
+
+// A line of any length is one line: its key and value are read from the
+// whole of it, and what stands past the reader's 255 characters never
+// starts a line of its own.
+TEST_F(SimulatorTest, LongLineIsReadAsOneLine) {
+  const std::string key = "Bit Rate 8";
+  const std::string pad(kKeyPart - key.size(), ' ');
+  const struct {
+    std::string line;
+    double bitRate;
+  } cases[] = {
+      // The next line stands on its own, after a line of 255 or 256.
+      {std::string(245, ' ') + "Bit Rate 7\nBit Rate 3", 3},
+      {std::string(246, ' ') + "Bit Rate 7\nBit Rate 2", 2},
+      // A line as long as the key part, and longer ones whose key and value
+      // stand within it: the rest is dropped, whatever it holds.
+      {pad + key, 8},
+      {pad.substr(1) + key + " " + std::string(70000, 'x'), 8},
+      {"Bit Rate 6 " + std::string(1 << 20, 'x') + "\nBit Rate 2", 2},
+      {"Bit Rate 4" + std::string(1, '\0') + std::string(70000, 'x'), 4},
+      {std::string(70000, 'x') + " Bit Rate 3", 1},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    const std::string what =
+        c.line.substr(0, 20) + "... of " + std::to_string(c.line.size());
+    EXPECT_EQ(1, load(c.line + "\n")) << what;
+    EXPECT_EQ(c.bitRate, current().bitRate) << what;
+  }
+}
+
 TEST_F(SimulatorTest, DevNullLoadsAsAnEmptyFile) {
   EXPECT_EQ(1, loadPath("/dev/null"));
   EXPECT_EQ("", output_);
@@ -269,12 +302,32 @@ TEST_F(SimulatorTest, FailedLoadsChangeNothing) {
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
   FedDevice device("Propagation Delay 9\n" + std::string(kDeviceLines, '\n'));
   ASSERT_NE("", device.path());
+  // A device line is no longer than the key part: one more piece refuses it.
+  FedDevice longLine("Bit Rate 5 " + std::string(kKeyPart - 10, 'x') + "\n");
+  ASSERT_NE("", longLine.path());
+  // Lines whose key or value would run past the key part, which falls after
+  // "Bit Rate 1" or "Bit Ra": guessing could load a value the file does not
+  // give.
+  const std::string past = dir_.writeFile(
+      "past.txt",
+      "Bit Rate 5\n" + std::string(kKeyPart - 10, ' ') + "Bit Rate 10\n");
+  const std::string valueCut = dir_.writeFile(
+      "value_cut.txt", "Bit Rate " + std::string(kKeyPart, '0') + "5\n");
+  const std::string keyCut = dir_.writeFile(
+      "key_cut.txt", std::string(kKeyPart - 6, ' ') + "Bit Rate 5\n");
+  const std::string spaces =
+      dir_.writeFile("spaces.txt", std::string(kKeyPart + 1, ' ') + "\n");
   for (const std::string& path : {
            dir_.path() + "/missing.txt",
            dir_.path(),  // a directory
            fifo,         // refused at once, not waited on for a writer
            std::string("/dev/zero"),  // a device that never ends
            device.path(),             // a key line, then a line past the bound
+           longLine.path(),
+           past,
+           valueCut,
+           keyCut,
+           spaces,
        }) {
     EXPECT_EQ(-2, loadPath(path)) << path;
     EXPECT_EQ("Error in opening settings file\n", output_) << path;

@@ -3,22 +3,37 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
 
 namespace {
 
+/// What fgetLine yields for `content` until it returns null: each piece, and
+/// whether its line ended with it.
+using Pieces = std::vector<std::pair<std::string, bool>>;
+Pieces readPieces(const std::string& content, int maxLength) {
+  ScopedTempDir dir;
+  FILE* file = std::fopen(dir.writeFile("f", content).c_str(), "r");
+  Pieces pieces;
+  bool ended = false;
+  while (std::unique_ptr<char[]> line = fgetLine(maxLength, file, &ended)) {
+    pieces.emplace_back(line.get(), ended);
+    ended = false;
+  }
+  EXPECT_TRUE(ended) << content;  // also at the end of the file
+  std::fclose(file);
+  return pieces;
+}
+
 /// The lines fgetLine yields for `content` until it returns null.
 std::vector<std::string> readLines(const std::string& content,
                                    int maxLength = 255) {
-  ScopedTempDir dir;
-  FILE* file = std::fopen(dir.writeFile("f", content).c_str(), "r");
   std::vector<std::string> lines;
-  while (std::unique_ptr<char[]> line = fgetLine(maxLength, file)) {
-    lines.emplace_back(line.get());
+  for (const auto& piece : readPieces(content, maxLength)) {
+    lines.push_back(piece.first);
   }
-  std::fclose(file);
   return lines;
 }
 
@@ -40,6 +55,14 @@ TEST(FgetLineTest, LineOfExactlyMaxLengthComesBackWhole) {
 TEST(FgetLineTest, LongerLineComesBackInPiecesWithNothingDropped) {
   EXPECT_EQ(Lines({"abc", "def", "g", "h"}), readLines("abcdefg\nh\n", 3));
   EXPECT_EQ(Lines({"abc", "d"}), readLines("abcd", 3));
+}
+
+// A full piece cannot tell by itself whether its line goes on.
+TEST(FgetLineTest, TellsWhetherTheLineEndedWithThePiece) {
+  EXPECT_EQ(Pieces({{"abc", false}, {"def", false}, {"g", true}, {"h", true}}),
+            readPieces("abcdefg\nh\n", 3));
+  EXPECT_EQ(Pieces({{"abc", true}, {"def", true}}), readPieces("abc\ndef", 3));
+  EXPECT_EQ(Pieces({{"", true}, {"ab", true}}), readPieces("\nab", 3));
 }
 
 TEST(FgetLineTest, BadArgumentsGiveNull) {

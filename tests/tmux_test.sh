@@ -3,7 +3,9 @@
 # "clear"): a load of examples/link.txt, a run with its summary, a reload
 # answered n, and exit. After every pause the screen must hold the prompt at
 # its top and nothing else; at the end the program must have ended with
-# status 0. Without tmux or clear the test fails: it cannot pass unrun.
+# status 0. Then Ctrl-C and Ctrl-\, typed while a slow stub clear runs, must
+# end linksim by SIGINT and SIGQUIT. Without tmux or clear the test fails:
+# it cannot pass unrun.
 #
 #   tests/tmux_test.sh BINARY
 set -euo pipefail
@@ -15,6 +17,9 @@ for tool in tmux clear; do
 done
 
 binary=$(realpath "$1")
+# Ctrl-\ ends linksim with a core dump, which must not land in the tree; the
+# tmux server and its panes inherit the limit.
+ulimit -c 0
 work=$(mktemp -d /tmp/linksim_tmux.XXXXXX)
 socket=$work/socket
 # TERM may be unset (CI); the server and its panes need one.
@@ -24,7 +29,7 @@ trap 'tm kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
 prompt='Tarvex Command Line>>'
 ended='[linksim ended with status'
 
-screen() { tm capture-pane -p -t linksim; }
+screen() { tm capture-pane -p -t "${target:-linksim}"; }
 
 fail() {
   echo "tmux test FAILED: $*"
@@ -94,4 +99,27 @@ type_line "exit"
 wait_until "the end of the program" shows "$ended"
 shows "Returning to OS" || fail "no shutdown lines"
 shows "$ended 0]" || fail "linksim did not end with status 0"
+
+# The stub clear sleeps, so each key arrives while it runs. The shell that
+# starts linksim traps both signals, so it neither dies of them nor passes
+# them on as ignored, and lives on to tell how linksim ended: 128 plus the
+# signal's number.
+mkdir "$work/slow"
+printf '#!/bin/sh\nprintf "[slow clear]"\nexec sleep 600\n' >"$work/slow/clear"
+chmod +x "$work/slow/clear"
+cat >"$work/job" <<EOF
+trap : INT QUIT
+PATH='$work/slow':"\$PATH" '$binary'
+echo "$ended \$?]"
+sleep 600
+EOF
+for key_signal in C-c:2 'C-\:3'; do
+  key=${key_signal%:*} signal=${key_signal##*:} target=interrupt$signal
+  tm new-session -d -s "$target" -x 80 -y 10 "exec bash '$work/job'"
+  wait_until "the slow clear" shows "[slow clear]"
+  tm send-keys -t "$target" "$key"
+  wait_until "linksim to end on $key" shows "$ended"
+  shows "$ended $((128 + signal))]" ||
+    fail "$key did not end linksim by signal $signal"
+done
 echo "Real-terminal test: passed"

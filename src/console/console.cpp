@@ -1,9 +1,12 @@
 #include "console/console.h"
 
+#include <signal.h>
 #include <strings.h>
+#include <sys/wait.h>
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,39 +45,58 @@ char commandString[kMaxCommandLine + 1];
 int numTokens = 0;
 TokenList tokens;  // read only while numTokens > 0
 
-/// errno of the first flush of standard output that failed; 0 while none has.
+/// errno of the first write to standard output that failed, 0 while none
+/// has. Once one has, the session is over: nothing more is read or run.
 int writeError = 0;
+/// errno of the first read of standard input that failed, 0 while none has.
+/// From then on standard input reads as ended, without another read.
+int readError = 0;
+
+/// Records a failed write; the first one's reason is what is reported.
+void noteWriteError(int error) {
+  // A write can also fail inside a printf, where its errno is not kept.
+  if (writeError == 0) writeError = error != 0 ? error : EIO;
+}
 
 /// Everything written so far reaches the terminal before the program waits
-/// for input or runs a shell command.
-void flushOutput() {
-  if (std::fflush(stdout) != 0 && writeError == 0) writeError = errno;
+/// for input or runs a shell command. False when output has been lost.
+bool flushOutput() {
+  if (writeError != 0) return false;
+  if (std::fflush(stdout) != 0) {
+    noteWriteError(errno);
+  } else if (std::ferror(stdout) != 0) {
+    noteWriteError(0);
+  }
+  return writeError == 0;
 }
 
-/// Output lost to a full disk or a closed descriptor must not end as a
-/// success: true, after one line on standard error, when any was lost.
-bool reportLostOutput() {
-  flushOutput();
-  if (writeError == 0 && std::ferror(stdout) == 0) return false;
-  // A write can also fail inside a printf, where its errno is not kept.
-  std::fprintf(stderr, "linksim: write error: %s\n",
-               std::strerror(writeError != 0 ? writeError : EIO));
-  return true;
+/// Records a failed read, if the last read of standard input was one.
+void noteReadError(int error) {
+  if (readError == 0 && std::ferror(stdin) != 0) {
+    readError = error != 0 ? error : EIO;
+  }
 }
 
-/// Reads one character; the end of input is a key like any other.
+/// Reads one character; the end of input, or a failed read, is a key like any
+/// other. Reads nothing, and gives EOF, once output has been lost or a read
+/// has failed.
 int readKey() {
-  flushOutput();
-  return std::getchar();
+  if (!flushOutput() || readError != 0) return EOF;
+  const int c = std::getchar();
+  if (c == EOF) noteReadError(errno);
+  return c;
 }
 
 enum class LineResult { kLine, kTooLong, kEndOfInput };
 
 /// Reads one line into commandString without its newline. A longer line is
 /// consumed whole and leaves commandString empty: cutting it could turn it
-/// into a different command, such as a load of another file.
+/// into a different command, such as a load of another file. A failed read
+/// ends the input; the part of a line read before it is dropped for the same
+/// reason.
 LineResult readCommandLine() {
-  flushOutput();
+  commandString[0] = '\0';
+  if (readError != 0) return LineResult::kEndOfInput;
   int stored = 0;
   bool tooLong = false;
   int c = 0;
@@ -85,28 +107,45 @@ LineResult readCommandLine() {
       tooLong = true;
     }
   }
-  if (c == EOF && stored == 0) {
-    commandString[0] = '\0';
-    return LineResult::kEndOfInput;
+  if (c == EOF) {
+    noteReadError(errno);
+    if (stored == 0 || readError != 0) return LineResult::kEndOfInput;
   }
   commandString[tooLong ? 0 : stored] = '\0';
   return tooLong ? LineResult::kTooLong : LineResult::kLine;
 }
 
-void runShellClear() {
-  // Where there is no shell, the screen is simply not cleared.
-  if (std::system(nullptr) != 0) {
-    if (std::system("clear") != 0) {
-      // The result of clear does not matter.
-    }
+/// A Ctrl-C or Ctrl-\ typed while a shell command runs reaches the command,
+/// but not linksim, since system() ignores both signals meanwhile; when it
+/// has ended the command, linksim ends as the signal would have ended it.
+/// A signal linksim was started ignoring changes nothing.
+void passOnSignal(int status) {
+  if (status == -1 || !WIFSIGNALED(status)) return;
+  const int sig = WTERMSIG(status);
+  if (sig != SIGINT && sig != SIGQUIT) return;
+  struct sigaction action {};
+  if (sigaction(sig, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
+    return;
   }
+  std::fflush(stdout);
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+void runShellClear() {
+  // Asking whether there is a shell starts one, so it is asked only once.
+  // Where there is none, the screen is simply not cleared.
+  static const bool haveShell = std::system(nullptr) != 0;
+  if (haveShell) passOnSignal(std::system("clear"));
 }
 
 ClearScreenHook clearScreenHook = runShellClear;
 
-void clearScreen() {
-  flushOutput();
+/// False, clearing nothing, once output has been lost.
+bool clearScreen() {
+  if (!flushOutput()) return false;
   clearScreenHook();
+  return true;
 }
 
 bool hasActiveSettings(const Simulator& simulator) {
@@ -123,7 +162,9 @@ void load(Simulator& simulator) {
         "This will remove the current settings. Do you want to continue(Y/N): ",
         stdout);
     const int answer = readKey();
-    if (std::tolower(answer) == 'n') return;  // EOF is no n: the load goes on
+    if (writeError != 0) return;  // nobody saw the question
+    // The end of input, or a failed read, is no n: the load goes on.
+    if (std::tolower(answer) == 'n') return;
   }
   std::snprintf(simulator.settingsFile, sizeof simulator.settingsFile, "%s",
                 tokens[1].get());
@@ -155,13 +196,36 @@ void shutDown(const Simulator& simulator) {
 void run(Simulator& simulator) {
   if (!hasActiveSettings(simulator)) {
     std::puts("Currently there is no active topology");
-  } else if (simulator.verify() <= 0) {
+    return;
+  }
+  errno = 0;
+  const int verified = simulator.verify();
+  if (verified == kOutputLost) {
+    noteWriteError(errno);
+    return;
+  }
+  noteReadError(errno);  // of the key the summary waited for
+  if (verified <= 0) {
     std::puts("Verifcation process terminated unsuccessfully");
   } else if (simulator.simulate() < 0) {
     std::puts("Problem in simulation. Terminating abnormally");
   } else {
     std::puts("Simulation completed successfully");
   }
+}
+
+/// Writes one line to standard error for input, and one for output, that
+/// failed; true when either did.
+bool reportFailures() {
+  flushOutput();  // the shutdown lines
+  if (readError != 0) {
+    std::fprintf(stderr, "linksim: read error: %s\n", std::strerror(readError));
+  }
+  if (writeError != 0) {
+    std::fprintf(stderr, "linksim: write error: %s\n",
+                 std::strerror(writeError));
+  }
+  return readError != 0 || writeError != 0;
 }
 
 }  // namespace
@@ -174,8 +238,10 @@ int parseCommand() {
 }
 
 int getCommand() {
-  clearScreen();
+  command = kExit;
+  if (!clearScreen()) return 1;
   std::fputs("Tarvex Command Line>>", stdout);
+  if (!flushOutput()) return 1;
   const LineResult line = readCommandLine();
   parseCommand();
   command = kNone;
@@ -204,6 +270,7 @@ int runConsole() {
   numTokens = 0;
   tokens.reset();
   writeError = 0;
+  readError = 0;
 
   std::puts("Starting Tarvex.......................");
   {
@@ -212,6 +279,7 @@ int runConsole() {
     std::puts("Displaying command line................................");
     do {
       getCommand();
+      if (writeError != 0) break;  // ends at once, with nothing more written
       switch (command) {
         case kLoad:
           load(simulator);
@@ -240,5 +308,5 @@ int runConsole() {
   }
   tokens.reset();
   numTokens = 0;
-  return reportLostOutput() ? EXIT_FAILURE : 0;
+  return reportFailures() ? EXIT_FAILURE : 0;
 }

@@ -4,14 +4,22 @@
 /// The command loop: start-up lines, then clear, prompt, read one command
 /// line, carry it out, pause, until "exit" or the end of standard input.
 /// Reads standard input, writes standard output, and returns 0, or
-/// EXIT_FAILURE when anything written to standard output was lost (then it
-/// writes "linksim: write error: " and the reason to standard error). It may
-/// run more than once in a process; each run starts with a new simulator and
-/// no command state (the clock and the shared link parameters live on).
+/// EXIT_FAILURE after one line on standard error for each of two failures:
+/// - a read of standard input failed ("linksim: read error: " and the
+///   reason): the input ends there as at its end, and is not read again;
+/// - a write to standard output failed ("linksim: write error: " and the
+///   reason): the session ends at once, with nothing more read, written or
+///   run. Output is checked before every read and shell command, so what a
+///   command writes is checked when it returns.
+/// It may run more than once in a process; each run starts with a new
+/// simulator and no command state (the clock and the shared link parameters
+/// live on).
 int runConsole();
 
 /// Clears the screen, prompts, reads one command line and recognises it.
-/// At the end of input it writes a newline and reads as "exit". Returns 1.
+/// At the end of input, or a failed read, it writes a newline and reads as
+/// "exit"; once output has failed it reads as "exit" at once, clearing,
+/// writing and reading nothing. Returns 1.
 int getCommand();
 
 /// Splits the last command line into its tokens. Returns 1 when there is at
@@ -22,8 +30,11 @@ int parseCommand();
 void help(int topic);
 
 /// What clears the terminal before each prompt. The default runs the shell
-/// command "clear". A harness that drives the loop in process many times a
-/// second installs its own; null restores the default.
+/// command "clear", where there is a shell (asked once, at the first
+/// prompt); a Ctrl-C or Ctrl-\ that ends clear ends linksim by the same
+/// signal, as it would have without the shell command. A harness that
+/// drives the loop in process many times a second installs its own; null
+/// restores the default.
 using ClearScreenHook = void (*)();
 void setClearScreenHook(ClearScreenHook hook);
 

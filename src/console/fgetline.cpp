@@ -1,6 +1,7 @@
 #include "console/fgetline.h"
 
-std::unique_ptr<char[]> fgetLine(int maxLength, FILE* file) {
+std::unique_ptr<char[]> fgetLine(int maxLength, FILE* file, bool* lineEnded) {
+  if (lineEnded != nullptr) *lineEnded = true;
   if (file == nullptr || maxLength <= 0) return nullptr;
   std::unique_ptr<char[]> line(new char[static_cast<size_t>(maxLength) + 1]);
   int stored = 0;
@@ -12,6 +13,7 @@ std::unique_ptr<char[]> fgetLine(int maxLength, FILE* file) {
     if (c == EOF || c == '\n') break;
     if (stored == maxLength) {
       std::ungetc(c, file);
+      if (lineEnded != nullptr) *lineEnded = false;
       break;
     }
     line[stored++] = static_cast<char>(c);

@@ -10,6 +10,12 @@
 /// or any other byte is an ordinary character. A failed read ends the line
 /// as the end of the file does. Returns null when `file` is null,
 /// `maxLength` is not positive, or nothing was read before the end.
-std::unique_ptr<char[]> fgetLine(int maxLength, FILE* file);
+///
+/// When `lineEnded` is not null it tells a caller that puts the pieces back
+/// together whether the line ended with what was returned (its newline was
+/// consumed, or the file ended) or goes on in the next piece: a full piece
+/// alone cannot say. It is true whenever null is returned.
+std::unique_ptr<char[]> fgetLine(int maxLength, FILE* file,
+                                 bool* lineEnded = nullptr);
 
 #endif  // LINKSIM_CONSOLE_FGETLINE_H_

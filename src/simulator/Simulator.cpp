@@ -9,8 +9,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include "console/fgetline.h"
 #include "model/Time.h"
@@ -81,32 +83,88 @@ constexpr int kSettingCount = sizeof kSettings / sizeof kSettings[0];
 /// but for the duration, checked right after the bit rate.
 const int kCheckOrder[kSettingCount] = {0, 1, 2, 6, 3, 4, 5, 7};
 
-bool spellsKey(const Setting& setting, const TokenList& tokens, int count) {
-  if (count <= setting.wordCount) return false;  // no value token
-  for (int i = 0; i < setting.wordCount; ++i) {
-    if (strcasecmp(tokens[i].get(), setting.words[i]) != 0) return false;
+/// The reader gives a line in pieces of this many characters.
+constexpr int kPieceLength = 255;
+
+/// The part of a settings line that can hold its key and value: its first
+/// 257 pieces, 65,535 characters. What stands past it is read and dropped, so
+/// a line of any length costs no more memory than this. Being whole pieces,
+/// a line is longer than this exactly when it has another piece.
+constexpr int kKeyPartPieces = 257;
+
+/// One line of a settings file, as far as it counts for the keys.
+struct SettingsLine {
+  /// Its characters up to the first NUL (which ends the key match), and no
+  /// more than the key part.
+  std::string text;
+  /// The line is longer than its key part.
+  bool longer = false;
+  /// Characters that would count for the keys stand past the key part.
+  bool cut = false;
+};
+
+/// Reads the next line of `file` into `*line`; false at the end of the file.
+/// The rest of a line longer than its key part is read and dropped when
+/// `wholeLines`, else left unread.
+bool readLine(FILE* file, bool wholeLines, SettingsLine* line) {
+  line->text.clear();
+  line->longer = false;
+  line->cut = false;
+  bool counts = true;  // false past a NUL
+  bool ended = false;
+  for (int piece = 0; !ended; ++piece) {
+    const std::unique_ptr<char[]> text = fgetLine(kPieceLength, file, &ended);
+    if (text == nullptr) return piece > 0;
+    if (piece == kKeyPartPieces) {
+      line->longer = true;
+      line->cut = counts;
+      if (!wholeLines) return true;
+    }
+    if (piece >= kKeyPartPieces || !counts) continue;
+    const size_t length = std::strlen(text.get());
+    line->text.append(text.get(), length);
+    // A piece its line goes on after is full, unless it holds a NUL.
+    if (!ended && length < static_cast<size_t>(kPieceLength)) counts = false;
   }
   return true;
 }
 
-/// Settings lines are far shorter than this; a longer one is read in pieces.
-constexpr int kMaxSettingsLine = 255;
+enum class Match { kNo, kYes, kUnknown };
+
+/// Whether the line spells `setting`'s key followed by a value. Of a cut
+/// line, a token that runs into the cut may go on, and more may follow:
+/// kUnknown where that could make it spell the key or change its value.
+Match matchKey(const Setting& setting, const TokenList& tokens, int count,
+               const SettingsLine& line) {
+  const bool lastRunsOn = line.cut && line.text.back() != ' ';
+  for (int i = 0;; ++i) {
+    if (i == count) return line.cut ? Match::kUnknown : Match::kNo;
+    const bool runsOn = lastRunsOn && i == count - 1;
+    if (i == setting.wordCount) return runsOn ? Match::kUnknown : Match::kYes;
+    const char* token = tokens[i].get();
+    if (runsOn) {
+      const bool mayBecomeWord =
+          strncasecmp(token, setting.words[i], std::strlen(token)) == 0;
+      return mayBecomeWord ? Match::kUnknown : Match::kNo;
+    }
+    if (strcasecmp(token, setting.words[i]) != 0) return Match::kNo;
+  }
+}
 
 /// A device such as /dev/zero may never end; no settings file comes near this
-/// many lines, so a device that reaches it is refused instead of holding the
-/// load, and the console, forever. A regular file always ends: it is read
-/// whole, whatever its length.
+/// many lines, or a line longer than its key part, so a device that does is
+/// refused instead of holding the load, and the console, forever. A regular
+/// file always ends: it is read whole, whatever its length.
 constexpr long kMaxDeviceLines = 1L << 20;
-constexpr long kMaxRegularFileLines = std::numeric_limits<long>::max();
 
 using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 /// Opens `name` for reading, or gives null where it is no settings file, and
-/// sets `*maxLines` to the bound for what it opened. The open does not block,
+/// sets `*device` to whether it opened a device. The open does not block,
 /// so a FIFO that no process writes cannot hold it; what was opened is then
 /// judged by its kind, so the name cannot come to mean another file between a
 /// check and the open.
-File openSettings(const char* name, long* maxLines) {
+File openSettings(const char* name, bool* device) {
   File none(nullptr, std::fclose);
   // O_NOCTTY: a terminal named as settings never becomes the controlling one.
   const int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -114,19 +172,17 @@ File openSettings(const char* name, long* maxLines) {
   struct stat status {};
   const bool known = fstat(fd, &status) == 0;
   const bool regular = known && S_ISREG(status.st_mode);
-  const bool device =
-      known && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode));
+  *device = known && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode));
   // Reads from a device may wait, as any reader's would; only the open had to
   // be kept from it.
   const int flags = fcntl(fd, F_GETFL);
-  if (!(regular || device) || flags < 0 ||
+  if (!(regular || *device) || flags < 0 ||
       fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
     return none;
   }
   File file(fdopen(fd, "r"), std::fclose);
   if (file == nullptr) close(fd);
-  *maxLines = regular ? kMaxRegularFileLines : kMaxDeviceLines;
   return file;
 }
 
@@ -137,21 +193,29 @@ struct Values {
 };
 
 /// Reads the whole settings file `name` into `*values`; false when it is no
-/// settings file, cannot be read to its end, or is a device past its bound.
+/// settings file, cannot be read to its end, is a device past its bounds, or
+/// has a line whose key or value would run past its key part, which cannot
+/// be read without guessing.
 bool readValues(const char* name, Values* values) {
-  long maxLines = 0;
-  const File file = openSettings(name, &maxLines);
+  bool device = false;
+  const File file = openSettings(name, &device);
   if (file == nullptr) return false;
+  SettingsLine line;
   long lines = 0;
-  while (std::unique_ptr<char[]> line =
-             fgetLine(kMaxSettingsLine, file.get())) {
-    if (++lines > maxLines) return false;
-    const int count = tokenCount(line.get(), " ");
-    const TokenList tokens = parseLine(line.get(), " ");
+  while (readLine(file.get(), !device, &line)) {
+    if (device && (++lines > kMaxDeviceLines || line.longer)) return false;
+    const int count = tokenCount(line.text.c_str(), " ");
+    const TokenList tokens = parseLine(line.text.c_str(), " ");
     for (int i = 0; i < kSettingCount; ++i) {
-      if (spellsKey(kSettings[i], tokens, count)) {
-        values->value[i] = std::atof(tokens[kSettings[i].wordCount].get());
-        values->found[i] = true;
+      switch (matchKey(kSettings[i], tokens, count, line)) {
+        case Match::kYes:
+          values->value[i] = std::atof(tokens[kSettings[i].wordCount].get());
+          values->found[i] = true;
+          break;
+        case Match::kUnknown:
+          return false;
+        case Match::kNo:
+          break;
       }
     }
   }
@@ -205,8 +269,9 @@ int Simulator::verify() {
     std::printf("%-20s: %f\n", setting.label, setting.get(*this));
   }
   std::fputs("\nPress any key to continue...", stdout);
-  std::fflush(stdout);
-  std::getchar();  // any key, or the end of input, goes on
+  // A summary nobody can see is no question anybody can answer.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return kOutputLost;
+  std::getchar();  // any key, the end of input, or a failed read goes on
   return kOk;
 }
 

@@ -11,6 +11,9 @@ constexpr int kNoSettingsFile = -1;
 constexpr int kCannotReadSettings = -2;
 /// verify: a setting or a node type is not acceptable.
 constexpr int kSettingsRejected = -1;
+/// verify: the settings could not be written to standard output, so no key
+/// was waited for; errno is the failed write's, where it was kept.
+constexpr int kOutputLost = -2;
 
 /// The largest duration the clock can reach: above 2^53, adding 1.0 to the
 /// clock no longer changes it, so the run would never end.
@@ -28,16 +31,20 @@ class Simulator {
 
   /// Loads the settings file named by settingsFile, all or nothing: the
   /// values are stored only when the result is kOk, each key's from its last
-  /// line, and keys the file lacks keep theirs. A regular file, or a link to
-  /// one, is read to its end whatever its length; a device at most 2^20
-  /// lines. Returns kOk, kNoSettingsFile, or kCannotReadSettings when the
-  /// name cannot be opened, is a directory, FIFO or socket (refused without
-  /// waiting for a writer), fails to read, or is a device past its bound.
+  /// line, and keys the file lacks keep theirs. A line is a line whatever its
+  /// length, matched on its first 65,535 characters (its key part); the rest
+  /// is read and dropped. A regular file, or a link to one, is read to its
+  /// end whatever its length; a device at most 2^20 lines, none longer than
+  /// its key part. Returns kOk, kNoSettingsFile, or kCannotReadSettings when
+  /// the name cannot be opened, is a directory, FIFO or socket (refused
+  /// without waiting for a writer), fails to read, is a device past its
+  /// bounds, or has a line whose key or value would run past its key part.
   int readSettings();
 
   /// Checks every setting and the node types, shows the settings and waits
-  /// for one character of standard input. Returns kOk or kSettingsRejected
-  /// (after one message, without waiting).
+  /// for one character of standard input. Returns kOk, kSettingsRejected
+  /// (after one message, without waiting), or kOutputLost (without
+  /// waiting).
   int verify();
 
   /// Runs the clock from 0 until it reaches duration, delivering due packets

@@ -15,7 +15,9 @@
 // hours, which tells nothing. Standard input and output are memory files, so
 // the program cannot load its own input by a name the fuzzer could guess;
 // the names /dev/stdin and /proc/self/fd/0 still reach it. An endless device
-// such as /dev/zero is refused after 2^20 lines, which takes a while.
+// is refused after 2^20 lines, which for /dev/urandom takes a while, or at
+// its first line longer than 65,535 characters, which for /dev/zero is at
+// once.
 
 #include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>

@@ -12,14 +12,16 @@
 // text split at its newlines, each line longer than maxLength in pieces of
 // maxLength (the character that does not fit begins the next piece, a
 // newline right after a full piece is consumed by it), a final newline adds
-// no empty line, NUL bytes are ordinary characters, and every line is
-// NUL-terminated. Joining the lines with newlines, pieces of one line without
+// no empty line, NUL bytes are ordinary characters, every line is
+// NUL-terminated, and the reader says of each piece whether its line ended
+// with it. Joining the lines with newlines, pieces of one line without
 // them, gives the text back. After the last line, null, and null again.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/fgetline.h"
@@ -59,10 +61,11 @@ void checkTokens(const char* text, const std::string& delimiters) {
   }
 }
 
-/// The lines fgetLine should return for `text` read as a file.
-std::vector<std::string> expectedLines(const std::string& text,
-                                       size_t maxLength) {
-  std::vector<std::string> lines;
+/// The pieces fgetLine should return for `text` read as a file, each with
+/// whether its line ends with it.
+std::vector<std::pair<std::string, bool>> expectedLines(const std::string& text,
+                                                        size_t maxLength) {
+  std::vector<std::pair<std::string, bool>> lines;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -70,10 +73,11 @@ std::vector<std::string> expectedLines(const std::string& text,
     if (!newline) end = text.size();
     const std::string line = text.substr(start, end - start);
     if (line.empty()) {
-      lines.emplace_back();  // only reached with a newline after it
+      lines.emplace_back("", true);  // only reached with a newline after it
     }
     for (size_t piece = 0; piece < line.size(); piece += maxLength) {
-      lines.push_back(line.substr(piece, maxLength));
+      lines.emplace_back(line.substr(piece, maxLength),
+                         piece + maxLength >= line.size());
     }
     start = newline ? end + 1 : end;
   }
@@ -113,9 +117,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // lines wherever the reader consumed one, not between pieces of one line.
   std::string joined;
   bool newlineConsumed = false;
-  for (const std::string& expected : expectedLines(text, maxLength)) {
-    const std::unique_ptr<char[]> line = fgetLine(maxLength, file);
+  for (const auto& [expected, expectedEnded] : expectedLines(text, maxLength)) {
+    bool ended = !expectedEnded;
+    const std::unique_ptr<char[]> line = fgetLine(maxLength, file, &ended);
     FUZZ_CHECK(line != nullptr);
+    FUZZ_CHECK(ended == expectedEnded);
     FUZZ_CHECK(std::memcmp(line.get(), expected.data(), expected.size()) == 0);
     FUZZ_CHECK(line[expected.size()] == '\0');
     checkTokens(line.get(), delimiters);
@@ -124,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     newlineConsumed =
         joined.size() < text.size() && text[joined.size()] == '\n';
   }
-  FUZZ_CHECK(fgetLine(maxLength, file) == nullptr);
+  bool ended = false;
+  FUZZ_CHECK(fgetLine(maxLength, file, &ended) == nullptr && ended);
   FUZZ_CHECK(fgetLine(maxLength, file) == nullptr);
   std::fclose(file);
   if (newlineConsumed) joined += '\n';  // the final newline adds no line

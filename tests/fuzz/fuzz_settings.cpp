@@ -2,15 +2,15 @@
 // simulator.
 //
 // Properties:
-// - the load succeeds (result 1): malformed lines are never errors;
+// - the load succeeds (result 1): malformed lines are never errors (inputs
+//   are far shorter than the 65,535 characters a line is matched on, so no
+//   key or value can run past them);
 // - loading the same file again gives the same eight values (NaN equals NaN);
 // - the same bytes followed by a newline and one valid key line set that key
 //   to the line's value and leave the seven others as the bytes alone left
 //   them. The newline ends whatever partial line the bytes end with, so the
-//   key line starts a line of its own; being far shorter than the reader's
-//   255 characters, it is never split. Without that newline the key line
-//   would join the bytes' last line, and a long last line would be cut into
-//   pieces at places that depend on its length, so no simple claim holds.
+//   key line starts a line of its own; without it the key line would join
+//   the bytes' last line, and no simple claim holds.
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Output that cannot be written, to a full disk or a closed standard output,
-# must end with a failure status and one line on standard error.
+# Output that cannot be written, to a full disk, a closed standard output or
+# a pipe nobody reads, must end linksim at once, even with input that never
+# ends: a failure status and one line on standard error. A linksim that
+# carried on would never end here; the test's timeout turns that into a
+# failure.
 #
 #   lost_output.sh BINARY
 set -u
@@ -16,9 +19,16 @@ expect() {  # what, exit status, standard error, the reason it must give
   fi
 }
 status=0
-err=$(printf 'help\n\nexit\n' | "$binary" 2>&1 >/dev/full) || status=$?
+err=$(yes help | "$binary" 2>&1 >/dev/full) || status=$?
 expect "full disk" "$status" "$err" "No space left on device"
 status=0
 err=$("$binary" </dev/null 2>&1 >&-) || status=$?
 expect "closed output" "$status" "$err" "Bad file descriptor"
+# With SIGPIPE ignored, a write to a pipe whose reader has gone fails.
+(
+  trap '' PIPE
+  yes 2>/dev/null | "$binary" 2>errors
+  echo $? >status
+) | true
+expect "reader gone" "$(cat status)" "$(cat errors)" "Broken pipe"
 [ "$failures" = 0 ]
