@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds linksim and runs every check, each a labelled CTest test:
-#   check     unit, e2e, valgrind, protocol, bench, lint, terminal
+#   check     unit, e2e, valgrind, protocol, bench, package, lint, terminal
 #   debug     unit, e2e, protocol
 #   sanitize  unit, e2e, protocol (ASan + UBSan)
 #   fuzz      fuzz (FUZZ_SECONDS per target, default 10)
@@ -23,6 +23,9 @@ need clang-tidy clang-tidy
 need clang-format clang-format
 need cppcheck cppcheck
 need groff groff-base
+need dpkg-shlibdeps dpkg-dev
+need file file
+need readelf binutils
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' \
