@@ -6,10 +6,10 @@
 # inside the case's "measured" function (exact, and the same on a loaded
 # machine). Prints a Markdown table; exits 1 if a case gave no figure.
 #
-#   bench/measure.sh [BUILD_DIR]     (default: build; REPS=15)
+#   bench/measure.sh [BUILD_DIR]     (default: build-check; REPS=15)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}/bench
+build=${1:-build-check}/bench
 reps=${REPS:-15}
 command -v valgrind >/dev/null || { echo "valgrind is not installed" >&2; exit 1; }
 work=$(mktemp -d /tmp/linksim_measure.XXXXXX)

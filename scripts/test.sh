@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds linksim and runs every check, each a labelled CTest test:
-#   release   unit, e2e, valgrind, bench, lint, terminal
-#   debug     unit, e2e
-#   sanitize  unit, e2e (ASan + UBSan)
+#   check     unit, e2e, valgrind, protocol, bench, package, lint, terminal
+#   debug     unit, e2e, protocol
+#   sanitize  unit, e2e, protocol (ASan + UBSan)
 #   fuzz      fuzz (FUZZ_SECONDS per target, default 10)
 # First it installs what the machine lacks: as root with apt-get, otherwise
 # it prints the apt-get line to run and stops. LINKSIM_WERROR=ON makes
@@ -23,6 +23,9 @@ need clang-tidy clang-tidy
 need clang-format clang-format
 need cppcheck cppcheck
 need groff groff-base
+need dpkg-shlibdeps dpkg-dev
+need file file
+need readelf binutils
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' \
@@ -42,7 +45,7 @@ fi
 
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
-for preset in release debug sanitize fuzz; do
+for preset in check debug sanitize fuzz; do
   echo "== $preset"
   options=(-DLINKSIM_WERROR="${LINKSIM_WERROR:-OFF}")
   [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-10}")
