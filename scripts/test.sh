@@ -23,6 +23,7 @@ need clang-tidy clang-tidy
 need clang-format clang-format
 need cppcheck cppcheck
 need groff groff-base
+need gnuplot gnuplot-nox
 need dpkg-shlibdeps dpkg-dev
 need file file
 need readelf binutils
