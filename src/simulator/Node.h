@@ -61,8 +61,7 @@ class Node {
   static double getPacketRate() { return packetRate; }
   static void setPacketRate(double value) { packetRate = value; }
 
-  /// Used by nothing in the system yet; kept for protocols that need a
-  /// holding queue of their own.
+  /// The protocol's own, say for a backlog; the run loop never touches it.
   PacketQueue firstQueue;
   /// Packets waiting to travel to the other node; drained by the run loop.
   PacketQueue outgoingQueue;

@@ -277,9 +277,9 @@ int Simulator::verify() {
 
 // The run loop keeps the clock in a local, so that a tick in which nothing
 // moves costs one addition and a few comparisons, with nothing written to
-// memory but the hooks' idle clocks. Time::nanoseconds is still exact
-// wherever anything can look at it: it is stored before every call that may
-// read it (the hooks, the queue operations) and read back after every call
+// memory but the clock and the nodes' idle slots. Time::nanoseconds is still
+// exact wherever anything can look at it: it is stored before every call that
+// may read it (the hooks, the queue operations) and read back after every call
 // that may change it. Which of those stores and reloads survive is the
 // optimiser's business: where it can see that a call leaves the clock alone
 // (an empty hook, with link-time optimisation) they vanish.
@@ -298,6 +298,10 @@ namespace {
 
 const Simulator* runningSimulator = nullptr;
 
+/// A hook is awake in the tick whose clock is `now` unless it said it is idle
+/// until a later clock; NaN (Node::kAwake) never compares as later.
+bool isAwake(double idleClock, double now) { return !(now < idleClock); }
+
 }  // namespace
 
 const Simulator* Simulator::running() { return runningSimulator; }
@@ -307,14 +311,6 @@ double Simulator::callHook(Node& node, int (Node::*hook)()) {
   (node.*hook)();
   return node.idleClock;
 }
-
-namespace {
-
-/// A hook is awake in the tick whose clock is `now` unless it said it is idle
-/// until a later clock; NaN (Node::kAwake) never compares as later.
-bool isAwake(double idleClock, double now) { return !(now < idleClock); }
-
-}  // namespace
 
 double Simulator::dueTime(const PacketQueue& outgoing) const {
   return (outgoing.getLeastTime() + propagationDelay) +
