@@ -44,35 +44,31 @@ void noClear() {}
 /// waiting or meeting the end.
 class FailingStdin {
  public:
-  explicit FailingStdin(const std::string& input) {
-    int fds[2] = {-1, -1};
-    if (pipe2(fds, O_NONBLOCK) != 0) return;
-    writeEnd_ = fds[1];
-    if (write(writeEnd_, input.data(), input.size()) !=
-        static_cast<ssize_t>(input.size())) {
-      ADD_FAILURE() << "pipe too small for the input";
-    }
-    saved_ = dup(STDIN_FILENO);
-    dup2(fds[0], STDIN_FILENO);
-    close(fds[0]);
-    reset();
-  }
-  ~FailingStdin() {
-    dup2(saved_, STDIN_FILENO);
-    close(saved_);
-    close(writeEnd_);
-    reset();
-  }
+  explicit FailingStdin(const std::string& input)
+      : in_(readEndHolding(input, &writeEnd_)) {}
+  ~FailingStdin() { close(writeEnd_); }
   FailingStdin(const FailingStdin&) = delete;
   FailingStdin& operator=(const FailingStdin&) = delete;
 
  private:
-  static void reset() {
-    __fpurge(stdin);
-    std::clearerr(stdin);
+  /// The read end of a new non-blocking pipe holding `input`; its write end,
+  /// kept open, goes to `*writeEnd`.
+  static int readEndHolding(const std::string& input, int* writeEnd) {
+    int fds[2] = {-1, -1};
+    if (pipe2(fds, O_NONBLOCK) != 0) {
+      ADD_FAILURE() << "no pipe";
+      return -1;
+    }
+    *writeEnd = fds[1];
+    if (write(fds[1], input.data(), input.size()) !=
+        static_cast<ssize_t>(input.size())) {
+      ADD_FAILURE() << "pipe too small for the input";
+    }
+    return fds[0];
   }
-  int saved_ = -1;
-  int writeEnd_ = -1;
+
+  int writeEnd_ = -1;  // first: in_'s initialiser sets it
+  StdinFrom in_;
 };
 
 class ConsoleTest : public ::testing::Test {

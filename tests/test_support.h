@@ -46,33 +46,41 @@ class ScopedTempDir {
   std::string path_;
 };
 
-/// Feeds standard input of this process from `text` while in scope.
-class ScopedStdin {
+/// Makes the open descriptor `fd`, which it takes over, standard input of
+/// this process while in scope, dropping what stdin had buffered from the
+/// other descriptor on the way in and on the way out.
+class StdinFrom {
  public:
-  explicit ScopedStdin(const std::string& text) {
-    const std::string file = dir_.writeFile("stdin", text);
-    saved_ = dup(0);
-    const int fd = open(file.c_str(), O_RDONLY);
+  explicit StdinFrom(int fd) : saved_(dup(0)) {
     dup2(fd, 0);
     close(fd);
     reset();
   }
-  ~ScopedStdin() {
+  ~StdinFrom() {
     dup2(saved_, 0);
     close(saved_);
     reset();
   }
-  ScopedStdin(const ScopedStdin&) = delete;
-  ScopedStdin& operator=(const ScopedStdin&) = delete;
+  StdinFrom(const StdinFrom&) = delete;
+  StdinFrom& operator=(const StdinFrom&) = delete;
 
  private:
-  // Drops what stdin had buffered from the other descriptor.
   static void reset() {
     __fpurge(stdin);
     std::clearerr(stdin);
   }
-  ScopedTempDir dir_;
-  int saved_ = -1;
+  int saved_;
+};
+
+/// Feeds standard input of this process from `text` while in scope.
+class ScopedStdin {
+ public:
+  explicit ScopedStdin(const std::string& text)
+      : in_(open(dir_.writeFile("stdin", text).c_str(), O_RDONLY)) {}
+
+ private:
+  ScopedTempDir dir_;  // first: in_ reads a file in it
+  StdinFrom in_;
 };
 
 #endif  // LINKSIM_TESTS_TEST_SUPPORT_H_
