@@ -24,6 +24,12 @@ namespace {
 
 std::function<void(Node&)> onGenerate;
 std::function<void(Node&)> onSend;
+std::function<void()> onRunEnd;
+
+void runEnded() {
+  if (onRunEnd) onRunEnd();
+}
+const bool runEndAsked = Simulator::atRunEnd(&runEnded);
 
 }  // namespace
 
@@ -48,6 +54,7 @@ class RunLoopTest : public ::testing::Test {
   ~RunLoopTest() override {
     onGenerate = nullptr;
     onSend = nullptr;
+    onRunEnd = nullptr;
   }
 
   Simulator simulator;
@@ -110,6 +117,30 @@ TEST_F(RunLoopTest, PacketsQueuedByHooksMoveInTheTickTheyAreDue) {
   EXPECT_EQ(simulator.source.incomingQueue.dequeuePacket(0, 2), &fromSink);
   EXPECT_EQ(simulator.source.outgoingQueue.getLength(), 0);
   EXPECT_EQ(simulator.sink.outgoingQueue.getLength(), 0);
+}
+
+TEST_F(RunLoopTest, TheEndOfARunIsCalledOnceAfterItsLastDeliveries) {
+  // A packet due at 2.5 moves in the last tick (clock 2) of a run of 3; the
+  // end of the run sees it waiting, at the clock the run ended on. Asking
+  // twice for one call changes nothing; a run of no tick ends too.
+  ASSERT_TRUE(runEndAsked && Simulator::atRunEnd(&runEnded));
+  Packet packet;
+  packet.setReadyToSendTime(0.5);
+  packet.setSize(100.0);
+  simulator.source.outgoingQueue.enqueuePacket(&packet, kByReadyToSendTime);
+  std::vector<std::pair<double, int>> ends;  // (clock, packets at the sink)
+  onRunEnd = [&] {
+    EXPECT_EQ(Simulator::running(), &simulator);
+    ends.emplace_back(Time::getTime(),
+                      simulator.sink.incomingQueue.getLength());
+  };
+  simulator.duration = 3.0;
+  simulator.simulate();
+  simulator.duration = std::nan("");
+  simulator.simulate();
+  EXPECT_EQ(ends, (std::vector<std::pair<double, int>>{{3.0, 1}, {0.0, 1}}));
+  EXPECT_EQ(Simulator::running(), nullptr);
+  simulator.sink.incomingQueue.dequeuePacket(0, kByReadyToSendTime);
 }
 
 TEST_F(RunLoopTest, AClockMovedByAHookIsWhatTheRestOfTheTickUses) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console/fgetline.h"
 #include "model/Time.h"
@@ -298,6 +300,13 @@ namespace {
 
 const Simulator* runningSimulator = nullptr;
 
+/// What atRunEnd was asked to call; a function's static, so that a static
+/// initializer of a protocol's file may ask before this file's are run.
+std::vector<void (*)()>& runEndCalls() {
+  static std::vector<void (*)()> calls;
+  return calls;
+}
+
 /// A hook is awake in the tick whose clock is `now` unless it said it is idle
 /// until a later clock; NaN (Node::kAwake) never compares as later.
 bool isAwake(double idleClock, double now) { return !(now < idleClock); }
@@ -305,6 +314,15 @@ bool isAwake(double idleClock, double now) { return !(now < idleClock); }
 }  // namespace
 
 const Simulator* Simulator::running() { return runningSimulator; }
+
+bool Simulator::atRunEnd(void (*call)()) {
+  assert(call != nullptr);
+  std::vector<void (*)()>& calls = runEndCalls();
+  if (std::find(calls.begin(), calls.end(), call) == calls.end()) {
+    calls.push_back(call);
+  }
+  return true;
+}
 
 double Simulator::callHook(Node& node, int (Node::*hook)()) {
   node.idleClock = Node::kAwake;
@@ -408,6 +426,8 @@ int Simulator::simulate() {
   }
   // The clock keeps the run's last value until the next run starts it again.
   Time::nanoseconds = now;
+  // By index: a call may ask for another, which then comes last.
+  for (size_t i = 0; i < runEndCalls().size(); ++i) runEndCalls()[i]();
   runningSimulator = outer;
   return kOk;
 }

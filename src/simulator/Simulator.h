@@ -50,13 +50,25 @@ class Simulator {
   /// Runs the clock from 0 until it reaches duration, delivering due packets
   /// between the nodes on every tick. Ticks in which no hook is awake (see
   /// Node::idleUntil) and no packet is due are skipped, which nothing can
-  /// tell from running them. Returns kOk. `duration` must be one the clock
+  /// tell from running them. Then makes the calls atRunEnd asked for.
+  /// Returns kOk. `duration` must be one the clock
   /// can reach (verify refuses the others), or NaN, which runs nothing.
   int simulate();
 
   /// The simulator whose simulate() is running, for the hooks to read the
-  /// link's settings (bitRate, propagationDelay) from; null outside a run.
+  /// link's settings (bitRate, propagationDelay, duration) from; null
+  /// outside a run.
   static const Simulator* running();
+
+  /// Has `call` called once at the end of every run from now on, after the
+  /// last tick's deliveries: Time::getTime() is the clock the run ended at,
+  /// running() is still the simulator that ran, and what the last tick
+  /// delivered waits in the incoming queues, seen by no hook. Calls are made
+  /// in the order they were first asked for; asking again for one changes
+  /// nothing. For a protocol that counts or writes a summary; one that never
+  /// asks pays nothing. Returns true, so that a static initializer can ask:
+  ///   const bool reported = Simulator::atRunEnd(&report);
+  static bool atRunEnd(void (*call)());
 
   Node source;
   Node sink;
