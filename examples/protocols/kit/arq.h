@@ -1,0 +1,241 @@
+#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_ARQ_H_
+#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_ARQ_H_
+
+// What the ARQ protocols share: one object per protocol holds the parts of
+// the kit a run uses (packets, the variables, the lossy channel, the trace,
+// the source's link and the sink's ACK transmitter) and takes the steps the
+// three take the same way. What tells them apart, which frame goes next and
+// what an ACK or a timeout does, stays in each protocol's file.
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "basics.h"
+#include "channel.h"
+#include "environment.h"
+#include "link.h"
+#include "model/Packet.h"
+#include "model/Time.h"
+#include "packet_store.h"
+#include "simulator/Node.h"
+#include "simulator/Simulator.h"
+#include "trace.h"
+
+namespace kit {
+
+/// The retransmission timeout derived from the running link for frames sent
+/// up to `window` at a time, when LINKSIM_TIMEOUT is unset. A data frame
+/// that starts at r is seen by the sink at a = ceil(r + A + Td), its ACK is
+/// ready at a + P and read by the source at e = ceil(a + P + A + Ta), each
+/// ceiling adding less than a tick: T - P <= e - r < T - P + 2 with
+/// T = Td + Ta + 2A + 2P, the textbook's round trip. (An ACK that waits at
+/// the sink behind others ACKing frames sent Td or more apart is no later:
+/// with Ta <= Td they leave at least as fast as the frames came.) The timer
+/// fires in the first tick whose clock reaches r + timeout, after that
+/// tick's ACKs are read; so it never fires before e, and at most a tick
+/// after it, with
+///   T - P          where P, A, Td and Ta are whole numbers: then e - r is
+///                  T - P exactly, and the timer fires in the very tick the
+///                  ACK would have been read;
+///   T - P + 1      elsewhere, when every time is a binary fraction (0.5,
+///                  0.375) that the run loop's sums keep exact;
+///   T - P + 1 + 2^-16  for other fractions (0.1), which the run loop's sums
+///                  round: a sum that is whole in decimal can land a hair
+///                  above a whole number and cost a tick on its own.
+/// With ACKs longer than data frames (Ta > Td) ACKs queue at the sink, at
+/// most window - 1 ahead of one when nothing is lost, so (window - 1) Ta is
+/// added: a run without loss never times out.
+inline double derivedTimeout(int window) {
+  const Simulator* link = Simulator::running();
+  if (link == nullptr) return std::nan("");
+  const double p = Node::getProcessingDelay();
+  const double a = link->propagationDelay;
+  const double td =
+      (Node::getDataPacketSize() + Node::getDataOverhead()) / link->bitRate;
+  const double ta = Node::getACKSize() / link->bitRate;
+  const auto whole = [](double v) { return std::floor(v) == v; };
+  const auto binary = [&](double v) {
+    return std::fabs(v) < 0x1p32 && whole(v * 0x1p20);
+  };
+  double timeout = td + ta + 2 * a + 2 * p - p;
+  if (!(whole(p) && whole(a) && whole(td) && whole(ta))) {
+    timeout += binary(p) && binary(a) && binary(td) && binary(ta)
+                   ? 1.0
+                   : 1.0 + 0x1p-16;
+  }
+  if (ta > td) timeout += (window - 1) * ta;
+  return timeout;
+}
+
+class Arq {
+ public:
+  /// Reads the variables; `windowed` says whether LINKSIM_WINDOW counts. A
+  /// bad one ends the program here, before it writes anything. The trace is
+  /// closed at the end of every run.
+  explicit Arq(bool windowed)
+      : settings(settingsOrExit(windowed)), windowed(windowed) {
+    Simulator::atRunEnd(&endRuns);
+    all().push_back(this);
+  }
+  ~Arq() { all().erase(std::find(all().begin(), all().end(), this)); }
+  Arq(const Arq&) = delete;
+  Arq& operator=(const Arq&) = delete;
+
+  /// True in a run's first tick, when the source's generatePackets calls
+  /// it: then the run starts afresh. The variables are read again (a
+  /// value gone bad since the start keeps the old one), the channel and the
+  /// trace start over, and what an earlier run left in the source's queues
+  /// and on the links goes back to the store.
+  bool startsRun(Node& source) {
+    if (!runStarts()) return false;
+    readSettings(windowed, &settings);
+    releaseAll(store, source);
+    dataLink.startRun(store);
+    ackSender.startRun(store);
+    channel.startRun(settings);
+    trace.open(settings.trace);
+    timeout = std::isnan(settings.timeout) ? derivedTimeout(settings.window)
+                                           : settings.timeout;
+    created = 0;
+    admitted = 0;
+    return true;
+  }
+
+  /// The sink's sendPackets calls it first: in a run's first tick, what an
+  /// earlier run left in the sink's queues goes back to the store.
+  void startAtSink(Node& sink) {
+    if (runStarts()) releaseAll(store, sink);
+  }
+
+  /// The source's generatePackets: creates the data packets that are due
+  /// into the backlog, and says until when it has nothing to do.
+  /// `windowFull` says that sendPackets takes none from the backlog before
+  /// an ACK arrives.
+  void createDue(Node& source, bool windowFull) {
+    createDuePackets(store, source, created);
+    if (source.firstQueue.getLength() < kBacklogLimit) {
+      source.idleUntil(nextDue(created));
+    } else if (windowFull && source.incomingQueue.getLength() == 0) {
+      // Full, and sendPackets frees no slot before an ACK arrives. Otherwise
+      // it may free one in this tick, to be filled in the next.
+      source.idleUntil(kForever);
+    }
+  }
+
+  /// When the next data packet is due to be created.
+  double nextCreation() const { return nextDue(created); }
+
+  /// True when the backlog holds a packet for the window.
+  static bool backlogged(const Node& source) {
+    return source.firstQueue.getLength() > 0;
+  }
+
+  /// Takes the oldest packet out of the backlog: the next of the run, whose
+  /// count this returns; `*createdAt` is its creation time. Frames are made
+  /// afresh for each send, so the packet goes back to the store.
+  long long admit(Node& source, double* createdAt) {
+    PacketQueue& backlog = source.firstQueue;
+    // The oldest first: creation times never fall, and ties keep their
+    // order.
+    Packet* data =
+        backlog.dequeuePacket(backlog.getLeastIndex(), kByCreationTime);
+    *createdAt = data->getCreationTime();
+    store.release(data);
+    return admitted++;
+  }
+
+  /// The next frame in `node`'s incomingQueue that was not lost, or null
+  /// when there is none; the lost ones are dropped on the way.
+  Packet* receive(Node& node) {
+    PacketQueue& incoming = node.incomingQueue;
+    while (incoming.getLength() > 0) {
+      Packet* frame =
+          incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
+      const bool lost = channel.lost(*frame);
+      traceFrame(node, lost ? "lost" : "receive", *frame);
+      if (!lost) return frame;
+      store.release(frame);
+    }
+    return nullptr;
+  }
+
+  /// Puts data frame `count` of the run, created at `createdAt`, on the
+  /// source's link at `start` (from dataLink.startFor, in this tick);
+  /// `again` says it went before.
+  void sendData(long long count, double createdAt, double start, bool again) {
+    Packet* data = makeData(store, sequenceNumber(count), createdAt);
+    dataLink.put(data, start);
+    traceFrame(kSourceType, again ? "resend" : "send", *data);
+  }
+
+  /// At the sink: answers with an ACK numbered `sequence`, ready once the
+  /// processing delay has passed.
+  void answer(int sequence) {
+    Packet* ack = makeAck(store, sequence);
+    ack->setReadyToSendTime(Time::getTime() + Node::getProcessingDelay());
+    ackSender.hand(ack);
+  }
+
+  /// At the sink, last in its hook: sends the ACKs that start in this tick,
+  /// and says until when the sink has nothing to do.
+  void sendAcks(Node& sink) {
+    sink.idleUntil(kForever);  // unless an ACK waits, until a frame arrives
+    ackSender.transmit(sink, Time::getTime(), [this](const Packet& ack) {
+      traceFrame(kSinkType, "send", ack);
+    });
+  }
+
+  /// At the sink: data packet `sequence` is handed up.
+  void deliver(int sequence) {
+    trace.record("sink", "deliver", "data", sequence);
+  }
+
+  /// At the source: packet `sequence` leaves the window, every packet before
+  /// it acknowledged.
+  void acknowledged(int sequence) {
+    writeAcknowledged(sequence);
+    trace.record("source", "acknowledged", "data", sequence);
+  }
+
+  /// At the source: the timer that guarded packet `sequence` fired.
+  void timedOut(int sequence) {
+    trace.record("source", "timeout", "data", sequence);
+  }
+
+  PacketStore store;
+  Settings settings;
+  Channel channel;
+  Trace trace;
+  Link dataLink;          // the source's
+  double timeout = 0.0;   // the run's retransmission timeout
+
+ private:
+  /// Every Arq, for endRuns.
+  static std::vector<Arq*>& all() {
+    static std::vector<Arq*> arqs;
+    return arqs;
+  }
+  /// At the end of every run: the trace is complete.
+  static void endRuns() {
+    for (Arq* arq : all()) arq->trace.close();
+  }
+
+  void traceFrame(char node, const char* event, const Packet& frame) {
+    trace.record(node == kSourceType ? "source" : "sink", event,
+                 frame.getType() == kAckPacket ? "ack" : "data",
+                 frame.getSequenceNumber());
+  }
+  void traceFrame(const Node& node, const char* event, const Packet& frame) {
+    traceFrame(node.getType(), event, frame);
+  }
+
+  bool windowed;
+  InOrderSender ackSender;  // the sink's
+  long long created = 0;    // data packets of the run so far
+  long long admitted = 0;   // of them taken from the backlog
+};
+
+}  // namespace kit
+
+#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_ARQ_H_

@@ -1,0 +1,113 @@
+#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_BASICS_H_
+#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_BASICS_H_
+
+// The steps every example protocol takes the same way: creating data packets
+// at the packet rate into a bounded backlog, making ACKs, numbering packets,
+// and starting each run afresh.
+
+#include <climits>
+
+#include "model/Packet.h"
+#include "model/Time.h"
+#include "packet_store.h"
+#include "simulator/Node.h"
+
+namespace kit {
+
+constexpr char kDataPacket = 'D';
+constexpr char kAckPacket = 'A';
+
+/// Most packets waiting in the source's firstQueue.
+constexpr int kBacklogLimit = 16;
+
+/// Only a run's first tick has clock 0: the run loop never moves it back.
+inline bool runStarts() { return Time::getTime() == 0.0; }
+
+/// Sequence numbers are the packet count modulo this: the field is an int,
+/// so a run long enough to pass its end wraps to 0.
+constexpr long long kSequenceSpace = INT_MAX + 1LL;
+
+/// The sequence number of a run's packet `count` (from 0).
+inline int sequenceNumber(long long count) {
+  return static_cast<int>(count % kSequenceSpace);
+}
+
+/// The count of the packet numbered `sequence` that lies nearest to the
+/// count `near`: a window far smaller than the sequence space tells a
+/// wrapped number from an old one.
+inline long long countOf(int sequence, long long near) {
+  long long step = (sequence - near) % kSequenceSpace;
+  if (step < 0) step += kSequenceSpace;
+  if (step >= kSequenceSpace / 2) step -= kSequenceSpace;
+  return near + step;
+}
+
+/// Takes every packet out of `node`'s queues and gives it back to `store`:
+/// what an earlier run left there.
+inline void releaseAll(PacketStore& store, Node& node) {
+  for (PacketQueue* queue :
+       {&node.firstQueue, &node.outgoingQueue, &node.incomingQueue}) {
+    const int key =
+        queue == &node.firstQueue ? kByCreationTime : kByReadyToSendTime;
+    while (queue->getLength() > 0) {
+      store.release(queue->dequeuePacket(queue->getLength() - 1, key));
+    }
+  }
+}
+
+/// A data packet numbered `sequence`, created at `created`, from the store;
+/// its ready-to-send time is the caller's to set.
+inline Packet* makeData(PacketStore& store, int sequence, double created) {
+  Packet* data = store.make();
+  data->setType(kDataPacket);
+  data->setSource(kSourceType);
+  data->setDestination(kSinkType);
+  data->setSequenceNumber(sequence);
+  data->setSize(Node::getDataPacketSize() + Node::getDataOverhead());
+  data->setOverhead(Node::getDataOverhead());
+  data->setCreationTime(created);
+  return data;
+}
+
+/// Creates, in order, every data packet that is due by now into `source`'s
+/// firstQueue while it has room: packet k of a run is due at k / rate.
+/// A full backlog postpones creation without moving the schedule. `created`
+/// counts the run's packets so far.
+inline void createDuePackets(PacketStore& store, Node& source,
+                             long long& created) {
+  const double now = Time::getTime();
+  const double rate = Node::getPacketRate();
+  while (source.firstQueue.getLength() < kBacklogLimit &&
+         static_cast<double>(created) / rate <= now) {
+    source.firstQueue.enqueuePacket(
+        makeData(store, sequenceNumber(created), now), kByCreationTime);
+    ++created;
+  }
+}
+
+/// The clock at which packet `created` of the run is due.
+inline double nextDue(long long created) {
+  return static_cast<double>(created) / Node::getPacketRate();
+}
+
+/// A new ACK numbered `sequence`, created now; its ready-to-send time is the
+/// caller's to set.
+inline Packet* makeAck(PacketStore& store, int sequence) {
+  Packet* ack = store.make();
+  ack->setType(kAckPacket);
+  ack->setSource(kSinkType);
+  ack->setDestination(kSourceType);
+  ack->setSequenceNumber(sequence);
+  ack->setSize(Node::getACKSize());
+  ack->setCreationTime(Time::getTime());
+  return ack;
+}
+
+/// A new ACK answering `data`.
+inline Packet* makeAck(PacketStore& store, const Packet& data) {
+  return makeAck(store, data.getSequenceNumber());
+}
+
+}  // namespace kit
+
+#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_BASICS_H_
