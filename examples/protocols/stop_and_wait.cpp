@@ -1,14 +1,19 @@
-// Stop-and-wait over the error-free link: a complete protocol for linksim's
-// node hooks, built in place of the empty ones with
+// Stop-and-wait ARQ: a complete protocol for linksim's node hooks, built in
+// place of the empty ones with the preset stop-and-wait, or
 //   cmake -S . -B build -DLINKSIM_PROTOCOL=examples/protocols/stop_and_wait.cpp
 //
 // The source creates data packets at the packet rate into its firstQueue and
-// keeps one of them on the link at a time; the sink answers each with an ACK;
-// the source, reading the ACK, writes "acknowledged packet N at CLOCK" and
-// lets the next one go. On the link a data packet weighs data packet size
-// plus overhead, an ACK the ACK size. A node sends on what it received after
-// the processing delay: ready-to-send time = the clock its hook sees the
-// packet at + the processing delay.
+// keeps one of them on the link at a time, until it is acknowledged; the
+// sink answers every data frame it receives, new or a duplicate, with an ACK
+// of its sequence number, and hands each packet up once; the source, reading
+// the ACK, writes "acknowledged packet N at CLOCK" and lets the next one go.
+// A frame whose ACK does not come back within the timeout goes again. On the
+// link a data frame weighs data packet size plus overhead, an ACK the ACK
+// size. A node sends on what it received, or on a timeout, after the
+// processing delay. The channel may lose frames (LINKSIM_LOSS or
+// LINKSIM_BER, LINKSIM_SEED), the timeout is LINKSIM_TIMEOUT or derived
+// from the link, and LINKSIM_TRACE records every event: see
+// kit/environment.h.
 //
 // Creation. Packet k of a run (sequence number k, from 0) is due at clock
 // k / rate; generatePackets creates, in order, every packet that is due while
@@ -19,20 +24,21 @@
 // and no queue grows however long the run.
 //
 // Timing. P is the processing delay, A the propagation delay, Td = (data size
-// + overhead) / bit rate and Ta = ACK size / bit rate. A packet queued by a
-// hook at clock c has ready-to-send time c + P and is due at c + P + A + X,
-// X its transfer time (Td or Ta).
-// The run loop moves it in the first tick t >= c whose clock + 1 reaches that
-// (every term is positive, so the due time is past c and t = ceil(due) - 1),
-// and the other node's hook sees it one tick later, at
+// + overhead) / bit rate and Ta = ACK size / bit rate. A frame handed over
+// at clock c starts at c + P (the link is free: the frame before it has been
+// acknowledged, or timed out) and is due at c + P + A + X, X its transfer
+// time (Td or Ta). The run loop moves it in the first tick t >= c whose
+// clock + 1 reaches that (every term is positive, so the due time is past c
+// and t = ceil(due) - 1), and the other node's hook sees it one tick later,
+// at
 //   c + ceil(P + A + X).
-// A data packet sent at c thus reaches the sink at c + Hd, Hd = ceil(P+A+Td);
+// A data frame sent at c thus reaches the sink at c + Hd, Hd = ceil(P+A+Td);
 // the ACK, sent there, reaches the source at c + D with
 //   D = Hd + Ha,  Ha = ceil(P + A + Ta),
 // and the source sends the next packet in that same tick if it has one.
 // Packet k is created at ceil(k / rate) unless the backlog is full, and then
 // the source has packets to send anyway; a packet created into an idle link
-// leaves in its creation tick. So packet k is sent at
+// leaves in its creation tick. So without loss packet k is sent at
 // s(k) = max(ceil(k / rate), s(k-1) + D), s(0) = 0, and since D is a
 // whole number this is, by induction,
 //   s(k) = max(ceil(k / rate), k * D),
@@ -53,27 +59,48 @@
 // number and cost a tick. Values binary fractions hold exactly (0.5, 0.25)
 // behave as derived, and so does a sum nowhere near whole, such as 14.64.
 //
+// Loss. The timer of a frame starts when it goes on the link, at c + P, and
+// fires in the first tick whose clock reaches c + P + timeout; the ACKs of
+// a tick are read first. The derived timeout (kit::derivedTimeout) is
+// T - P where every stage is a whole number of ticks, and then D = T: the
+// timer fires at c + D, the very tick the ACK would have been read, and the
+// frame goes again as a new one would have. An attempt thus takes D ticks
+// whether it succeeds or not, and succeeds when neither the data frame nor
+// its ACK is lost, with probability q = (1 - p)^2 for a frame loss
+// probability p (with a bit error rate b, (1 - b)^(Sd + Sa) for frames of
+// Sd and Sa bits). The attempts are independent, so a run that keeps the
+// link busy (1 / rate <= D) makes M = ceil(L / D) - 1 attempts that end
+// within it, and the packets acknowledged are Binomial(M, q): mean M q,
+// standard deviation sqrt(M q (1 - q)). The link's utilization, packets
+// acknowledged x Td / L, is then q Td / D = (1 - P) / K with K = T / Td and
+// P = 1 - q, the textbook's figure, exactly. Elsewhere the derived timeout
+// fires at most a tick after the ACK would have come, so a failed attempt
+// takes D or D + 1 ticks and the utilization lies between
+// q Td / (D + 1 - q) and q Td / D. A timeout shorter than the round trip
+// resends frames whose ACKs are still on their way; the sink answers the
+// duplicates again, and the source takes the first ACK of each packet.
+//
 // Idle. Each hook says, before it returns, until when it has nothing to do
 // (Node::idleUntil), so the run loop skips the ticks between events: the
-// sink until a data packet arrives; the source's sendPackets until its ACK
-// arrives, or, with nothing to send, until the next packet is due; its
-// generatePackets until the next packet is due, or, with the backlog full,
-// until an ACK arrives (it stays awake while an ACK waits, since sendPackets
-// frees a slot in that tick, for the next one to fill). Each promise holds
-// exactly where the hook would do nothing, so the output is the same as
-// without them, at a cost per event instead of per tick.
+// sink until a data frame arrives or an ACK is to go on the link; the
+// source's sendPackets until its frame is to go on the link, its timer fires
+// or its ACK arrives, or, with nothing to send, until the next packet is
+// due; its generatePackets until the next packet is due, or, with the
+// backlog full, until an ACK arrives (it stays awake while an ACK waits,
+// since sendPackets frees a slot in that tick, for the next one to fill).
+// Each promise holds exactly where the hook would do nothing, so the output
+// is the same as without them, at a cost per event instead of per tick.
 //
 // Ownership. Queues hold pointers only; the protocol owns every packet it
-// makes (PacketStore, in protocol_kit.h) and releases each as it takes it out
-// of its last queue: the data packet once the sink has answered it, the ACK
-// once the source has read it. A run starts at clock 0, and the first hook of
+// makes (PacketStore, in kit/packet_store.h) and releases each as it takes
+// it out of its last queue. A run starts at clock 0, and the first hook of
 // that tick on each node takes out and releases what an earlier run left in
-// that node's queues, so every run starts afresh. Packets left in the queues of
-// some other simulator, which may be gone or may run again, are not touched
-// until that simulator runs again; whatever is still queued at exit is released
-// with the store, when no queue can be read any more.
+// that node's queues, so every run starts afresh. Packets left in the queues
+// of some other simulator, which may be gone or may run again, are not
+// touched until that simulator runs again; whatever is still queued at exit
+// is released with the store, when no queue can be read any more.
 
-#include <cstdio>
+#include <cmath>
 
 #include "model/Packet.h"
 #include "model/Time.h"
@@ -82,86 +109,88 @@
 
 namespace {
 
-/// The protocol's state for the current run, and the store behind it.
+/// The protocol's state for the current run, and the kit behind it.
 class StopAndWait {
  public:
   /// The source's generatePackets: creates the packets that are due.
   void generate(Node& source);
-  /// The source's sendPackets: reads ACKs, then sends if the link is free.
+  /// The source's sendPackets: reads ACKs, minds the timer, sends.
   void sendFromSource(Node& source);
-  /// The sink's sendPackets: answers every data packet that arrived.
+  /// The sink's sendPackets: answers every data frame that arrived.
   void answerAtSink(Node& sink);
 
  private:
-  PacketStore store;
-  long long created = 0;  // this run's packets so far
-  bool awaitingAck = false;
-  int outstanding = 0;  // the sequence number on the link
+  kit::Arq arq{/*windowed=*/false};
+  // The source's packet in hand: from admission until it is acknowledged.
+  bool holding = false;
+  long long count = 0;   // its count in the run, from 0
+  double created = 0.0;  // its creation time
+  double ready = 0.0;    // when it may go (again) on the link
+  bool onLink = false;   // it went and its timer runs
+  bool sent = false;     // it went at least once
+  double start = 0.0;    // when it last went
+  long long expected = 0;  // the sink's next packet to hand up
 };
 
 void StopAndWait::generate(Node& source) {
-  if (kit::runStarts()) {
-    kit::releaseAll(store, source);
-    created = 0;
-    awaitingAck = false;
+  if (arq.startsRun(source)) {
+    holding = false;
+    expected = 0;
   }
-  kit::createDuePackets(store, source, created);
-  if (source.firstQueue.getLength() < kit::kBacklogLimit) {
-    source.idleUntil(kit::nextDue(created));
-  } else if (awaitingAck && source.incomingQueue.getLength() == 0) {
-    // Full, and sendPackets frees no slot before an ACK arrives. Otherwise
-    // it may free one in this tick, to be filled in the next.
-    source.idleUntil(kForever);
-  }
+  arq.createDue(source, holding);
 }
 
 void StopAndWait::sendFromSource(Node& source) {
   const double now = Time::getTime();
-  PacketQueue& incoming = source.incomingQueue;
-  while (incoming.getLength() > 0) {
-    Packet* ack =
-        incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
-    if (awaitingAck && ack->getType() == kit::kAckPacket &&
-        ack->getSequenceNumber() == outstanding) {
-      std::printf("acknowledged packet %d at %f\n", outstanding, now);
-      awaitingAck = false;
+  while (Packet* ack = arq.receive(source)) {
+    if (holding &&
+        kit::countOf(ack->getSequenceNumber(), count) == count) {
+      arq.acknowledged(kit::sequenceNumber(count));
+      holding = false;
     }
-    store.release(ack);
+    arq.store.release(ack);
   }
-  PacketQueue& backlog = source.firstQueue;
-  if (awaitingAck) {
-    source.idleUntil(kForever);  // until the ACK arrives
-    return;
+  if (holding && onLink && now >= start + arq.timeout) {
+    arq.timedOut(kit::sequenceNumber(count));
+    onLink = false;
+    ready = now + Node::getProcessingDelay();
   }
-  if (backlog.getLength() == 0) {
-    // generatePackets, called first in each tick, fills it then.
-    source.idleUntil(kit::nextDue(created));
-    return;
+  if (!holding && arq.backlogged(source)) {
+    count = arq.admit(source, &created);
+    holding = true;
+    onLink = false;
+    sent = false;
+    ready = now + Node::getProcessingDelay();
   }
-  // The oldest first: creation times never fall, and ties keep their order.
-  Packet* data =
-      backlog.dequeuePacket(backlog.getLeastIndex(), kByCreationTime);
-  data->setReadyToSendTime(now + Node::getProcessingDelay());
-  source.outgoingQueue.enqueuePacket(data, kByReadyToSendTime);
-  outstanding = data->getSequenceNumber();
-  awaitingAck = true;
-  source.idleUntil(kForever);
+  source.idleUntil(kForever);  // unless told otherwise, until an ACK arrives
+  if (holding && !onLink) {
+    const double at = arq.dataLink.startFor(ready);
+    if (kit::Link::startsNow(at, now, source)) {
+      arq.sendData(count, created, at, sent);
+      onLink = true;
+      sent = true;
+      start = at;
+    }
+  }
+  if (holding && onLink) source.idleUntil(start + arq.timeout);
+  // generatePackets, called first in each tick, fills the backlog then.
+  if (!holding) source.idleUntil(arq.nextCreation());
+  arq.dataLink.commitDue(source.outgoingQueue, now, source);
 }
 
 void StopAndWait::answerAtSink(Node& sink) {
-  if (kit::runStarts()) kit::releaseAll(store, sink);
-  PacketQueue& incoming = sink.incomingQueue;
-  while (incoming.getLength() > 0) {
-    Packet* data =
-        incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
-    if (data->getType() == kit::kDataPacket) {
-      Packet* ack = kit::makeAck(store, *data);
-      ack->setReadyToSendTime(Time::getTime() + Node::getProcessingDelay());
-      sink.outgoingQueue.enqueuePacket(ack, kByReadyToSendTime);
+  arq.startAtSink(sink);
+  while (Packet* data = arq.receive(sink)) {
+    const long long got = kit::countOf(data->getSequenceNumber(), expected);
+    if (got == expected) {
+      arq.deliver(data->getSequenceNumber());
+      ++expected;
     }
-    store.release(data);
+    // New or a duplicate whose ACK was lost; never one from further on.
+    if (got < expected) arq.answer(data->getSequenceNumber());
+    arq.store.release(data);
   }
-  sink.idleUntil(kForever);  // until the next data packet
+  arq.sendAcks(sink);
 }
 
 StopAndWait protocol;
