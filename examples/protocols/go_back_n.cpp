@@ -1,0 +1,178 @@
+// Go-Back-N ARQ: the source keeps up to W data frames sent and not yet
+// acknowledged, under one timer, that of the oldest; the sink takes only
+// the next frame in order and answers every data frame it receives with a
+// cumulative ACK, the sequence number of the last packet it handed up; when
+// the timer fires, the source goes back and sends every frame from the
+// oldest on again. Reading an ACK, the source writes "acknowledged packet N
+// at CLOCK" for each packet it acknowledges, in order. Built in place of the
+// empty hooks with the preset go-back-n, or
+//   cmake -S . -B build -DLINKSIM_PROTOCOL=examples/protocols/go_back_n.cpp
+// W is LINKSIM_WINDOW (1 to 65536, 8 when unset); the channel may lose
+// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_SEED); the timeout is
+// LINKSIM_TIMEOUT or derived from the link; LINKSIM_TRACE records every
+// event (kit/environment.h).
+//
+// Creation is stop-and-wait's (stop_and_wait.cpp): packet k is due at clock
+// k / rate, into a backlog of 16 in firstQueue. A packet enters the window
+// when there is room, and is ready to go on the link once the processing
+// delay has passed; a frame sent again is ready a processing delay after
+// the timeout. The frames go on the link one at a time, in order, each once
+// the one before has left (kit/link.h); which frame goes next is decided in
+// the tick its start falls in, so a timeout takes back every frame not yet
+// started, and a frame acknowledged while it waits does not go at all.
+//
+// Without loss this is the sliding-window example (sliding_window.cpp) with
+// the same window, line for line: the frames enter the window in the same
+// ticks and start at the same times, r(k) = max(s(k) + P, r(k-1) + Td), and
+// no timer fires (kit::derivedTimeout). Its opening comment derives when
+// each ACK is read.
+//
+// Loss, where every stage is a whole number of ticks, the source always has
+// a packet to send and the window covers the round trip, W Td >= T with
+// T = Td + Ta + 2A + 2P the textbook's round trip. Then the frames leave
+// back to back, a frame that starts at r is acknowledged at r + T - P if
+// nothing is lost, and the derived timeout, T - P, fires in that very tick
+// when its ACK does not come. A lost data frame k stops the sink: it drops
+// every frame after k. The source learns of it at r + T - P, when k's timer
+// fires, and sends k again at r + T: the T / Td frame times since k started
+// are lost. A lost ACK costs the same when the next ACK comes after the
+// timer, which, with the timer as tight as this, is whenever the next frame
+// left after k did, Td later: the go-back sends k and the frames after it
+// again, the sink drops them as duplicates, and the source acknowledges
+// them from the ACKs of their first copies as they come. (A go-back that
+// comes while the link is still sending the frames before it can overlap an
+// earlier one, which only lowers the cost.) So each frame sent costs Td if
+// it and its ACK arrive, with probability q = (1 - p)^2 for a frame loss
+// probability p, and about T otherwise, and the utilization is
+//   U = q Td / (q Td + (1 - q) T) = q / (q + (1 - q) K),  K = T / Td,
+// the textbook's (1 - P) / (1 + (K - 1) P) with P = 1 - q. That counts every
+// lost ACK as a go-back; where the next cumulative ACK covers it before the
+// timer fires (a longer timeout, or a run of ACKs queued at the sink) it
+// costs nothing, and with P = p in place of 1 - q the same formula bounds U
+// from above. A long run lands between the two, near the lower one.
+//
+// Idle. The sink sleeps until a data frame arrives or an ACK is to go on
+// the link; the source's sendPackets until a frame is to go on the link or
+// is due, the oldest frame's timer fires or an ACK arrives, or, with room in
+// the window and nothing to send, until the next packet is due; its
+// generatePackets as in stop-and-wait.
+//
+// Ownership is stop-and-wait's: every frame comes from the store and is
+// released as it leaves its last queue; every run starts by taking out and
+// releasing what an earlier run left.
+
+#include <algorithm>
+
+#include "model/Packet.h"
+#include "model/Time.h"
+#include "protocol_kit.h"
+#include "simulator/Node.h"
+
+namespace {
+
+/// The protocol's state for the current run, and the kit behind it.
+class GoBackN {
+ public:
+  /// The source's generatePackets: creates the packets that are due.
+  void generate(Node& source);
+  /// The source's sendPackets: reads ACKs, minds the timer, sends.
+  void sendFromSource(Node& source);
+  /// The sink's sendPackets: answers every data frame that arrived.
+  void answerAtSink(Node& sink);
+
+ private:
+  /// A packet in the window.
+  struct Frame {
+    double created;  // its creation time
+    double ready;    // when it may go (again) on the link
+    double start;    // when it last went
+  };
+  /// The window's frame of count `count`, from base to next - 1.
+  Frame& frame(long long count) { return window[count - base]; }
+
+  kit::Arq arq{/*windowed=*/true};
+  kit::Fifo<Frame> window;  // from base on
+  long long base = 0;       // the oldest packet not acknowledged
+  long long next = 0;       // the next packet to enter the window
+  long long sendNext = 0;   // the next to go on the link; from it on, wait
+  long long sentTo = 0;     // every packet before it has gone before
+  long long expected = 0;   // the sink's next packet to hand up
+};
+
+void GoBackN::generate(Node& source) {
+  if (arq.startsRun(source)) {
+    window.clear();
+    base = next = sendNext = sentTo = expected = 0;
+  }
+  arq.createDue(source, next - base == arq.settings.window);
+}
+
+void GoBackN::sendFromSource(Node& source) {
+  const double now = Time::getTime();
+  const double processing = Node::getProcessingDelay();
+  while (Packet* ack = arq.receive(source)) {
+    const long long last = kit::countOf(ack->getSequenceNumber(), base);
+    // Cumulative: it acknowledges every packet up to its own, sent or
+    // waiting to go again.
+    for (; base <= last && base < sentTo; ++base) {
+      arq.acknowledged(kit::sequenceNumber(base));
+      window.pop();
+    }
+    arq.store.release(ack);
+  }
+  sendNext = std::max(sendNext, base);  // acknowledged while waiting
+  if (base < sendNext && now >= frame(base).start + arq.timeout) {
+    arq.timedOut(kit::sequenceNumber(base));
+    for (long long k = base; k < sendNext; ++k) frame(k).ready = now + processing;
+    sendNext = base;  // go back
+  }
+  while (next - base < arq.settings.window && arq.backlogged(source)) {
+    Frame entered{0.0, now + processing, 0.0};
+    next = arq.admit(source, &entered.created) + 1;
+    window.push(entered);
+  }
+  source.idleUntil(kForever);  // unless told otherwise, until an ACK arrives
+  for (; sendNext < next; ++sendNext) {
+    Frame& going = frame(sendNext);
+    const double at = arq.dataLink.startFor(going.ready);
+    if (!kit::Link::startsNow(at, now, source)) break;
+    arq.sendData(sendNext, going.created, at, sendNext < sentTo);
+    going.start = at;
+  }
+  sentTo = std::max(sentTo, sendNext);
+  if (base < sendNext) source.idleUntil(frame(base).start + arq.timeout);
+  // generatePackets, called first in each tick, refills the backlog then.
+  if (next - base < arq.settings.window) source.idleUntil(arq.nextCreation());
+  arq.dataLink.commitDue(source.outgoingQueue, now, source);
+}
+
+void GoBackN::answerAtSink(Node& sink) {
+  arq.startAtSink(sink);
+  while (Packet* data = arq.receive(sink)) {
+    if (kit::countOf(data->getSequenceNumber(), expected) == expected) {
+      arq.deliver(data->getSequenceNumber());
+      ++expected;
+    }
+    if (expected > 0) arq.answer(kit::sequenceNumber(expected - 1));
+    arq.store.release(data);
+  }
+  arq.sendAcks(sink);
+}
+
+GoBackN protocol;
+
+}  // namespace
+
+int Node::generatePackets() {
+  if (getType() == kSourceType) protocol.generate(*this);
+  return 1;
+}
+
+int Node::sendPackets() {
+  if (getType() == kSourceType) {
+    protocol.sendFromSource(*this);
+  } else if (getType() == kSinkType) {
+    protocol.answerAtSink(*this);
+  }
+  return 1;
+}

@@ -1,0 +1,224 @@
+// Selective Repeat ARQ: the source keeps up to W data frames sent and not
+// yet acknowledged, each under a timer of its own; the sink answers every
+// data frame it receives with an ACK of that frame alone, keeps the frames
+// that arrive out of order within its window of W, and hands them up in
+// order; when a frame's timer fires, that frame alone goes again, ahead of
+// every frame not yet sent. The source writes "acknowledged packet N at
+// CLOCK" when packet N leaves its window, every packet before it
+// acknowledged. Built in place of the empty hooks with the preset
+// selective-repeat, or
+//   cmake -S . -B build
+//   -DLINKSIM_PROTOCOL=examples/protocols/selective_repeat.cpp
+// W is LINKSIM_WINDOW (1 to 65536, 8 when unset); the channel may lose
+// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_SEED); the timeout is
+// LINKSIM_TIMEOUT or derived from the link; LINKSIM_TRACE records every
+// event (kit/environment.h).
+//
+// Creation is stop-and-wait's (stop_and_wait.cpp), and the window and the
+// transmitter are go-back-n's (go_back_n.cpp): a packet enters the window
+// when there is room, ready a processing delay later, and the frames go on
+// the link one at a time. Which frame goes next is decided in the tick its
+// start falls in: a frame to go again when it is ready, else the next new
+// one, so a resend waits for no more than the frame on the link, not behind
+// the whole window; and a frame acknowledged while it waits does not go.
+// Without loss this is the sliding-window example, line for line, as
+// go-back-n is.
+//
+// Loss, where every stage is a whole number of ticks and the source always
+// has a packet to send. A frame that starts at r is acknowledged at
+// r + T - P if it and its ACK arrive, T = Td + Ta + 2A + 2P the textbook's
+// round trip, with probability q = (1 - p)^2 for a frame loss probability
+// p; otherwise its timer fires then (the derived timeout, T - P), and it
+// goes again, once the frame on the link has left: at most Td later. Every
+// frame sent takes Td of the link and acknowledges a new packet with
+// probability q, whatever became of the frames before it, so while the
+// link is kept busy the utilization is q, the textbook's 1 - P. It is kept
+// busy while the window has room: packet k holds the window's oldest place
+// until it is acknowledged, n round trips of about T + Td if it takes n
+// tries, during which the link sends about n (T + Td) / Td frames. A window
+// of W >= 2 (T + Td) / Td thus stalls only on a packet that takes three
+// tries or more, with probability (1 - q)^2 per packet; a window of just
+// K = T / Td stalls on every loss, for about a round trip. A long run with
+// such a window lands at q less the start (the first ACK comes after T)
+// and these rare stalls: within (1 - q)^2 q (of the stalls) and T / L (of
+// the start) below q.
+//
+// Idle. The sink sleeps until a data frame arrives or an ACK is to go on
+// the link; the source's sendPackets until a frame is to go on the link or
+// is due, the earliest timer fires or an ACK arrives, or, with room in the
+// window and nothing to send, until the next packet is due; its
+// generatePackets as in stop-and-wait.
+//
+// Ownership is stop-and-wait's: every frame comes from the store and is
+// released as it leaves its last queue; every run starts by taking out and
+// releasing what an earlier run left.
+
+#include <vector>
+
+#include "model/Packet.h"
+#include "model/Time.h"
+#include "protocol_kit.h"
+#include "simulator/Node.h"
+
+namespace {
+
+/// The protocol's state for the current run, and the kit behind it.
+class SelectiveRepeat {
+ public:
+  /// The source's generatePackets: creates the packets that are due.
+  void generate(Node& source);
+  /// The source's sendPackets: reads ACKs, minds the timers, sends.
+  void sendFromSource(Node& source);
+  /// The sink's sendPackets: answers every data frame that arrived.
+  void answerAtSink(Node& sink);
+
+ private:
+  /// A packet in the window.
+  struct Frame {
+    double created;  // its creation time
+    double ready;    // when it may go (again) on the link
+    double start;    // when it last went
+    bool acked;
+  };
+  /// A running timer: it guards the frame of count `count` sent at `start`.
+  struct Timer {
+    long long count;
+    double start;
+  };
+  /// The window's frame of count `count`, from base to next - 1.
+  Frame& frame(long long count) { return window[count - base]; }
+  /// True when `timer` still guards a frame: not acknowledged, and not sent
+  /// again since.
+  bool guards(const Timer& timer) {
+    return timer.count >= base && !frame(timer.count).acked &&
+           frame(timer.count).start == timer.start;
+  }
+  /// Sends the frames that start in this tick: those to go again first.
+  void transmit(Node& source, double now);
+
+  kit::Arq arq{/*windowed=*/true};
+  kit::Fifo<Frame> window;     // from base on
+  kit::Fifo<Timer> timers;     // in the order they fire
+  kit::Fifo<long long> again;  // frames to go again, in the order they wait
+  long long base = 0;          // the oldest packet not acknowledged
+  long long next = 0;          // the next packet to enter the window
+  long long sendNew = 0;       // the next packet to go for the first time
+  long long expected = 0;      // the sink's next packet to hand up
+  std::vector<bool> kept;      // the sink's window, by count modulo W
+};
+
+void SelectiveRepeat::generate(Node& source) {
+  if (arq.startsRun(source)) {
+    window.clear();
+    timers.clear();
+    again.clear();
+    base = next = sendNew = expected = 0;
+    kept.assign(static_cast<size_t>(arq.settings.window), false);
+  }
+  arq.createDue(source, next - base == arq.settings.window);
+}
+
+void SelectiveRepeat::sendFromSource(Node& source) {
+  const double now = Time::getTime();
+  while (Packet* ack = arq.receive(source)) {
+    const long long count = kit::countOf(ack->getSequenceNumber(), base);
+    if (count >= base && count < sendNew) frame(count).acked = true;
+    arq.store.release(ack);
+  }
+  for (; !window.empty() && window.front().acked; ++base) {
+    arq.acknowledged(kit::sequenceNumber(base));
+    window.pop();
+  }
+  while (!timers.empty()) {
+    if (!guards(timers.front())) {
+      timers.pop();
+    } else if (now >= timers.front().start + arq.timeout) {
+      const long long count = timers.pop().count;
+      arq.timedOut(kit::sequenceNumber(count));
+      frame(count).ready = now + Node::getProcessingDelay();
+      again.push(count);
+    } else {
+      break;
+    }
+  }
+  while (next - base < arq.settings.window && arq.backlogged(source)) {
+    Frame entered{0.0, now + Node::getProcessingDelay(), 0.0, false};
+    next = arq.admit(source, &entered.created) + 1;
+    window.push(entered);
+  }
+  source.idleUntil(kForever);  // unless told otherwise, until an ACK arrives
+  transmit(source, now);
+  if (!timers.empty()) {
+    source.idleUntil(timers.front().start + arq.timeout);
+  }
+  // generatePackets, called first in each tick, refills the backlog then.
+  if (next - base < arq.settings.window) source.idleUntil(arq.nextCreation());
+  arq.dataLink.commitDue(source.outgoingQueue, now, source);
+}
+
+void SelectiveRepeat::transmit(Node& source, double now) {
+  const kit::Link& link = arq.dataLink;
+  for (;;) {
+    while (!again.empty() &&
+           (again.front() < base || frame(again.front()).acked)) {
+      again.pop();  // acknowledged while it waited
+    }
+    const bool resend = !again.empty();
+    if (!resend && sendNew == next) return;
+    // A frame to go again goes first if it is ready when the link is.
+    bool takeAgain = resend;
+    if (resend && sendNew < next) {
+      takeAgain = !(link.startFor(frame(sendNew).ready) <
+                    link.startFor(frame(again.front()).ready));
+    }
+    const long long count = takeAgain ? again.front() : sendNew;
+    Frame& going = frame(count);
+    const double at = link.startFor(going.ready);
+    if (!kit::Link::startsNow(at, now, source)) return;
+    arq.sendData(count, going.created, at, takeAgain);
+    going.start = at;
+    timers.push(Timer{count, at});
+    if (takeAgain) {
+      again.pop();
+    } else {
+      ++sendNew;
+    }
+  }
+}
+
+void SelectiveRepeat::answerAtSink(Node& sink) {
+  arq.startAtSink(sink);
+  const long long window = static_cast<long long>(kept.size());
+  while (Packet* data = arq.receive(sink)) {
+    const long long count = kit::countOf(data->getSequenceNumber(), expected);
+    // Beyond the window only if the source's window were larger.
+    if (count < expected + window) arq.answer(data->getSequenceNumber());
+    if (count >= expected && count < expected + window) {
+      kept[static_cast<size_t>(count % window)] = true;
+    }
+    for (; kept[static_cast<size_t>(expected % window)]; ++expected) {
+      kept[static_cast<size_t>(expected % window)] = false;
+      arq.deliver(kit::sequenceNumber(expected));
+    }
+    arq.store.release(data);
+  }
+  arq.sendAcks(sink);
+}
+
+SelectiveRepeat protocol;
+
+}  // namespace
+
+int Node::generatePackets() {
+  if (getType() == kSourceType) protocol.generate(*this);
+  return 1;
+}
+
+int Node::sendPackets() {
+  if (getType() == kSourceType) {
+    protocol.sendFromSource(*this);
+  } else if (getType() == kSinkType) {
+    protocol.answerAtSink(*this);
+  }
+  return 1;
+}
