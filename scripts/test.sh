@@ -6,7 +6,9 @@
 #   fuzz      fuzz (FUZZ_SECONDS per target, default 10)
 # First it installs what the machine lacks: as root with apt-get, otherwise
 # it prints the apt-get line to run and stops. LINKSIM_WERROR=ON makes
-# warnings errors. Nothing is skipped: a missing tool fails.
+# warnings errors. Nothing is skipped: a missing tool fails. It ends with a
+# summary, each tree's tests passed and failed and the whole time, and with
+# status 1 if any tree failed to configure, build or pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -46,11 +48,43 @@ fi
 
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
+# Every tree is tried even after one fails, so that the summary covers all
+# of them; any failure still fails the script.
+summary=()
+failed=0
+log=$(mktemp /tmp/linksim_ctest.XXXXXX)
+trap 'rm -f "$log"' EXIT
 for preset in check debug sanitize fuzz; do
   echo "== $preset"
   options=(-DLINKSIM_WERROR="${LINKSIM_WERROR:-OFF}")
   [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-10}")
-  cmake --preset "$preset" "${options[@]}" >/dev/null
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
+  if ! cmake --preset "$preset" "${options[@]}" >/dev/null; then
+    summary+=("$preset: configure FAILED")
+    failed=1
+    continue
+  fi
+  if ! cmake --build --preset "$preset"; then
+    summary+=("$preset: build FAILED")
+    failed=1
+    continue
+  fi
+  status=0
+  ctest --preset "$preset" | tee "$log" || status=$?
+  # ctest's own count: "N% tests passed, F tests failed out of T".
+  counts=$(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests? failed out of ([0-9]+)$/\2 \1/p' "$log")
+  if [ -n "$counts" ]; then
+    read -r total failures <<<"$counts"
+    summary+=("$preset: $((total - failures)) passed, $failures failed")
+  else
+    summary+=("$preset: tests did not run")
+  fi
+  if [ "$status" != 0 ] || [ "${failures:-1}" != 0 ]; then failed=1; fi
+  unset failures
 done
+
+echo "== Summary"
+printf '%s\n' "${summary[@]}"
+verdict=passed
+[ "$failed" = 0 ] || verdict=FAILED
+echo "all trees: $verdict in $((SECONDS / 60)) min $((SECONDS % 60)) s"
+exit "$failed"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package the way the README does, from the release preset
 # in a scratch tree, and checks it: the tree builds linksim and no test, the
-# package's name, fields and contents are what a Debian user expects, and the
-# binary it holds, extracted with dpkg -x, passes every golden session.
+# package's name, fields and contents (the program, its manual page and the
+# example settings) are what a Debian user expects, and the binary it holds,
+# extracted with dpkg -x, passes every golden session.
 #
 #   tests/package_test.sh VERSION [CMAKE_OPTION...]
 set -euo pipefail
@@ -70,6 +71,7 @@ fi
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' >"$work/files"
 cat >"$work/expected" <<'EOF'
 -rwxr-xr-x root/root ./usr/bin/linksim
+-rw-r--r-- root/root ./usr/share/doc/linksim/examples/link.txt
 -rw-r--r-- root/root ./usr/share/man/man1/linksim.1.gz
 EOF
 diff -u "$work/expected" "$work/files" || fail "the package holds other files"
@@ -81,6 +83,9 @@ if readelf -S "$binary" | grep -q '\.symtab'; then
 fi
 gzip -dc "$work/root/usr/share/man/man1/linksim.1.gz" | cmp -s - docs/linksim.1 ||
   fail "linksim.1.gz is not docs/linksim.1, gzipped"
+# The manual page's examples load it by this path.
+cmp -s "$work/root/usr/share/doc/linksim/examples/link.txt" examples/link.txt ||
+  fail "usr/share/doc/linksim/examples/link.txt is not examples/link.txt"
 
 for input in tests/sessions/*.in; do
   bash tests/sessions/run_session.sh "$binary" "$(basename "$input" .in)" ||

@@ -5,7 +5,8 @@
 #
 #   examples/study/utilization.sh OUTDIR
 #
-# Writes OUTDIR/utilization.csv and OUTDIR/utilization.png (with gnuplot).
+# Writes OUTDIR/utilization.csv and OUTDIR/utilization.png. Without gnuplot
+# it writes the CSV, says how to get the picture and exits with status 1.
 # The program is the sliding-window preset's, built or brought up to date
 # first; LINKSIM_SLIDING_WINDOW names another to use as it is. The sweep can
 # be narrowed: WINDOWS="1 2 4" DELAYS="5 40" DURATION=2000.
@@ -14,8 +15,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
-command -v gnuplot >/dev/null ||
-  { echo "gnuplot is not installed (apt-get install gnuplot-nox)" >&2; exit 1; }
 
 program=${LINKSIM_SLIDING_WINDOW:-}
 if [ -z "$program" ]; then
@@ -76,6 +75,13 @@ csv=$out/utilization.csv
 echo "window,propagation_delay,processing_delay,bit_rate,data_size,overhead,ack_size,duration,acknowledged,utilization,textbook" >"$csv"
 while read -r _ window delay; do cat "$work/${window}_$delay.csv"; done \
   <"$work/points" >>"$csv"
+
+# The measured points stand; only the picture needs gnuplot.
+if ! command -v gnuplot >/dev/null; then
+  echo "Wrote $csv, but no picture: gnuplot is not installed." >&2
+  echo "For $out/utilization.png: apt-get install -y gnuplot-nox, and run this again." >&2
+  exit 1
+fi
 
 # The measured points over the textbook's curves, one colour per delay.
 plot=""
