@@ -2,11 +2,15 @@
 #define LINKSIM_TESTS_PROTOCOL_TEST_SUPPORT_H_
 
 // Helpers shared by the tests of the example protocols: a link's settings,
-// and a run that reads back the acknowledgements the protocol wrote.
+// a run that reads back the acknowledgements the protocol wrote, and the
+// variables and trace of the kit's protocols.
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -56,6 +60,46 @@ inline Acks runForAcks(Simulator& simulator) {
     acks.push_back(ack);
   }
   return acks;
+}
+
+/// Sets the environment variable `name` to `value`, or unsets it for null.
+inline void setVariable(const char* name, const char* value) {
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+/// One row of a trace: clock,node,event,frame,sequence.
+struct TraceRow {
+  double clock;
+  std::string node, event, frame;
+  int sequence;
+};
+
+/// The rows of the trace in `path`; a bad header or row fails the test.
+inline std::vector<TraceRow> readTrace(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "clock,node,event,frame,sequence") << path;
+  std::vector<TraceRow> rows;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    TraceRow row;
+    std::string clock;
+    std::string sequence;
+    std::getline(fields, clock, ',');
+    std::getline(fields, row.node, ',');
+    std::getline(fields, row.event, ',');
+    std::getline(fields, row.frame, ',');
+    std::getline(fields, sequence);
+    row.clock = std::stod(clock);
+    row.sequence = std::stoi(sequence);
+    rows.push_back(row);
+  }
+  return rows;
 }
 
 #endif  // LINKSIM_TESTS_PROTOCOL_TEST_SUPPORT_H_
