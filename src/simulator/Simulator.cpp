@@ -14,7 +14,6 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "console/fgetline.h"
 #include "model/Time.h"
@@ -300,12 +299,11 @@ namespace {
 
 const Simulator* runningSimulator = nullptr;
 
-/// What atRunEnd was asked to call; a function's static, so that a static
-/// initializer of a protocol's file may ask before this file's are run.
-std::vector<void (*)()>& runEndCalls() {
-  static std::vector<void (*)()> calls;
-  return calls;
-}
+/// What atRunEnd was asked to call, in order. Plain data, set before any
+/// static initializer of a protocol's file can ask.
+constexpr int kMostRunEndCalls = 16;
+void (*runEndCalls[kMostRunEndCalls])() = {};
+int runEndCallCount = 0;
 
 /// A hook is awake in the tick whose clock is `now` unless it said it is idle
 /// until a later clock; NaN (Node::kAwake) never compares as later.
@@ -317,10 +315,10 @@ const Simulator* Simulator::running() { return runningSimulator; }
 
 bool Simulator::atRunEnd(void (*call)()) {
   assert(call != nullptr);
-  std::vector<void (*)()>& calls = runEndCalls();
-  if (std::find(calls.begin(), calls.end(), call) == calls.end()) {
-    calls.push_back(call);
-  }
+  void (** const end)() = runEndCalls + runEndCallCount;
+  if (std::find(runEndCalls, end, call) != end) return true;
+  if (runEndCallCount == kMostRunEndCalls) return false;
+  runEndCalls[runEndCallCount++] = call;
   return true;
 }
 
@@ -427,7 +425,7 @@ int Simulator::simulate() {
   // The clock keeps the run's last value until the next run starts it again.
   Time::nanoseconds = now;
   // By index: a call may ask for another, which then comes last.
-  for (size_t i = 0; i < runEndCalls().size(); ++i) runEndCalls()[i]();
+  for (int i = 0; i < runEndCallCount; ++i) runEndCalls[i]();
   runningSimulator = outer;
   return kOk;
 }

@@ -68,6 +68,7 @@ class Simulator {
   /// nothing. For a protocol that counts or writes a summary; one that never
   /// asks pays nothing. Returns true, so that a static initializer can ask:
   ///   const bool reported = Simulator::atRunEnd(&report);
+  /// or false when 16 other calls are asked for already.
   static bool atRunEnd(void (*call)());
 
   Node source;
