@@ -43,8 +43,8 @@ const Link kLinks[] = {
 class ArqTest : public ::testing::Test {
  protected:
   ~ArqTest() override {
-    for (const char* name : {"LINKSIM_LOSS", "LINKSIM_SEED", "LINKSIM_WINDOW",
-                              "LINKSIM_TRACE"}) {
+    for (const char* name :
+         {"LINKSIM_LOSS", "LINKSIM_SEED", "LINKSIM_WINDOW", "LINKSIM_TRACE"}) {
       setVariable(name, nullptr);
     }
   }
@@ -182,8 +182,8 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
 #if ARQ_PROTOCOL == 1
     // Binomial: q of the attempts that end within the run, each T long.
     const int window = 1;
-    const double low = q * td * (std::ceil(link.duration / t) - 1) /
-                       link.duration;
+    const double low =
+        q * td * (std::ceil(link.duration / t) - 1) / link.duration;
     const double high = low;
 #elif ARQ_PROTOCOL == 2
     // Between every lost ACK costing a go-back and none doing so.
@@ -200,8 +200,7 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
     std::vector<double> measured;
     for (int seed = 1; seed <= kRuns; ++seed) {
       run(link, std::to_string(p), window, seed);
-      measured.push_back(static_cast<double>(acks.size()) * td /
-                         link.duration);
+      measured.push_back(static_cast<double>(acks.size()) * td / link.duration);
     }
     // The mean of the runs, within five standard errors of the derived
     // figure: a chance of a few in a thousand for a protocol that is right.

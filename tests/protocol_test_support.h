@@ -6,7 +6,6 @@
 // variables and trace of the kit's protocols.
 
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <cstdio>

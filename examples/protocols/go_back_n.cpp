@@ -13,13 +13,13 @@
 // event (kit/environment.h).
 //
 // Creation is stop-and-wait's (stop_and_wait.cpp): packet k is due at clock
-// k / rate, into a backlog of 16 in firstQueue. A packet enters the window
-// when there is room, and is ready to go on the link once the processing
-// delay has passed; a frame sent again is ready a processing delay after
-// the timeout. The frames go on the link one at a time, in order, each once
-// the one before has left (kit/link.h); which frame goes next is decided in
-// the tick its start falls in, so a timeout takes back every frame not yet
-// started, and a frame acknowledged while it waits does not go at all.
+// k / rate, into a backlog of 16. A packet enters the window when there is
+// room, and is ready to go on the link once the processing delay has passed; a
+// frame sent again is ready a processing delay after the timeout. The frames go
+// on the link one at a time, in order, each once the one before has left
+// (kit/link.h); which frame goes next is decided in the tick its start falls
+// in, so a timeout takes back every frame not yet started, and a frame
+// acknowledged while it waits does not go at all.
 //
 // Without loss this is the sliding-window example (sliding_window.cpp) with
 // the same window, line for line: the frames enter the window in the same
@@ -83,9 +83,8 @@ class GoBackN {
  private:
   /// A packet in the window.
   struct Frame {
-    double created;  // its creation time
-    double ready;    // when it may go (again) on the link
-    double start;    // when it last went
+    double ready;  // when it may go (again) on the link
+    double start;  // when it last went
   };
   /// The window's frame of count `count`, from base to next - 1.
   Frame& frame(long long count) { return window[count - base]; }
@@ -123,20 +122,20 @@ void GoBackN::sendFromSource(Node& source) {
   sendNext = std::max(sendNext, base);  // acknowledged while waiting
   if (base < sendNext && now >= frame(base).start + arq.timeout) {
     arq.timedOut(kit::sequenceNumber(base));
-    for (long long k = base; k < sendNext; ++k) frame(k).ready = now + processing;
+    for (long long k = base; k < sendNext; ++k)
+      frame(k).ready = now + processing;
     sendNext = base;  // go back
   }
-  while (next - base < arq.settings.window && arq.backlogged(source)) {
-    Frame entered{0.0, now + processing, 0.0};
-    next = arq.admit(source, &entered.created) + 1;
-    window.push(entered);
+  while (next - base < arq.settings.window && arq.backlogged()) {
+    next = arq.admit() + 1;
+    window.push(Frame{now + processing, 0.0});
   }
   source.idleUntil(kForever);  // unless told otherwise, until an ACK arrives
   for (; sendNext < next; ++sendNext) {
     Frame& going = frame(sendNext);
     const double at = arq.dataLink.startFor(going.ready);
     if (!kit::Link::startsNow(at, now, source)) break;
-    arq.sendData(sendNext, going.created, at, sendNext < sentTo);
+    arq.sendData(sendNext, at, sendNext < sentTo);
     going.start = at;
   }
   sentTo = std::max(sentTo, sendNext);

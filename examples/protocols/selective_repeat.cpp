@@ -75,9 +75,8 @@ class SelectiveRepeat {
  private:
   /// A packet in the window.
   struct Frame {
-    double created;  // its creation time
-    double ready;    // when it may go (again) on the link
-    double start;    // when it last went
+    double ready;  // when it may go (again) on the link
+    double start;  // when it last went
     bool acked;
   };
   /// A running timer: it guards the frame of count `count` sent at `start`.
@@ -141,10 +140,9 @@ void SelectiveRepeat::sendFromSource(Node& source) {
       break;
     }
   }
-  while (next - base < arq.settings.window && arq.backlogged(source)) {
-    Frame entered{0.0, now + Node::getProcessingDelay(), 0.0, false};
-    next = arq.admit(source, &entered.created) + 1;
-    window.push(entered);
+  while (next - base < arq.settings.window && arq.backlogged()) {
+    next = arq.admit() + 1;
+    window.push(Frame{now + Node::getProcessingDelay(), 0.0, false});
   }
   source.idleUntil(kForever);  // unless told otherwise, until an ACK arrives
   transmit(source, now);
@@ -175,7 +173,7 @@ void SelectiveRepeat::transmit(Node& source, double now) {
     Frame& going = frame(count);
     const double at = link.startFor(going.ready);
     if (!kit::Link::startsNow(at, now, source)) return;
-    arq.sendData(count, going.created, at, takeAgain);
+    arq.sendData(count, at, takeAgain);
     going.start = at;
     timers.push(Timer{count, at});
     if (takeAgain) {

@@ -2,7 +2,7 @@
 // place of the empty ones with the preset stop-and-wait, or
 //   cmake -S . -B build -DLINKSIM_PROTOCOL=examples/protocols/stop_and_wait.cpp
 //
-// The source creates data packets at the packet rate into its firstQueue and
+// The source creates data packets at the packet rate into a backlog and
 // keeps one of them on the link at a time, until it is acknowledged; the
 // sink answers every data frame it receives, new or a duplicate, with an ACK
 // of its sequence number, and hands each packet up once; the source, reading
@@ -17,7 +17,7 @@
 //
 // Creation. Packet k of a run (sequence number k, from 0) is due at clock
 // k / rate; generatePackets creates, in order, every packet that is due while
-// firstQueue has room (16 waiting packets). A full backlog postpones creation,
+// the backlog has room (16 waiting packets). A full backlog postpones creation,
 // as a blocked write would, without moving the schedule: a slot freed by a
 // send is filled at the next tick by the oldest postponed packet, so a sender
 // that has fallen behind never creates more at once than there is room for,
@@ -123,12 +123,11 @@ class StopAndWait {
   kit::Arq arq{/*windowed=*/false};
   // The source's packet in hand: from admission until it is acknowledged.
   bool holding = false;
-  long long count = 0;   // its count in the run, from 0
-  double created = 0.0;  // its creation time
-  double ready = 0.0;    // when it may go (again) on the link
-  bool onLink = false;   // it went and its timer runs
-  bool sent = false;     // it went at least once
-  double start = 0.0;    // when it last went
+  long long count = 0;     // its count in the run, from 0
+  double ready = 0.0;      // when it may go (again) on the link
+  bool onLink = false;     // it went and its timer runs
+  bool sent = false;       // it went at least once
+  double start = 0.0;      // when it last went
   long long expected = 0;  // the sink's next packet to hand up
 };
 
@@ -143,8 +142,7 @@ void StopAndWait::generate(Node& source) {
 void StopAndWait::sendFromSource(Node& source) {
   const double now = Time::getTime();
   while (Packet* ack = arq.receive(source)) {
-    if (holding &&
-        kit::countOf(ack->getSequenceNumber(), count) == count) {
+    if (holding && kit::countOf(ack->getSequenceNumber(), count) == count) {
       arq.acknowledged(kit::sequenceNumber(count));
       holding = false;
     }
@@ -155,8 +153,8 @@ void StopAndWait::sendFromSource(Node& source) {
     onLink = false;
     ready = now + Node::getProcessingDelay();
   }
-  if (!holding && arq.backlogged(source)) {
-    count = arq.admit(source, &created);
+  if (!holding && arq.backlogged()) {
+    count = arq.admit();
     holding = true;
     onLink = false;
     sent = false;
@@ -166,7 +164,7 @@ void StopAndWait::sendFromSource(Node& source) {
   if (holding && !onLink) {
     const double at = arq.dataLink.startFor(ready);
     if (kit::Link::startsNow(at, now, source)) {
-      arq.sendData(count, created, at, sent);
+      arq.sendData(count, at, sent);
       onLink = true;
       sent = true;
       start = at;

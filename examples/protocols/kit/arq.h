@@ -8,6 +8,7 @@
 // what an ACK or a timeout does, stays in each protocol's file.
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <vector>
 
@@ -111,10 +112,15 @@ class Arq {
   /// The source's generatePackets: creates the data packets that are due
   /// into the backlog, and says until when it has nothing to do.
   /// `windowFull` says that sendPackets takes none from the backlog before
-  /// an ACK arrives.
+  /// an ACK arrives. The backlog is a count: packet k of a run is due at
+  /// k / rate and waits while 16 are waiting, as createDuePackets has it,
+  /// but a frame is made only when it goes on the link.
   void createDue(Node& source, bool windowFull) {
-    createDuePackets(store, source, created);
-    if (source.firstQueue.getLength() < kBacklogLimit) {
+    while (created - admitted < kBacklogLimit &&
+           nextDue(created) <= Time::getTime()) {
+      ++created;
+    }
+    if (created - admitted < kBacklogLimit) {
       source.idleUntil(nextDue(created));
     } else if (windowFull && source.incomingQueue.getLength() == 0) {
       // Full, and sendPackets frees no slot before an ACK arrives. Otherwise
@@ -127,21 +133,12 @@ class Arq {
   double nextCreation() const { return nextDue(created); }
 
   /// True when the backlog holds a packet for the window.
-  static bool backlogged(const Node& source) {
-    return source.firstQueue.getLength() > 0;
-  }
+  bool backlogged() const { return admitted < created; }
 
   /// Takes the oldest packet out of the backlog: the next of the run, whose
-  /// count this returns; `*createdAt` is its creation time. Frames are made
-  /// afresh for each send, so the packet goes back to the store.
-  long long admit(Node& source, double* createdAt) {
-    PacketQueue& backlog = source.firstQueue;
-    // The oldest first: creation times never fall, and ties keep their
-    // order.
-    Packet* data =
-        backlog.dequeuePacket(backlog.getLeastIndex(), kByCreationTime);
-    *createdAt = data->getCreationTime();
-    store.release(data);
+  /// count this returns.
+  long long admit() {
+    assert(backlogged());
     return admitted++;
   }
 
@@ -160,11 +157,11 @@ class Arq {
     return nullptr;
   }
 
-  /// Puts data frame `count` of the run, created at `createdAt`, on the
-  /// source's link at `start` (from dataLink.startFor, in this tick);
-  /// `again` says it went before.
-  void sendData(long long count, double createdAt, double start, bool again) {
-    Packet* data = makeData(store, sequenceNumber(count), createdAt);
+  /// Puts data frame `count` of the run, made now, on the source's link at
+  /// `start` (from dataLink.startFor, in this tick); `again` says it went
+  /// before.
+  void sendData(long long count, double start, bool again) {
+    Packet* data = makeData(store, sequenceNumber(count), Time::getTime());
     dataLink.put(data, start);
     traceFrame(kSourceType, again ? "resend" : "send", *data);
   }
@@ -207,8 +204,8 @@ class Arq {
   Settings settings;
   Channel channel;
   Trace trace;
-  Link dataLink;          // the source's
-  double timeout = 0.0;   // the run's retransmission timeout
+  Link dataLink;         // the source's
+  double timeout = 0.0;  // the run's retransmission timeout
 
  private:
   /// Every Arq, for endRuns.

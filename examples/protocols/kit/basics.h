@@ -17,7 +17,7 @@ namespace kit {
 constexpr char kDataPacket = 'D';
 constexpr char kAckPacket = 'A';
 
-/// Most packets waiting in the source's firstQueue.
+/// Most packets waiting in the source's backlog.
 constexpr int kBacklogLimit = 16;
 
 /// Only a run's first tick has clock 0: the run loop never moves it back.

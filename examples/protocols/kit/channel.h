@@ -27,16 +27,15 @@ class Channel {
   /// error rate and the frame's size in bits.
   void startRun(const Settings& settings) {
     random.seed(settings.seed);
-    dataLoss = lossOf(settings, Node::getDataPacketSize() +
-                                    Node::getDataOverhead());
+    dataLoss =
+        lossOf(settings, Node::getDataPacketSize() + Node::getDataOverhead());
     ackLoss = lossOf(settings, Node::getACKSize());
   }
 
   /// Draws whether `frame` is lost. Nothing is drawn where nothing can be
   /// lost, so a run without loss pays nothing for the channel.
   bool lost(const Packet& frame) {
-    const double loss =
-        frame.getType() == kAckPacket ? ackLoss : dataLoss;
+    const double loss = frame.getType() == kAckPacket ? ackLoss : dataLoss;
     return loss > 0.0 && uniform() < loss;
   }
 
@@ -51,9 +50,7 @@ class Channel {
   /// Uniform on [0, 1): the top 53 bits of the next number. The standard
   /// fixes mt19937_64's sequence but not its distributions', so this is
   /// what makes a seed give the same run on every compiler and machine.
-  double uniform() {
-    return static_cast<double>(random() >> 11) * 0x1.0p-53;
-  }
+  double uniform() { return static_cast<double>(random() >> 11) * 0x1.0p-53; }
 
   std::mt19937_64 random;
   double dataLoss = 0.0;

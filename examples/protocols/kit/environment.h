@@ -30,11 +30,11 @@ constexpr long kMaxWindow = 65536;
 /// What the variables ask for.
 struct Settings {
   int window = 8;
-  double loss = 0.0;  // per frame, when ber is not set
+  double loss = 0.0;          // per frame, when ber is not set
   double ber = std::nan("");  // per bit; NaN when not set
   std::uint64_t seed = 1;
   double timeout = std::nan("");  // NaN: derive one from the link
-  std::string trace;  // empty: no trace
+  std::string trace;              // empty: no trace
 };
 
 /// True when `text` is all decimal digits, and some.
@@ -87,9 +87,8 @@ inline std::string readSettings(bool windowed, Settings* settings) {
   }
   for (const auto& rate : rates) {
     text = std::getenv(rate.name);
-    if (text != nullptr &&
-        !(readDecimal(text, rate.value) && *rate.value >= 0.0 &&
-          *rate.value < 1.0)) {
+    if (text != nullptr && !(readDecimal(text, rate.value) &&
+                             *rate.value >= 0.0 && *rate.value < 1.0)) {
       return std::string(rate.name) +
              " must be a decimal number from 0 up to but not including 1";
     }
@@ -115,9 +114,9 @@ inline std::string readSettings(bool windowed, Settings* settings) {
     std::FILE* file = *text != '\0' ? std::fopen(text, "a") : nullptr;
     if (file == nullptr) {
       return std::string("LINKSIM_TRACE must name a file that can be written") +
-             (*text != '\0' ? std::string(" (") + text + ": " +
-                                  std::strerror(errno) + ")"
-                            : std::string());
+             (*text != '\0'
+                  ? std::string(" (") + text + ": " + std::strerror(errno) + ")"
+                  : std::string());
     }
     std::fclose(file);
     read.trace = text;

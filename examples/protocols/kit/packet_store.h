@@ -2,10 +2,12 @@
 #define LINKSIM_EXAMPLES_PROTOCOLS_KIT_PACKET_STORE_H_
 
 #include <algorithm>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "model/Packet.h"
@@ -15,9 +17,11 @@
 /// come and go at a steady rate allocates none once it has made as many as
 /// are ever alive at once. Everything is freed with the store.
 ///
-/// Packets live in slots allocated a block at a time, each slot a packet and
-/// a flag, so the store costs a few bytes per packet beyond the packet
-/// itself, and finding a packet's slot is a search among the blocks.
+/// Packets live in blocks of slots, a slot the size of a packet: a released
+/// slot holds the link to the next released one instead, and a bit per slot
+/// says which are released. So the store costs a bit per packet beyond the
+/// packets themselves, and finding a packet's slot is a search among the
+/// blocks.
 class PacketStore {
  public:
   PacketStore() = default;
@@ -26,64 +30,77 @@ class PacketStore {
 
   /// A packet with every field zero, owned by the store.
   Packet* make() {
-    if (spare.empty()) grow();
-    Slot* slot = spare.back();
-    spare.pop_back();
-    slot->packet = Packet();
-    slot->released = false;
-    return &slot->packet;
+    if (spare == nullptr) grow();
+    Slot* slot = spare;
+    spare = slot->nextSpare;
+    Block* block = blockOf(slot);
+    block->released.reset(static_cast<size_t>(slot - block->slots));
+    return new (&slot->packet) Packet();
   }
 
   /// Takes back `packet`, which no queue may hold any more. A packet the
   /// store did not make is left to whoever did, and one it already has back
   /// is not taken twice.
   void release(const Packet* packet) {
-    Slot* slot = slotOf(packet);
-    if (slot == nullptr || slot->released) return;
-    slot->released = true;
-    spare.push_back(slot);
+    // A packet is its slot's first member, so their addresses are one.
+    Block* block = blockOf(packet);
+    if (block == nullptr) return;
+    const std::uintptr_t offset =
+        reinterpret_cast<std::uintptr_t>(packet) -
+        reinterpret_cast<std::uintptr_t>(block->slots);
+    if (offset % sizeof(Slot) != 0) return;
+    const size_t index = offset / sizeof(Slot);
+    if (block->released.test(index)) return;
+    block->released.set(index);
+    block->slots[index].nextSpare = spare;
+    spare = &block->slots[index];
   }
 
  private:
-  struct Slot {
-    Packet packet;  // first, so a packet's address is its slot's
-    bool released = true;
+  union Slot {
+    Slot() : nextSpare(nullptr) {}
+    Packet packet;    // while made
+    Slot* nextSpare;  // while released
   };
   static constexpr size_t kBlockSlots = 256;
+  struct Block {
+    Slot slots[kBlockSlots];
+    std::bitset<kBlockSlots> released;
+  };
 
   /// Adds a block of released slots, keeping the blocks in address order.
   void grow() {
-    auto block = std::make_unique<Slot[]>(kBlockSlots);
-    for (size_t i = kBlockSlots; i > 0; --i) spare.push_back(&block[i - 1]);
+    auto block = std::make_unique<Block>();
+    block->released.set();
+    for (size_t i = kBlockSlots; i > 0; --i) {
+      block->slots[i - 1].nextSpare = spare;
+      spare = &block->slots[i - 1];
+    }
     const auto at = std::upper_bound(
-        blocks.begin(), blocks.end(), block,
-        [](const auto& a, const auto& b) {
-          return std::less<const Slot*>()(a.get(), b.get());
+        blocks.begin(), blocks.end(), block, [](const auto& a, const auto& b) {
+          return std::less<const Block*>()(a.get(), b.get());
         });
     blocks.insert(at, std::move(block));
   }
 
-  /// The slot whose packet is `packet`, or null if the store has none.
-  Slot* slotOf(const Packet* packet) const {
-    const auto address = reinterpret_cast<std::uintptr_t>(packet);
+  /// The block whose slots hold `address`, or null.
+  Block* blockOf(const void* address) const {
+    const auto at = reinterpret_cast<std::uintptr_t>(address);
     // The last block starting at or below the address.
-    auto after = std::upper_bound(
-        blocks.begin(), blocks.end(), address,
-        [](std::uintptr_t a, const std::unique_ptr<Slot[]>& block) {
+    const auto after = std::upper_bound(
+        blocks.begin(), blocks.end(), at,
+        [](std::uintptr_t a, const std::unique_ptr<Block>& block) {
           return a < reinterpret_cast<std::uintptr_t>(block.get());
         });
     if (after == blocks.begin()) return nullptr;
-    Slot* first = (after - 1)->get();
-    const std::uintptr_t offset =
-        address - reinterpret_cast<std::uintptr_t>(first);
-    if (offset >= kBlockSlots * sizeof(Slot) || offset % sizeof(Slot) != 0) {
-      return nullptr;
-    }
-    return first + offset / sizeof(Slot);
+    Block* block = (after - 1)->get();
+    const bool inside = at - reinterpret_cast<std::uintptr_t>(block->slots) <
+                        sizeof block->slots;
+    return inside ? block : nullptr;
   }
 
-  std::vector<std::unique_ptr<Slot[]>> blocks;  // in address order
-  std::vector<Slot*> spare;                      // released, for make()
+  std::vector<std::unique_ptr<Block>> blocks;  // in address order
+  Slot* spare = nullptr;                       // released, for make()
 };
 
 #endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_PACKET_STORE_H_

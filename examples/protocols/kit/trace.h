@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,8 +19,17 @@
 namespace kit {
 
 /// Appends `value` as "%f" writes it to [*at, end); false if it does not
-/// fit.
+/// fit. A clock is most often a whole number, written as one, at a tenth of
+/// the cost of a double.
 inline bool appendClock(char** at, char* end, double value) {
+  if (value >= 0.0 && value < 0x1p53 && value == std::floor(value)) {
+    const auto [last, error] =
+        std::to_chars(*at, end, static_cast<long long>(value));
+    if (error != std::errc() || end - last < 7) return false;
+    std::memcpy(last, ".000000", 7);
+    *at = last + 7;
+    return true;
+  }
   const auto [last, error] =
       std::to_chars(*at, end, value, std::chars_format::fixed, 6);
   if (error != std::errc()) return false;
@@ -86,13 +96,30 @@ class Trace {
     std::fputs("clock,node,event,frame,sequence\n", file);
   }
 
-  bool on() const { return file != nullptr; }
-
   /// Records that `event` happened to the frame of type `frame` ("data" or
   /// "ack") numbered `sequence`, at `node` ("source" or "sink"), now.
   void record(const char* node, const char* event, const char* frame,
               int sequence) {
+    if (file != nullptr) write(node, event, frame, sequence);
+  }
+
+  /// Ends the trace: everything written reaches the file, and a write that
+  /// failed is said on standard error.
+  void close() {
     if (file == nullptr) return;
+    const bool failed = std::ferror(file) != 0;
+    const int closed = std::fclose(file);
+    if (closed != 0 || failed) {
+      std::fprintf(stderr, "linksim: write error on the trace %s: %s\n",
+                   name.c_str(), std::strerror(closed != 0 ? errno : EIO));
+    }
+    file = nullptr;
+  }
+
+ private:
+  /// Out of line, so that a run without a trace pays one test per event.
+  [[gnu::noinline]] void write(const char* node, const char* event,
+                               const char* frame, int sequence) {
     char row[160];
     char* at = row;
     char* const end = row + sizeof row;
@@ -108,19 +135,6 @@ class Trace {
     }
   }
 
-  /// Ends the trace: everything written reaches the file, and a write that
-  /// failed is said on standard error.
-  void close() {
-    if (file == nullptr) return;
-    const bool failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || failed) {
-      std::fprintf(stderr, "linksim: write error on the trace %s: %s\n",
-                   name.c_str(), std::strerror(failed ? EIO : errno));
-    }
-    file = nullptr;
-  }
-
- private:
   std::FILE* file = nullptr;
   std::string name;
 };
