@@ -21,11 +21,16 @@ cases=(
   "linksim_bench_every_tick BM_RunLoopEveryTick/1000000"
   "linksim_bench_every_tick BM_DesignLoopOutOfLineHooks/1000000"
   "linksim_bench BM_RunLoopEmpty/53"
-  "linksim_bench_stop_and_wait BM_RunLoopStopAndWait/0"
-  "linksim_bench_stop_and_wait BM_RunLoopStopAndWait/1"
-  "linksim_bench_stop_and_wait BM_RunLoopStopAndWait/2"
-  "linksim_bench_stop_and_wait BM_RunLoopStopAndWait/3"
 )
+for protocol in stop_and_wait go_back_n selective_repeat; do
+  for name in BM_PerAck/0 BM_PerAck/1 BM_PerAck/2 BM_PerAck/3 BM_PerFrame/0 \
+    BM_PerFrame/10; do
+    cases+=("linksim_bench_$protocol $name")
+  done
+done
+for window in 8 512 4096 32768 65536; do
+  cases+=("linksim_bench_go_back_n BM_Window/$window")
+done
 
 # Prints the value of column `column` (a counter's name) of the row named
 # `row` in benchmark CSV on standard input.
@@ -35,8 +40,8 @@ column() {
     $1 == row && c { print $c }'
 }
 
-# The counter that names a case's unit: ticks, acks or runs.
-unit_of() { head -n 1 "$1" | grep -o '"\(ticks\|acks\|runs\)"' | tr -d '"'; }
+# The counter that names a case's unit: ticks, acks, frames or runs.
+unit_of() { head -n 1 "$1" | grep -o '"\(ticks\|acks\|frames\|runs\)"' | tr -d '"'; }
 
 printf '| Case | Unit | Wall time per unit (median of %s) | Instructions per unit |\n' "$reps"
 printf '|---|---|---|---|\n'
@@ -62,9 +67,9 @@ for entry in "${cases[@]}"; do
     "$work/count.csv")
   instructions=$(awk '/^totals:/ { print $2 }' "$work/cg.out")
   if [ -z "$seconds" ] || [ -z "$count" ] || [ -z "$instructions" ]; then
-    echo "| $name | no figure |" && failed=1 && continue
+    echo "| $program $name | no figure |" && failed=1 && continue
   fi
-  awk -v name="$name" -v unit="$unit" -v s="$seconds" -v n="$count" \
+  awk -v name="${program#linksim_bench_} $name" -v unit="$unit" -v s="$seconds" -v n="$count" \
     -v it="$iterations" -v ir="$instructions" 'BEGIN {
       ns = s * 1e9
       printf "| `%s` | %s | %s ns | %.1f |\n", name, unit,
