@@ -54,8 +54,10 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
 
-losses=${LOSSES:-0 0.02 0.05 0.1 0.2 0.3 0.4 0.5}
-seeds=${SEEDS:-$(seq 1 20)}
+# A loss or seed named twice is run once: twice would count its runs twice.
+once() { tr -s '[:space:]' '\n' <<<"$1" | awk 'NF && !seen[$0]++'; }
+losses=$(once "${LOSSES:-0 0.02 0.05 0.1 0.2 0.3 0.4 0.5}")
+seeds=$(once "${SEEDS:-$(seq 1 20)}")
 duration=${DURATION:-20000}
 # Two runs at least: an interval needs a spread to be measured.
 [ "$(wc -w <<<"$seeds")" -ge 2 ] ||
@@ -180,7 +182,7 @@ tail -n +2 "$runs" | awk -F, -v td="$td" -v t="$t" '
           "2.080 2.074 2.069 2.064 2.060 2.056 2.052 2.048 2.045 2.042", q, " ")
     q[40] = 2.021; q[60] = 2.000; q[120] = 1.980
   }
-  function quantile(df, d) {
+  function quantile(df) {
     if (df <= 30) return q[df]
     if (df >= 1000) return 1.960
     return df >= 120 ? q[120] : df >= 60 ? q[60] : df >= 40 ? q[40] : q[30]
@@ -214,6 +216,9 @@ if ! command -v gnuplot >/dev/null; then
 fi
 
 k=$(awk -v t="$t" -v td="$td" 'BEGIN { print t / td }')
+# From 0 to the largest loss, 0.5 at least, with room for the points.
+right=$(awk 'BEGIN { m = 0.5 } $1 > m { m = $1 } END { print m + 0.01 }' \
+  <<<"$losses")
 # Cairo's terminal draws dashes and smooth lines; libgd's is the fallback.
 terminal=png
 gnuplot -e 'set terminal pngcairo' 2>/dev/null && terminal=pngcairo
@@ -226,7 +231,7 @@ set title "ARQ on a lossy link: utilization against frame loss\\n" . \
   "$(wc -w <<<"$seeds") runs of $duration ticks per point, mean and 95% interval"
 set xlabel 'frame loss probability p (data and ACKs alike)'
 set ylabel 'utilization (acknowledged x Td / duration)'
-set xrange [-0.01:0.51]
+set xrange [-0.01:$right]
 set yrange [0:1.05]
 set samples 500
 set grid
