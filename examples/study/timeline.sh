@@ -29,9 +29,9 @@ program=$(realpath "$program")
 # The study's link (examples/study/arq.sh): Td 10, Ta 1, P 1, A 40, so a
 # round trip of T = 93 ticks and a derived timeout of T - P = 92. A window
 # of 4 is less than the K = 9.3 frames a round trip holds, so the source
-# sends in bursts of four and each loss shows on its own. The seed is one
-# whose run loses data frames and ACKs both, and shows a lost ACK that the
-# next cumulative ACK makes good.
+# sends in bursts of four and what each loss costs shows apart. The seed is
+# one whose run loses data frames and ACKs both, and lost ACKs that a later
+# cumulative ACK makes good.
 window=4 loss=0.2 seed=7 duration=400
 processing=1 delay=40 bit_rate=100 data=960 overhead=40 ack=100 rate=1
 read -r td ta t timeout < <(awk -v p=$processing -v a=$delay -v b=$bit_rate \
@@ -71,7 +71,7 @@ fi
 # lost or received, and likewise for ACKs. A lost frame's line stops
 # halfway, at a cross; a frame still on the link when the run ends goes
 # on for the time its direction's frames take, and is cut by the bottom.
-awk -F, -v end="$duration" '
+awk -F, '
   NR == 1 { next }
   $3 == "send" || $3 == "resend" {
     d = $4 == "ack"; sent[d, ++sends[d]] = $1; seq[d, sends[d]] = $5
