@@ -44,14 +44,24 @@ total=$(wc -l <"$work/points")
 # acknowledgements the run wrote; prints its CSV line to its own file.
 run_point() {
   local index=$1 window=$2 delay=$3 name=$work/$2_$3
+  [ ! -e "$work/failed" ] || return 1  # another run failed: stop
   printf '%s\n' "Propagation Delay $delay" "Processing Delay $processing" \
     "Bit Rate $bit_rate" "Data Packet Size $data" \
     "Data Packet Overhead $overhead" "ACK Size $ack" \
     "Simulation Duration $duration" "Packet Rate $rate" >"$name.txt"
+  # A run that fails, or that linksim refuses, stops the study: counted,
+  # it would pass for a run that acknowledged little or nothing.
+  if ! printf 'load %s\n\nrun\n\n\nexit\n' "$name.txt" |
+    LINKSIM_WINDOW=$window PATH="$work/bin:$PATH" "$program" \
+      >"$name.out" 2>&1 ||
+    ! grep -q 'Simulation completed successfully' "$name.out"; then
+    echo "window $window, propagation delay $delay: the run failed:" >&2
+    cat "$name.out" >&2
+    touch "$work/failed"
+    return 1
+  fi
   local acked
-  acked=$(printf 'load %s\n\nrun\n\n\nexit\n' "$name.txt" |
-    LINKSIM_WINDOW=$window PATH="$work/bin:$PATH" "$program" |
-    grep -c 'acknowledged packet' || true)
+  acked=$(grep -c 'acknowledged packet' "$name.out" || true)
   awk -v w="$window" -v a="$delay" -v p="$processing" -v b="$bit_rate" \
     -v d="$data" -v o="$overhead" -v k="$ack" -v l="$duration" -v n="$acked" '
     BEGIN {
@@ -69,7 +79,8 @@ mkdir "$work/bin" && printf '#!/bin/sh\n' >"$work/bin/clear" &&
   chmod +x "$work/bin/clear"
 
 echo "Running $total points on $(nproc) cores with $program" >&2
-xargs -P "$(nproc)" -L 1 bash -c 'run_point "$0" "$1" "$2"' <"$work/points"
+xargs -P "$(nproc)" -L 1 bash -c 'run_point "$0" "$1" "$2"' <"$work/points" ||
+  { echo "$0: a run failed; nothing written" >&2; exit 1; }
 
 csv=$out/utilization.csv
 echo "window,propagation_delay,processing_delay,bit_rate,data_size,overhead,ack_size,duration,acknowledged,utilization,textbook" >"$csv"
