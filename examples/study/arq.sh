@@ -128,12 +128,14 @@ total=$(wc -l <"$work/points")
 
 # One point, a protocol at a loss: a run per seed, each with its trace, and
 # a CSV row per run in the point's own file. A run that fails, or that
-# linksim refuses, stops the study: it measured nothing.
+# linksim refuses, stops the study: it measured nothing. The points not yet
+# started then end at once, and xargs waits for those that have.
 run_point() {
   local index=$1 protocol=$2 window=$3 loss=$4 seed
   local name=$work/$protocol-$loss program=program_${2//-/_}
   program=${!program}
   for seed in $seeds; do
+    [ ! -e "$work/failed" ] || return 1
     if ! printf 'load %s\n\nrun\n\n\nexit\n' "$work/link.txt" |
       LINKSIM_WINDOW=$window LINKSIM_LOSS=$loss LINKSIM_SEED=$seed \
         LINKSIM_TRACE=$name.trace PATH="$work/bin:$PATH" \
@@ -141,7 +143,8 @@ run_point() {
       ! grep -q 'Simulation completed successfully' "$name.out"; then
       echo "$protocol, loss $loss, seed $seed: the run failed:" >&2
       cat "$name.out" >&2
-      return 255  # xargs stops at once
+      touch "$work/failed"
+      return 1
     fi
     awk -F, -v protocol="$protocol" -v w="$window" -v loss="$loss" \
       -v seed="$seed" -v timeout="$timeout" -v l="$duration" -v td="$td" '
@@ -161,7 +164,8 @@ export -f run_point
 export work seeds timeout duration td total
 
 echo "Running $total points of $(wc -w <<<"$seeds") seeds on $(nproc) cores" >&2
-xargs -P "$(nproc)" -L 1 bash -c 'run_point "$@"' _ <"$work/points"
+xargs -P "$(nproc)" -L 1 bash -c 'run_point "$@"' _ <"$work/points" ||
+  { echo "$0: a run failed; nothing written" >&2; exit 1; }
 
 runs=$out/arq_runs.csv
 echo "protocol,window,loss,seed,timeout,duration,acknowledged,frames_sent,utilization" >"$runs"
