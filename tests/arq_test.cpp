@@ -174,7 +174,7 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
   const LinkSettings link{1, 40, 100, 960, 40, 100, 100000, 1};
   const double td = link.dataTime();
   const double t = link.textbookPeriod();
-  [[maybe_unused]] const double slots = std::ceil(t / td);  // per go-back
+  [[maybe_unused]] const double k = t / td;
   [[maybe_unused]] const double start = 1 - t / link.duration;
   const int kRuns = 8;
   for (const double p : {0.05, 0.2, 0.4}) {
@@ -186,10 +186,10 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
         q * td * (std::ceil(link.duration / t) - 1) / link.duration;
     const double high = low;
 #elif ARQ_PROTOCOL == 2
-    // Between every lost ACK costing a go-back and none doing so.
+    // The textbook's band: every lost ACK costing a go-back, or none.
     const int window = 16;
-    const double low = start * q / (q + (1 - q) * slots);
-    const double high = (1 - p) / (1 - p + p * slots);
+    const double low = start * q / (1 + (k - 1) * (1 - q));
+    const double high = (1 - p) / (1 + (k - 1) * p);
 #else
     // q of the frames sent, less the first round trip; a window this wide
     // all but never stalls.

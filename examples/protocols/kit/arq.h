@@ -59,7 +59,8 @@ inline double derivedTimeout(int window) {
   const auto binary = [&](double v) {
     return std::fabs(v) < 0x1p32 && whole(v * 0x1p20);
   };
-  double timeout = td + ta + 2 * a + 2 * p - p;
+  const double roundTrip = td + ta + 2 * a + 2 * p;  // T
+  double timeout = roundTrip - p;
   if (!(whole(p) && whole(a) && whole(td) && whole(ta))) {
     timeout += binary(p) && binary(a) && binary(td) && binary(ta)
                    ? 1.0
