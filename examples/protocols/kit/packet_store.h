@@ -18,10 +18,11 @@
 /// are ever alive at once. Everything is freed with the store.
 ///
 /// Packets live in blocks of slots, a slot the size of a packet: a released
-/// slot holds the link to the next released one instead, and a bit per slot
-/// says which are released. So the store costs a bit per packet beyond the
-/// packets themselves, and finding a packet's slot is a search among the
-/// blocks.
+/// slot holds instead the link to the next released one and its own block,
+/// and a bit per slot says which are released. So the store costs a bit per
+/// packet beyond the packets themselves; make() costs the same however many
+/// packets it holds, and release() a search among the blocks, which also
+/// tells a packet it did not make.
 class PacketStore {
  public:
   PacketStore() = default;
@@ -32,8 +33,8 @@ class PacketStore {
   Packet* make() {
     if (spare == nullptr) grow();
     Slot* slot = spare;
-    spare = slot->nextSpare;
-    Block* block = blockOf(slot);
+    Block* block = slot->released.block;
+    spare = slot->released.next;
     block->released.reset(static_cast<size_t>(slot - block->slots));
     return new (&slot->packet) Packet();
   }
@@ -52,16 +53,21 @@ class PacketStore {
     const size_t index = offset / sizeof(Slot);
     if (block->released.test(index)) return;
     block->released.set(index);
-    block->slots[index].nextSpare = spare;
+    block->slots[index].released = {spare, block};
     spare = &block->slots[index];
   }
 
  private:
+  struct Block;
   union Slot {
-    Slot() : nextSpare(nullptr) {}
-    Packet packet;    // while made
-    Slot* nextSpare;  // while released
+    Slot() : released{nullptr, nullptr} {}
+    Packet packet;  // while made
+    struct {
+      Slot* next;    // the next released slot
+      Block* block;  // this slot's
+    } released;      // while released
   };
+  static_assert(sizeof(Slot) == sizeof(Packet), "a slot costs no more");
   static constexpr size_t kBlockSlots = 256;
   struct Block {
     Slot slots[kBlockSlots];
@@ -73,7 +79,7 @@ class PacketStore {
     auto block = std::make_unique<Block>();
     block->released.set();
     for (size_t i = kBlockSlots; i > 0; --i) {
-      block->slots[i - 1].nextSpare = spare;
+      block->slots[i - 1].released = {spare, block.get()};
       spare = &block->slots[i - 1];
     }
     const auto at = std::upper_bound(
