@@ -80,7 +80,6 @@
 // and releasing what an earlier run left in its nodes' queues.
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -93,24 +92,13 @@
 
 namespace {
 
-constexpr const char* kWindowVariable = "LINKSIM_WINDOW";
 constexpr int kDefaultWindow = 8;
-constexpr long kMaxWindow = 65536;
 
 /// The window LINKSIM_WINDOW asks for: kDefaultWindow when it is unset, 0
-/// when it is no whole number from 1 to kMaxWindow.
+/// when it is no whole number from 1 to kit::kMaxWindow.
 int windowFromEnvironment() {
-  const char* text = std::getenv(kWindowVariable);
-  if (text == nullptr) return kDefaultWindow;
-  // Digits only: strtol alone would take a sign, spaces or a trailing word.
-  if (*text == '\0') return 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9') return 0;
-  }
-  errno = 0;
-  const long window = std::strtol(text, nullptr, 10);
-  if (errno != 0 || window < 1 || window > kMaxWindow) return 0;
-  return static_cast<int>(window);
+  const char* text = std::getenv("LINKSIM_WINDOW");
+  return text == nullptr ? kDefaultWindow : kit::readWindow(text);
 }
 
 /// The window, taken when the program starts: a bad value ends it there,
@@ -118,8 +106,7 @@ int windowFromEnvironment() {
 const int startWindow = [] {
   const int window = windowFromEnvironment();
   if (window == 0) {
-    std::fprintf(stderr, "linksim: %s must be a whole number from 1 to %ld\n",
-                 kWindowVariable, kMaxWindow);
+    std::fprintf(stderr, "linksim: %s\n", kit::windowRule().c_str());
     std::exit(2);
   }
   return window;

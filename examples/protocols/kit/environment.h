@@ -46,6 +46,23 @@ inline bool allDigits(const char* text) {
   return true;
 }
 
+/// The window `text` names: a whole number from 1 to kMaxWindow, digits
+/// only (strtol alone would take a sign, spaces or a trailing word); 0 for
+/// anything else.
+inline int readWindow(const char* text) {
+  if (!allDigits(text)) return 0;
+  errno = 0;
+  const long window = std::strtol(text, nullptr, 10);
+  if (errno != 0 || window < 1 || window > kMaxWindow) return 0;
+  return static_cast<int>(window);
+}
+
+/// What LINKSIM_WINDOW must hold, as the refusal says it.
+inline std::string windowRule() {
+  return "LINKSIM_WINDOW must be a whole number from 1 to " +
+         std::to_string(kMaxWindow);
+}
+
 /// Reads `text` whole as a decimal number such as 0.05, .5 or 1e-3 into
 /// `*value`; false for anything else: spaces, hexadecimal, inf, nan,
 /// trailing text, or a value too large to hold.
@@ -69,13 +86,8 @@ inline std::string readSettings(bool windowed, Settings* settings) {
   read.window = settings->window;
   const char* text = std::getenv("LINKSIM_WINDOW");
   if (windowed && text != nullptr) {
-    errno = 0;
-    const long window = allDigits(text) ? std::strtol(text, nullptr, 10) : 0;
-    if (errno != 0 || window < 1 || window > kMaxWindow) {
-      return "LINKSIM_WINDOW must be a whole number from 1 to " +
-             std::to_string(kMaxWindow);
-    }
-    read.window = static_cast<int>(window);
+    read.window = readWindow(text);
+    if (read.window == 0) return windowRule();
   }
   const struct {
     const char* name;
