@@ -8,7 +8,7 @@
 #   arq_study_test.sh STOP_AND_WAIT GO_BACK_N SELECTIVE_REPEAT
 set -euo pipefail
 export LINKSIM_STOP_AND_WAIT=$1 LINKSIM_GO_BACK_N=$2 LINKSIM_SELECTIVE_REPEAT=$3
-study=$(cd "$(dirname "$0")/../examples/study" && pwd)
+study=$(cd "$(dirname "$0")/../studies" && pwd)
 out=$(mktemp -d /tmp/linksim_arq_test.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 fail() { echo "$*"; exit 1; }

@@ -13,7 +13,7 @@ out=$(mktemp -d /tmp/linksim_study_test.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
 LINKSIM_SLIDING_WINDOW=$program WINDOWS="1 2 3 5 8 13" DELAYS="3 10 45" \
-  DURATION=3000 bash "$root/examples/study/utilization.sh" "$out" 2>/dev/null
+  DURATION=3000 bash "$root/studies/utilization.sh" "$out" 2>/dev/null
 
 header=window,propagation_delay,processing_delay,bit_rate,data_size,overhead,ack_size,duration,acknowledged,utilization,textbook
 [ "$(head -n 1 "$out/utilization.csv")" = "$header" ] ||

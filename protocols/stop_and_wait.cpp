@@ -1,6 +1,6 @@
 // Stop-and-wait ARQ: a complete protocol for linksim's node hooks, built in
 // place of the empty ones with the preset stop-and-wait, or
-//   cmake -S . -B build -DLINKSIM_PROTOCOL=examples/protocols/stop_and_wait.cpp
+//   cmake -S . -B build -DLINKSIM_PROTOCOL=protocols/stop_and_wait.cpp
 //
 // The source creates data packets at the packet rate into a backlog and
 // keeps one of them on the link at a time, until it is acknowledged; the

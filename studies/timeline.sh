@@ -4,7 +4,7 @@
 # axes, time running down, every frame a line from its sender when it
 # starts to its receiver when that sees it.
 #
-#   examples/study/timeline.sh OUTDIR
+#   studies/timeline.sh OUTDIR
 #
 # Writes OUTDIR/timeline.png and OUTDIR/timeline.csv, the run's trace. The
 # program is the release tree's linksim_go_back_n, built or brought up to
@@ -13,7 +13,7 @@
 # status 1.
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTDIR" >&2; exit 2; }
-root=$(cd "$(dirname "$0")/../.." && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
 
@@ -26,7 +26,7 @@ if [ -z "$program" ]; then
 fi
 program=$(realpath "$program")
 
-# The study's link (examples/study/arq.sh): Td 10, Ta 1, P 1, A 40, so a
+# The study's link (studies/arq.sh): Td 10, Ta 1, P 1, A 40, so a
 # round trip of T = 93 ticks and a derived timeout of T - P = 92. A window
 # of 4 is less than the K = 9.3 frames a round trip holds, so the source
 # sends in bursts of four and what each loss costs shows apart. The seed is

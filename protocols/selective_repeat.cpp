@@ -8,7 +8,7 @@
 // acknowledged. Built in place of the empty hooks with the preset
 // selective-repeat, or
 //   cmake -S . -B build
-//   -DLINKSIM_PROTOCOL=examples/protocols/selective_repeat.cpp
+//   -DLINKSIM_PROTOCOL=protocols/selective_repeat.cpp
 // W is LINKSIM_WINDOW (1 to 65536, 8 when unset); the channel may lose
 // frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_SEED); the timeout is
 // LINKSIM_TIMEOUT or derived from the link; LINKSIM_TRACE records every
@@ -40,7 +40,7 @@
 // a packet that takes three tries or more, with probability (1 - q)^2; a
 // window of just K = T / Td stalls on every loss, for about a round trip.
 // A long run lands at q less the start (the first ACK comes after T, T / L
-// of a run of L ticks) and those rare stalls. Measured (examples/study/
+// of a run of L ticks) and those rare stalls. Measured (studies/
 // arq.sh: Td 10, Ta 1, P 1, A 40, W = 32, L = 20,000), the link carries
 // 1985 of its 2000 frame times at p = 0.1 and 1863 at p = 0.5; with W = 64
 // it stalls on almost nothing up to p = 0.4.

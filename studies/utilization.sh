@@ -3,7 +3,7 @@
 # propagation delay, measured, over the textbook's min(1, W Td / T) with
 # T = Td + Ta + 2A + 2P: one run of the program per point, on all cores.
 #
-#   examples/study/utilization.sh OUTDIR
+#   studies/utilization.sh OUTDIR
 #
 # Writes OUTDIR/utilization.csv and OUTDIR/utilization.png. Without gnuplot
 # it writes the CSV, says how to get the picture and exits with status 1.
@@ -12,7 +12,7 @@
 # be narrowed: WINDOWS="1 2 4" DELAYS="5 40" DURATION=2000.
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTDIR" >&2; exit 2; }
-root=$(cd "$(dirname "$0")/../.." && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
 

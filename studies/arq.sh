@@ -5,7 +5,7 @@
 # lost: stop-and-wait (1 - P) / K, Go-Back-N (1 - P) / (1 + (K - 1) P),
 # Selective Repeat 1 - P.
 #
-#   examples/study/arq.sh OUTDIR
+#   studies/arq.sh OUTDIR
 #
 # Writes OUTDIR/arq_runs.csv, a row per run, OUTDIR/arq.csv, a row per
 # point (the mean utilization of its runs, its 95% interval by Student's t,
@@ -50,7 +50,7 @@
 #   2000 frame times used at p = 0.1 and 1863 at 0.5.
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 OUTDIR" >&2; exit 2; }
-root=$(cd "$(dirname "$0")/../.." && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 mkdir -p "$1"
 out=$(cd "$1" && pwd)
 

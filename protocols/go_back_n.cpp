@@ -6,7 +6,7 @@
 // oldest on again. Reading an ACK, the source writes "acknowledged packet N
 // at CLOCK" for each packet it acknowledges, in order. Built in place of the
 // empty hooks with the preset go-back-n, or
-//   cmake -S . -B build -DLINKSIM_PROTOCOL=examples/protocols/go_back_n.cpp
+//   cmake -S . -B build -DLINKSIM_PROTOCOL=protocols/go_back_n.cpp
 // W is LINKSIM_WINDOW (1 to 65536, 8 when unset); the channel may lose
 // frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_SEED); the timeout is
 // LINKSIM_TIMEOUT or derived from the link; LINKSIM_TRACE records every
@@ -46,7 +46,7 @@
 //   U = (1 - P) / (1 + (K - 1) P)
 // charges every failed frame K frame times: with P = 1 - (1 - p)^2 for a
 // frame loss probability p, a lost ACK as much as a lost data frame; with
-// P = p, a lost ACK nothing. Measured (examples/study/arq.sh: Td 10, Ta 1,
+// P = p, a lost ACK nothing. Measured (studies/arq.sh: Td 10, Ta 1,
 // P 1, A 40, W = 16, 20 seeds), a long run lies between the two curves,
 // nearer the lower one where losses come one at a time (a quarter of the
 // way up at p = 0.02) and the upper one where they come in clusters

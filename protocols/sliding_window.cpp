@@ -4,7 +4,7 @@
 // "acknowledged packet N at CLOCK" and lets the next packet go. Built in
 // place of the empty hooks with
 //   cmake -S . -B build
-//   -DLINKSIM_PROTOCOL=examples/protocols/sliding_window.cpp
+//   -DLINKSIM_PROTOCOL=protocols/sliding_window.cpp
 //
 // The window. W comes from the environment variable LINKSIM_WINDOW, a whole
 // number from 1 to 65536, 8 when unset. Anything else is refused when the
