@@ -71,6 +71,8 @@
 
 namespace {
 
+constexpr const char* kName = "go-back-n";
+
 /// The protocol's state for the current run, and the kit behind it.
 class GoBackN {
  public:
@@ -90,7 +92,7 @@ class GoBackN {
   /// The window's frame of count `count`, from base to next - 1.
   Frame& frame(long long count) { return window[count - base]; }
 
-  kit::Arq arq{/*windowed=*/true};
+  kit::Arq arq{kName, kit::kReadsArq};
   kit::Fifo<Frame> window;  // from base on
   long long base = 0;       // the oldest packet not acknowledged
   long long next = 0;       // the next packet to enter the window
@@ -115,14 +117,14 @@ void GoBackN::sendFromSource(Node& source) {
     // Cumulative: it acknowledges every packet up to its own, sent or
     // waiting to go again.
     for (; base <= last && base < sentTo; ++base) {
-      arq.acknowledged(kit::sequenceNumber(base));
+      arq.acknowledged(base);
       window.pop();
     }
     arq.store.release(ack);
   }
   sendNext = std::max(sendNext, base);  // acknowledged while waiting
   if (base < sendNext && now >= frame(base).start + arq.timeout) {
-    arq.timedOut(kit::sequenceNumber(base));
+    arq.timedOut(base);
     for (long long k = base; k < sendNext; ++k)
       frame(k).ready = now + processing;
     sendNext = base;  // go back
@@ -150,29 +152,26 @@ void GoBackN::answerAtSink(Node& sink) {
   arq.startAtSink(sink);
   while (Packet* data = arq.receive(sink)) {
     if (kit::countOf(data->getSequenceNumber(), expected) == expected) {
-      arq.deliver(data->getSequenceNumber());
+      arq.deliver(*data);
       ++expected;
+    } else {
+      arq.discard(*data);
     }
-    if (expected > 0) arq.answer(kit::sequenceNumber(expected - 1));
+    if (expected > 0) arq.answer(expected - 1);
     arq.store.release(data);
   }
   arq.sendAcks(sink);
 }
 
-GoBackN protocol;
-
 }  // namespace
 
-int Node::generatePackets() {
-  if (getType() == kSourceType) protocol.generate(*this);
-  return 1;
-}
-
-int Node::sendPackets() {
-  if (getType() == kSourceType) {
-    protocol.sendFromSource(*this);
-  } else if (getType() == kSinkType) {
-    protocol.answerAtSink(*this);
-  }
-  return 1;
-}
+#ifdef LINKSIM_ARQ
+// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
+extern constexpr kit::Protocol kGoBackN = kit::Chosen<GoBackN>::entry(kName);
+#else
+namespace {
+GoBackN protocol;
+}  // namespace
+int Node::generatePackets() { return kit::generate(protocol, *this); }
+int Node::sendPackets() { return kit::send(protocol, *this); }
+#endif

@@ -1,5 +1,5 @@
-#ifndef LINKSIM_EXAMPLES_PROTOCOLS_PROTOCOL_KIT_H_
-#define LINKSIM_EXAMPLES_PROTOCOLS_PROTOCOL_KIT_H_
+#ifndef LINKSIM_PROTOCOLS_PROTOCOL_KIT_H_
+#define LINKSIM_PROTOCOLS_PROTOCOL_KIT_H_
 
 // The protocol kit: what the example protocols share, for any protocol to
 // build on. Header-only, so a protocol stays one source file to build; this
@@ -14,15 +14,21 @@
 //                       _TIMEOUT and _TRACE
 //   kit/channel.h       the lossy channel
 //   kit/trace.h         "acknowledged packet N at CLOCK", and the trace
+//   kit/recorder.h      what a run did: the trace's rows, the counts, the
+//                       summary and the stats row
 //   kit/arq.h           the steps the three ARQ protocols share
+//   kit/hooks.h         a protocol class as the node hooks, alone or as
+//                       one linksim-arq chooses
 
 #include "kit/arq.h"
 #include "kit/basics.h"
 #include "kit/channel.h"
 #include "kit/environment.h"
 #include "kit/fifo.h"
+#include "kit/hooks.h"
 #include "kit/link.h"
 #include "kit/packet_store.h"
+#include "kit/recorder.h"
 #include "kit/trace.h"
 
-#endif  // LINKSIM_EXAMPLES_PROTOCOLS_PROTOCOL_KIT_H_
+#endif  // LINKSIM_PROTOCOLS_PROTOCOL_KIT_H_

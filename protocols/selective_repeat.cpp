@@ -64,6 +64,8 @@
 
 namespace {
 
+constexpr const char* kName = "selective-repeat";
+
 /// The protocol's state for the current run, and the kit behind it.
 class SelectiveRepeat {
  public:
@@ -97,7 +99,7 @@ class SelectiveRepeat {
   /// Sends the frames that start in this tick: those to go again first.
   void transmit(Node& source, double now);
 
-  kit::Arq arq{/*windowed=*/true};
+  kit::Arq arq{kName, kit::kReadsArq};
   kit::Fifo<Frame> window;     // from base on
   kit::Fifo<Timer> timers;     // in the order they fire
   kit::Fifo<long long> again;  // frames to go again, in the order they wait
@@ -105,7 +107,10 @@ class SelectiveRepeat {
   long long next = 0;          // the next packet to enter the window
   long long sendNew = 0;       // the next packet to go for the first time
   long long expected = 0;      // the sink's next packet to hand up
-  std::vector<bool> kept;      // the sink's window, by count modulo W
+  // The sink's window, by count modulo W: the packet each frame kept there
+  // holds, or kEmpty.
+  std::vector<long long> kept;
+  static constexpr long long kEmpty = -1;
 };
 
 void SelectiveRepeat::generate(Node& source) {
@@ -114,7 +119,7 @@ void SelectiveRepeat::generate(Node& source) {
     timers.clear();
     again.clear();
     base = next = sendNew = expected = 0;
-    kept.assign(static_cast<size_t>(arq.settings.window), false);
+    kept.assign(static_cast<size_t>(arq.settings.window), kEmpty);
   }
   arq.createDue(source, next - base == arq.settings.window);
 }
@@ -127,7 +132,7 @@ void SelectiveRepeat::sendFromSource(Node& source) {
     arq.store.release(ack);
   }
   for (; !window.empty() && window.front().acked; ++base) {
-    arq.acknowledged(kit::sequenceNumber(base));
+    arq.acknowledged(base);
     window.pop();
   }
   while (!timers.empty()) {
@@ -135,7 +140,7 @@ void SelectiveRepeat::sendFromSource(Node& source) {
       timers.pop();
     } else if (now >= timers.front().start + arq.timeout) {
       const long long count = timers.pop().count;
-      arq.timedOut(kit::sequenceNumber(count));
+      arq.timedOut(count);
       frame(count).ready = now + Node::getProcessingDelay();
       again.push(count);
     } else {
@@ -192,33 +197,38 @@ void SelectiveRepeat::answerAtSink(Node& sink) {
   while (Packet* data = arq.receive(sink)) {
     const long long count = kit::countOf(data->getSequenceNumber(), expected);
     // Beyond the window only if the source's window were larger.
-    if (count < expected + window) arq.answer(data->getSequenceNumber());
-    if (count >= expected && count < expected + window) {
-      kept[static_cast<size_t>(count % window)] = true;
+    if (count < expected + window) arq.answer(count);
+    const bool inWindow = count >= expected && count < expected + window;
+    long long* slot =
+        inWindow ? &kept[static_cast<size_t>(count % window)] : nullptr;
+    if (slot != nullptr && *slot == kEmpty) {
+      *slot = PacketStore::tag(*data);
+      if (count != expected) arq.buffer(*data);
+    } else {
+      arq.discard(*data);  // a duplicate
     }
-    for (; kept[static_cast<size_t>(expected % window)]; ++expected) {
-      kept[static_cast<size_t>(expected % window)] = false;
-      arq.deliver(kit::sequenceNumber(expected));
+    for (long long* next = &kept[static_cast<size_t>(expected % window)];
+         *next != kEmpty;
+         next = &kept[static_cast<size_t>(expected % window)]) {
+      arq.deliver(kit::sequenceNumber(expected), *next);
+      *next = kEmpty;
+      ++expected;
     }
     arq.store.release(data);
   }
   arq.sendAcks(sink);
 }
 
-SelectiveRepeat protocol;
-
 }  // namespace
 
-int Node::generatePackets() {
-  if (getType() == kSourceType) protocol.generate(*this);
-  return 1;
-}
-
-int Node::sendPackets() {
-  if (getType() == kSourceType) {
-    protocol.sendFromSource(*this);
-  } else if (getType() == kSinkType) {
-    protocol.answerAtSink(*this);
-  }
-  return 1;
-}
+#ifdef LINKSIM_ARQ
+// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
+extern constexpr kit::Protocol kSelectiveRepeat =
+    kit::Chosen<SelectiveRepeat>::entry(kName);
+#else
+namespace {
+SelectiveRepeat protocol;
+}  // namespace
+int Node::generatePackets() { return kit::generate(protocol, *this); }
+int Node::sendPackets() { return kit::send(protocol, *this); }
+#endif

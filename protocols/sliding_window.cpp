@@ -80,8 +80,7 @@
 // and releasing what an earlier run left in its nodes' queues.
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
+#include <cmath>
 #include <limits>
 
 #include "model/Packet.h"
@@ -92,25 +91,8 @@
 
 namespace {
 
-constexpr int kDefaultWindow = 8;
-
-/// The window LINKSIM_WINDOW asks for: kDefaultWindow when it is unset, 0
-/// when it is no whole number from 1 to kit::kMaxWindow.
-int windowFromEnvironment() {
-  const char* text = std::getenv("LINKSIM_WINDOW");
-  return text == nullptr ? kDefaultWindow : kit::readWindow(text);
-}
-
-/// The window, taken when the program starts: a bad value ends it there,
-/// before it writes anything.
-const int startWindow = [] {
-  const int window = windowFromEnvironment();
-  if (window == 0) {
-    std::fprintf(stderr, "linksim: %s\n", kit::windowRule().c_str());
-    std::exit(2);
-  }
-  return window;
-}();
+constexpr const char* kName = "sliding-window";
+constexpr unsigned kReads = kit::kReadsWindow;
 
 /// Transfer time of `size` on the running link; 0 outside a run.
 double transferTime(double size) {
@@ -121,6 +103,14 @@ double transferTime(double size) {
 /// The protocol's state for the current run, and the store behind it.
 class SlidingWindow {
  public:
+  SlidingWindow() {
+    Simulator::atRunEnd(&endRuns);
+    made = this;
+  }
+  ~SlidingWindow() { made = nullptr; }
+  SlidingWindow(const SlidingWindow&) = delete;
+  SlidingWindow& operator=(const SlidingWindow&) = delete;
+
   /// The source's generatePackets: creates the packets that are due.
   void generate(Node& source);
   /// The source's sendPackets: reads ACKs, then fills the window.
@@ -129,8 +119,31 @@ class SlidingWindow {
   void answerAtSink(Node& sink);
 
  private:
+  /// A frame handed over whose start has not come yet. Its send is
+  /// recorded in the tick it starts in, as the kit's transmitter records
+  /// its own, so that the counts of a run agree with theirs.
+  struct Pending {
+    double start;
+    char type;
+    int sequence;
+    long long packet;
+  };
+  /// Starts a run: the variables again, the counts and the trace afresh.
+  void begin();
+  /// Records the send of each frame of `pending` that starts in this tick,
+  /// whose clock is `now`, and has `node` wake when the next one does.
+  void recordStarts(kit::Fifo<Pending>& pending, Node& node, double now);
+  /// At the end of every run: its summary, stats and trace.
+  static void endRuns();
+
+  static inline SlidingWindow* made = nullptr;
+
+  kit::Settings settings = kit::settingsOrExit(kName, kReads);
+  kit::Recorder recorder{kName};
   PacketStore store;
-  int window = startWindow;
+  kit::Fifo<Pending> dataStarts;
+  kit::Fifo<Pending> ackStarts;
+  int window = settings.window;
   long long created = 0;  // this run's data packets so far
   long long acked = 0;    // of them acknowledged; the next ACK is acked's
   int outstanding = 0;    // sent and not yet acknowledged
@@ -138,11 +151,34 @@ class SlidingWindow {
   double ackReady = -std::numeric_limits<double>::infinity();
 };
 
+void SlidingWindow::begin() {
+  kit::readSettings(kReads, &settings);
+  window = settings.window;
+  recorder.startRun(settings, kReads, window, std::nan(""));
+  dataStarts.clear();
+  ackStarts.clear();
+}
+
+void SlidingWindow::endRuns() {
+  if (made == nullptr) return;
+  if (!made->recorder.isRunning()) made->begin();
+  made->recorder.endRun();
+}
+
+void SlidingWindow::recordStarts(kit::Fifo<Pending>& pending, Node& node,
+                                 double now) {
+  while (!pending.empty() && pending.front().start < now + 1.0) {
+    const Pending frame = pending.pop();
+    recorder.frame(node.getType(), kit::FrameEvent::kSend, frame.type,
+                   frame.sequence, frame.packet);
+  }
+  if (!pending.empty()) node.idleUntil(std::floor(pending.front().start));
+}
+
 void SlidingWindow::generate(Node& source) {
   if (kit::runStarts()) {
     kit::releaseAll(store, source);
-    const int asked = windowFromEnvironment();
-    if (asked != 0) window = asked;
+    begin();
     created = 0;
     acked = 0;
     outstanding = 0;
@@ -164,11 +200,11 @@ void SlidingWindow::sendFromSource(Node& source) {
   while (incoming.getLength() > 0) {
     Packet* ack =
         incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
+    recorder.frame(kSourceType, kit::FrameEvent::kReceive, *ack);
     // The link loses nothing and keeps the order, so ACKs come oldest first.
     if (outstanding > 0 && ack->getType() == kit::kAckPacket &&
         ack->getSequenceNumber() == kit::sequenceNumber(acked)) {
-      std::printf("acknowledged packet %d at %f\n", ack->getSequenceNumber(),
-                  now);
+      recorder.acknowledged(ack->getSequenceNumber(), acked);
       ++acked;
       --outstanding;
     }
@@ -183,6 +219,9 @@ void SlidingWindow::sendFromSource(Node& source) {
     dataReady = std::max(now + Node::getProcessingDelay(),
                          dataReady + transferTime(data->getSize()));
     data->setReadyToSendTime(dataReady);
+    dataStarts.push(Pending{dataReady, data->getType(),
+                            data->getSequenceNumber(),
+                            PacketStore::tag(*data)});
     source.outgoingQueue.enqueuePacket(data, kByReadyToSendTime);
     ++outstanding;
   }
@@ -192,6 +231,7 @@ void SlidingWindow::sendFromSource(Node& source) {
     // generatePackets, called first in each tick, refills the backlog then.
     source.idleUntil(kit::nextDue(created));
   }
+  recordStarts(dataStarts, source, now);
 }
 
 void SlidingWindow::answerAtSink(Node& sink) {
@@ -199,36 +239,41 @@ void SlidingWindow::answerAtSink(Node& sink) {
     kit::releaseAll(store, sink);
     ackReady = -std::numeric_limits<double>::infinity();
   }
+  const double now = Time::getTime();
   PacketQueue& incoming = sink.incomingQueue;
+  sink.idleUntil(kForever);  // until the next data packet
   while (incoming.getLength() > 0) {
     Packet* data =
         incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
+    recorder.frame(kSinkType, kit::FrameEvent::kReceive, *data);
     if (data->getType() == kit::kDataPacket) {
+      // Nothing is lost and the order is kept: each is the next in order.
+      const long long packet = PacketStore::tag(*data);
+      recorder.deliver(data->getSequenceNumber(), packet, kit::nextDue(packet));
       Packet* ack = kit::makeAck(store, *data);
-      ackReady = std::max(Time::getTime() + Node::getProcessingDelay(),
+      PacketStore::tag(ack) = packet;
+      ackReady = std::max(now + Node::getProcessingDelay(),
                           ackReady + transferTime(ack->getSize()));
       ack->setReadyToSendTime(ackReady);
+      ackStarts.push(
+          Pending{ackReady, ack->getType(), ack->getSequenceNumber(), packet});
       sink.outgoingQueue.enqueuePacket(ack, kByReadyToSendTime);
     }
     store.release(data);
   }
-  sink.idleUntil(kForever);  // until the next data packet
+  recordStarts(ackStarts, sink, now);
 }
-
-SlidingWindow protocol;
 
 }  // namespace
 
-int Node::generatePackets() {
-  if (getType() == kSourceType) protocol.generate(*this);
-  return 1;
-}
-
-int Node::sendPackets() {
-  if (getType() == kSourceType) {
-    protocol.sendFromSource(*this);
-  } else if (getType() == kSinkType) {
-    protocol.answerAtSink(*this);
-  }
-  return 1;
-}
+#ifdef LINKSIM_ARQ
+// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
+extern constexpr kit::Protocol kSlidingWindow =
+    kit::Chosen<SlidingWindow>::entry(kName);
+#else
+namespace {
+SlidingWindow protocol;
+}  // namespace
+int Node::generatePackets() { return kit::generate(protocol, *this); }
+int Node::sendPackets() { return kit::send(protocol, *this); }
+#endif

@@ -109,6 +109,8 @@
 
 namespace {
 
+constexpr const char* kName = "stop-and-wait";
+
 /// The protocol's state for the current run, and the kit behind it.
 class StopAndWait {
  public:
@@ -120,7 +122,7 @@ class StopAndWait {
   void answerAtSink(Node& sink);
 
  private:
-  kit::Arq arq{/*windowed=*/false};
+  kit::Arq arq{kName, kit::kReadsLoss | kit::kReadsTimeout};
   // The source's packet in hand: from admission until it is acknowledged.
   bool holding = false;
   long long count = 0;     // its count in the run, from 0
@@ -143,13 +145,13 @@ void StopAndWait::sendFromSource(Node& source) {
   const double now = Time::getTime();
   while (Packet* ack = arq.receive(source)) {
     if (holding && kit::countOf(ack->getSequenceNumber(), count) == count) {
-      arq.acknowledged(kit::sequenceNumber(count));
+      arq.acknowledged(count);
       holding = false;
     }
     arq.store.release(ack);
   }
   if (holding && onLink && now >= start + arq.timeout) {
-    arq.timedOut(kit::sequenceNumber(count));
+    arq.timedOut(count);
     onLink = false;
     ready = now + Node::getProcessingDelay();
   }
@@ -181,30 +183,28 @@ void StopAndWait::answerAtSink(Node& sink) {
   while (Packet* data = arq.receive(sink)) {
     const long long got = kit::countOf(data->getSequenceNumber(), expected);
     if (got == expected) {
-      arq.deliver(data->getSequenceNumber());
+      arq.deliver(*data);
       ++expected;
+    } else {
+      arq.discard(*data);
     }
     // New or a duplicate whose ACK was lost; never one from further on.
-    if (got < expected) arq.answer(data->getSequenceNumber());
+    if (got < expected) arq.answer(got);
     arq.store.release(data);
   }
   arq.sendAcks(sink);
 }
 
-StopAndWait protocol;
-
 }  // namespace
 
-int Node::generatePackets() {
-  if (getType() == kSourceType) protocol.generate(*this);
-  return 1;
-}
-
-int Node::sendPackets() {
-  if (getType() == kSourceType) {
-    protocol.sendFromSource(*this);
-  } else if (getType() == kSinkType) {
-    protocol.answerAtSink(*this);
-  }
-  return 1;
-}
+#ifdef LINKSIM_ARQ
+// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
+extern constexpr kit::Protocol kStopAndWait =
+    kit::Chosen<StopAndWait>::entry(kName);
+#else
+namespace {
+StopAndWait protocol;
+}  // namespace
+int Node::generatePackets() { return kit::generate(protocol, *this); }
+int Node::sendPackets() { return kit::send(protocol, *this); }
+#endif

@@ -72,7 +72,7 @@ awk -F, -v seeds=$seeds -v l=$duration '
   END { exit failed }' "$out/arq_runs.csv" "$out/arq.csv"
 
 # The timeline is drawn from a run that shows what the picture is about.
-[ "$(head -n 1 "$out/timeline.csv")" = clock,node,event,frame,sequence ] ||
+[ "$(head -n 1 "$out/timeline.csv")" = clock,node,event,frame,sequence,packet ] ||
   fail "wrong header in timeline.csv"
 for event in lost,data lost,ack resend,data timeout,data; do
   grep -q ",$event," "$out/timeline.csv" || fail "timeline: no $event"

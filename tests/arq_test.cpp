@@ -4,8 +4,8 @@
 // packet delivered once and in order, acknowledged once and in order after
 // its delivery, nothing delivered from a frame the channel lost, a lost
 // frame never waited on for longer than a timeout, and without loss no
-// loss at all; and their utilization over long runs to the figure each
-// protocol's opening comment derives.
+// loss at all; the stats row agreeing with the trace; and their utilization
+// over long runs to the figure each protocol's opening comment derives.
 
 #include <gtest/gtest.h>
 
@@ -43,8 +43,8 @@ const Link kLinks[] = {
 class ArqTest : public ::testing::Test {
  protected:
   ~ArqTest() override {
-    for (const char* name :
-         {"LINKSIM_LOSS", "LINKSIM_SEED", "LINKSIM_WINDOW", "LINKSIM_TRACE"}) {
+    for (const char* name : {"LINKSIM_LOSS", "LINKSIM_SEED", "LINKSIM_WINDOW",
+                             "LINKSIM_TRACE", "LINKSIM_STATS"}) {
       setVariable(name, nullptr);
     }
   }
@@ -56,11 +56,17 @@ class ArqTest : public ::testing::Test {
     setVariable("LINKSIM_WINDOW", std::to_string(window).c_str());
     setVariable("LINKSIM_SEED", std::to_string(seed).c_str());
     setVariable("LINKSIM_TRACE", tracePath.c_str());
+    setVariable("LINKSIM_STATS", statsPath.c_str());
     Simulator simulator;
     configure(simulator, link);
     acks = runForAcks(simulator);
     trace = readTrace(tracePath);
+    stats = lastStats(statsPath);
   }
+
+  /// True when the stats row counts what the trace shows.
+  ::testing::AssertionResult statsAgreeWithTrace(
+      const LinkSettings& link) const;
 
   /// The first promise the run's trace breaks, if any.
   ::testing::AssertionResult keptItsPromises(const LinkSettings& link,
@@ -68,9 +74,64 @@ class ArqTest : public ::testing::Test {
 
   ScopedTempDir dir;
   const std::string tracePath = dir.path() + "/trace.csv";
+  const std::string statsPath = dir.path() + "/stats.csv";
   Acks acks;
   std::vector<TraceRow> trace;
+  std::map<std::string, std::string> stats;
 };
+
+::testing::AssertionResult ArqTest::statsAgreeWithTrace(
+    const LinkSettings& link) const {
+  // Each column, and the events of the trace it counts: node, event, frame.
+  const struct {
+    const char* column;
+    const char* node;
+    const char* event;
+    const char* frame;
+  } kCounted[] = {
+      {"data_sent", "source", "send", "data"},
+      {"data_resent", "source", "resend", "data"},
+      {"data_lost", "sink", "lost", "data"},
+      {"acks_sent", "sink", "send", "ack"},
+      {"acks_lost", "source", "lost", "ack"},
+      {"timeouts", "source", "timeout", "data"},
+      {"delivered", "sink", "deliver", "data"},
+      {"acknowledged", "source", "acknowledged", "data"},
+  };
+  double delayMax = 0;
+  double delaySum = 0;
+  for (const auto& counted : kCounted) {
+    long long count = 0;
+    for (const TraceRow& row : trace) {
+      if (row.node == counted.node && row.event == counted.event &&
+          row.frame == counted.frame) {
+        ++count;
+      }
+    }
+    if (stats.at(counted.column) != std::to_string(count)) {
+      return ::testing::AssertionFailure()
+             << counted.column << " is " << stats.at(counted.column)
+             << ", the trace counts " << count;
+    }
+  }
+  long long delivered = 0;
+  for (const TraceRow& row : trace) {
+    if (row.event != "deliver") continue;
+    const double delay =
+        row.clock - static_cast<double>(row.packet) / link.packetRate;
+    delaySum += delay;
+    delayMax = std::max(delayMax, delay);
+    ++delivered;
+  }
+  if (delivered > 0 && (std::fabs(std::stod(stats.at("delay_mean")) -
+                                  delaySum / delivered) > 1e-6 ||
+                        std::stod(stats.at("delay_max")) != delayMax)) {
+    return ::testing::AssertionFailure()
+           << "delay " << stats.at("delay_mean") << "/" << stats.at("delay_max")
+           << ", the trace's " << delaySum / delivered << "/" << delayMax;
+  }
+  return ::testing::AssertionSuccess();
+}
 
 ::testing::AssertionResult ArqTest::keptItsPromises(const LinkSettings& link,
                                                     bool lossFree) const {
@@ -159,6 +220,9 @@ TEST_F(ArqTest, DeliversEveryPacketOnceAndInOrderWhateverIsLost) {
           run(link.settings, loss, window, seed);
           const bool lossFree = std::string(loss) == "0";
           ASSERT_TRUE(keptItsPromises(link.settings, lossFree))
+              << link.name << ", loss " << loss << ", window " << window
+              << ", seed " << seed;
+          ASSERT_TRUE(statsAgreeWithTrace(link.settings))
               << link.name << ", loss " << loss << ", window " << window
               << ", seed " << seed;
           if (lossFree) break;  // no seed changes a run without loss

@@ -5,13 +5,19 @@
 # into outgoingQueue when it starts, the kit's link holds it until the tick
 # it is due. On the links the protocol tests use, frames of 0.52 ticks
 # among them, and on CASES random links (default 120) with windows up to
-# 4096, whole, binary and decimal stages alike.
+# 4096, whole, binary and decimal stages alike. And linksim-arq, given each
+# protocol's name, writes what that protocol's program writes, the trace
+# and the stats row included, with and without loss, on the fixed links.
 #
 #   identity_test.sh SLIDING_WINDOW STOP_AND_WAIT GO_BACK_N SELECTIVE_REPEAT
+#                    LINKSIM_ARQ
 set -euo pipefail
 reference=$(realpath "$1")
 stop_and_wait=$(realpath "$2")
 arq=("$(realpath "$3")" "$(realpath "$4")")
+chooser=$(realpath "$5")
+presets=("sliding-window $reference" "stop-and-wait $stop_and_wait"
+  "go-back-n ${arq[0]}" "selective-repeat ${arq[1]}")
 work=$(mktemp -d /tmp/linksim_identity.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export PATH="$(cd "$(dirname "$0")" && pwd)/sessions/bin:$PATH"
@@ -51,13 +57,15 @@ LINKS
   }'
 } >"$work/links"
 
-run() {  # PROGRAM WINDOW: the session's output
+run() {  # PROGRAM [WINDOW]: the session's output
   printf 'load %s\n\nrun\n\n\nexit\n' "$work/link.txt" |
-    LINKSIM_WINDOW=$2 "$1" 2>&1
+    env ${2:+LINKSIM_WINDOW=$2} "$1" 2>&1
 }
 
 failures=0
+fixed=0
 while read -r p a bits data overhead ack duration rate window; do
+  fixed=$((fixed + 1))
   printf '%s\n' "Propagation Delay $a" "Processing Delay $p" \
     "Bit Rate $bits" "Data Packet Size $data" \
     "Data Packet Overhead $overhead" "ACK Size $ack" \
@@ -66,12 +74,39 @@ while read -r p a bits data overhead ack duration rate window; do
   programs=("${arq[@]}")
   [ "$window" = 1 ] && programs+=("$stop_and_wait")
   for program in "${programs[@]}"; do
-    if [ "$(run "$program" "$window")" != "$expected" ]; then
+    # Stop-and-wait has no window, and would warn of one.
+    asked=$window
+    [ "$program" = "$stop_and_wait" ] && asked=
+    if [ "$(run "$program" "$asked")" != "$expected" ]; then
       echo "$(basename "$program") differs: P $p A $a bit rate $bits," \
         "data $data + $overhead, ACK $ack, duration $duration," \
         "rate $rate, window $window"
       failures=$((failures + 1))
     fi
+  done
+  [ "$fixed" -gt 9 ] && continue
+  for preset in "${presets[@]}"; do
+    read -r name program <<<"$preset"
+    for loss in 0 0.25; do
+      for file in a b; do
+        rm -f "$work/$file.stats"
+        export LINKSIM_LOSS=$loss LINKSIM_SEED=$fixed \
+          LINKSIM_TRACE=$work/$file.trace LINKSIM_STATS=$work/$file.stats
+        if [ "$file" = a ]; then
+          LINKSIM_ARQ=$name run "$chooser" "$window" >"$work/a.out"
+        else
+          run "$program" "$window" >"$work/b.out"
+        fi
+      done
+      unset LINKSIM_LOSS LINKSIM_SEED LINKSIM_TRACE LINKSIM_STATS
+      for file in out trace stats; do
+        cmp -s "$work/a.$file" "$work/b.$file" || {
+          echo "linksim-arq's $name differs in its $file: link $fixed," \
+            "loss $loss"
+          failures=$((failures + 1))
+        }
+      done
+    done
   done
 done <"$work/links"
 [ "$failures" = 0 ]

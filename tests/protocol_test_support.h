@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -44,13 +45,14 @@ inline void configure(Simulator& simulator, const LinkSettings& l) {
 using Acks = std::vector<std::pair<int, double>>;  // (sequence, clock)
 
 /// Runs `simulator` and returns the acknowledgements it wrote; any other
-/// line fails the test.
+/// line but the summary's fails the test.
 inline Acks runForAcks(Simulator& simulator) {
   ::testing::internal::CaptureStdout();
   simulator.simulate();
   std::istringstream lines(::testing::internal::GetCapturedStdout());
   Acks acks;
   for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("summary: ", 0) == 0) continue;
     std::pair<int, double> ack;
     char rest = 0;
     EXPECT_EQ(2, std::sscanf(line.c_str(), "acknowledged packet %d at %lf%c",
@@ -70,11 +72,12 @@ inline void setVariable(const char* name, const char* value) {
   }
 }
 
-/// One row of a trace: clock,node,event,frame,sequence.
+/// One row of a trace: clock,node,event,frame,sequence,packet.
 struct TraceRow {
   double clock;
   std::string node, event, frame;
   int sequence;
+  long long packet;
 };
 
 /// The rows of the trace in `path`; a bad header or row fails the test.
@@ -82,23 +85,45 @@ inline std::vector<TraceRow> readTrace(const std::string& path) {
   std::ifstream in(path);
   std::string line;
   std::getline(in, line);
-  EXPECT_EQ(line, "clock,node,event,frame,sequence") << path;
+  EXPECT_EQ(line, "clock,node,event,frame,sequence,packet") << path;
   std::vector<TraceRow> rows;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
     TraceRow row;
     std::string clock;
     std::string sequence;
+    std::string packet;
     std::getline(fields, clock, ',');
     std::getline(fields, row.node, ',');
     std::getline(fields, row.event, ',');
     std::getline(fields, row.frame, ',');
-    std::getline(fields, sequence);
+    std::getline(fields, sequence, ',');
+    std::getline(fields, packet);
     row.clock = std::stod(clock);
     row.sequence = std::stoi(sequence);
+    row.packet = std::stoll(packet);
     rows.push_back(row);
   }
   return rows;
+}
+
+/// The last row of the stats file `path`, by column name; a bad file fails
+/// the test.
+inline std::map<std::string, std::string> lastStats(const std::string& path) {
+  std::ifstream in(path);
+  std::string header;
+  std::string last;
+  std::getline(in, header);
+  for (std::string line; std::getline(in, line);) last = line;
+  std::map<std::string, std::string> row;
+  std::istringstream names(header);
+  std::istringstream values(last);
+  for (std::string name, value; std::getline(names, name, ',');) {
+    std::getline(values, value, ',');
+    row[name] = value;
+  }
+  EXPECT_FALSE(last.empty()) << path;
+  return row;
 }
 
 #endif  // LINKSIM_TESTS_PROTOCOL_TEST_SUPPORT_H_

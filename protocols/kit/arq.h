@@ -1,5 +1,5 @@
-#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_ARQ_H_
-#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_ARQ_H_
+#ifndef LINKSIM_PROTOCOLS_KIT_ARQ_H_
+#define LINKSIM_PROTOCOLS_KIT_ARQ_H_
 
 // What the ARQ protocols share: one object per protocol holds the parts of
 // the kit a run uses (packets, the variables, the lossy channel, the trace,
@@ -19,6 +19,7 @@
 #include "model/Packet.h"
 #include "model/Time.h"
 #include "packet_store.h"
+#include "recorder.h"
 #include "simulator/Node.h"
 #include "simulator/Simulator.h"
 #include "trace.h"
@@ -72,11 +73,12 @@ inline double derivedTimeout(int window) {
 
 class Arq {
  public:
-  /// Reads the variables; `windowed` says whether LINKSIM_WINDOW counts. A
-  /// bad one ends the program here, before it writes anything. The trace is
-  /// closed at the end of every run.
-  explicit Arq(bool windowed)
-      : settings(settingsOrExit(windowed)), windowed(windowed) {
+  /// Reads the variables for the protocol `name`, which reads those in
+  /// `reads` (kReads bits). A bad one ends the program here, before it
+  /// writes anything. Every run ends with its summary, its stats row and
+  /// its trace complete.
+  Arq(const char* name, unsigned reads)
+      : settings(settingsOrExit(name, reads)), recorder(name), reads(reads) {
     Simulator::atRunEnd(&endRuns);
     all().push_back(this);
   }
@@ -91,16 +93,8 @@ class Arq {
   /// and on the links goes back to the store.
   bool startsRun(Node& source) {
     if (!runStarts()) return false;
-    readSettings(windowed, &settings);
     releaseAll(store, source);
-    dataLink.startRun(store);
-    ackSender.startRun(store);
-    channel.startRun(settings);
-    trace.open(settings.trace);
-    timeout = std::isnan(settings.timeout) ? derivedTimeout(settings.window)
-                                           : settings.timeout;
-    created = 0;
-    admitted = 0;
+    begin();
     return true;
   }
 
@@ -151,7 +145,8 @@ class Arq {
       Packet* frame =
           incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
       const bool lost = channel.lost(*frame);
-      traceFrame(node, lost ? "lost" : "receive", *frame);
+      recorder.frame(node.getType(),
+                     lost ? FrameEvent::kLost : FrameEvent::kReceive, *frame);
       if (!lost) return frame;
       store.release(frame);
     }
@@ -163,14 +158,17 @@ class Arq {
   /// before.
   void sendData(long long count, double start, bool again) {
     Packet* data = makeData(store, sequenceNumber(count), Time::getTime());
+    PacketStore::tag(data) = count;
     dataLink.put(data, start);
-    traceFrame(kSourceType, again ? "resend" : "send", *data);
+    recorder.frame(kSourceType, again ? FrameEvent::kResend : FrameEvent::kSend,
+                   *data);
   }
 
-  /// At the sink: answers with an ACK numbered `sequence`, ready once the
+  /// At the sink: answers with an ACK of packet `count`, ready once the
   /// processing delay has passed.
-  void answer(int sequence) {
-    Packet* ack = makeAck(store, sequence);
+  void answer(long long count) {
+    Packet* ack = makeAck(store, sequenceNumber(count));
+    PacketStore::tag(ack) = count;
     ack->setReadyToSendTime(Time::getTime() + Node::getProcessingDelay());
     ackSender.hand(ack);
   }
@@ -180,31 +178,44 @@ class Arq {
   void sendAcks(Node& sink) {
     sink.idleUntil(kForever);  // unless an ACK waits, until a frame arrives
     ackSender.transmit(sink, Time::getTime(), [this](const Packet& ack) {
-      traceFrame(kSinkType, "send", ack);
+      recorder.frame(kSinkType, FrameEvent::kSend, ack);
     });
   }
 
-  /// At the sink: data packet `sequence` is handed up.
-  void deliver(int sequence) {
-    trace.record("sink", "deliver", "data", sequence);
+  /// At the sink: the packet `data` holds is handed up.
+  void deliver(const Packet& data) {
+    deliver(data.getSequenceNumber(), PacketStore::tag(data));
+  }
+  /// At the sink: packet `packet`, which came in a frame numbered
+  /// `sequence`, is handed up.
+  void deliver(int sequence, long long packet) {
+    recorder.deliver(sequence, packet, nextDue(packet));
+  }
+  /// At the sink: data frame `data` is dropped, a duplicate or out of order.
+  void discard(const Packet& data) {
+    recorder.atSink("discard", data.getSequenceNumber(),
+                    PacketStore::tag(data));
+  }
+  /// At the sink: data frame `data` is kept, to be handed up in order later.
+  void buffer(const Packet& data) {
+    recorder.atSink("buffer", data.getSequenceNumber(), PacketStore::tag(data));
   }
 
-  /// At the source: packet `sequence` leaves the window, every packet before
+  /// At the source: packet `count` leaves the window, every packet before
   /// it acknowledged.
-  void acknowledged(int sequence) {
-    writeAcknowledged(sequence);
-    trace.record("source", "acknowledged", "data", sequence);
+  void acknowledged(long long count) {
+    recorder.acknowledged(sequenceNumber(count), count);
   }
 
-  /// At the source: the timer that guarded packet `sequence` fired.
-  void timedOut(int sequence) {
-    trace.record("source", "timeout", "data", sequence);
+  /// At the source: the timer that guarded packet `count` fired.
+  void timedOut(long long count) {
+    recorder.timedOut(sequenceNumber(count), count);
   }
 
   PacketStore store;
   Settings settings;
   Channel channel;
-  Trace trace;
+  Recorder recorder;
   Link dataLink;         // the source's
   double timeout = 0.0;  // the run's retransmission timeout
 
@@ -214,21 +225,31 @@ class Arq {
     static std::vector<Arq*> arqs;
     return arqs;
   }
-  /// At the end of every run: the trace is complete.
+  /// At the end of every run: its summary and stats, its trace complete. A
+  /// run that ticked no tick started nothing, and reports just that.
   static void endRuns() {
-    for (Arq* arq : all()) arq->trace.close();
+    for (Arq* arq : all()) {
+      if (!arq->recorder.isRunning()) arq->begin();
+      arq->recorder.endRun();
+    }
   }
 
-  void traceFrame(char node, const char* event, const Packet& frame) {
-    trace.record(node == kSourceType ? "source" : "sink", event,
-                 frame.getType() == kAckPacket ? "ack" : "data",
-                 frame.getSequenceNumber());
-  }
-  void traceFrame(const Node& node, const char* event, const Packet& frame) {
-    traceFrame(node.getType(), event, frame);
+  /// Starts a run afresh: the variables read again (a value gone bad since
+  /// the start keeps the old one), the links, the channel, the counts and
+  /// the trace.
+  void begin() {
+    readSettings(reads, &settings);
+    dataLink.startRun(store);
+    ackSender.startRun(store);
+    channel.startRun(settings);
+    timeout = std::isnan(settings.timeout) ? derivedTimeout(settings.window)
+                                           : settings.timeout;
+    recorder.startRun(settings, reads, settings.window, timeout);
+    created = 0;
+    admitted = 0;
   }
 
-  bool windowed;
+  unsigned reads;
   InOrderSender ackSender;  // the sink's
   long long created = 0;    // data packets of the run so far
   long long admitted = 0;   // of them taken from the backlog
@@ -236,4 +257,4 @@ class Arq {
 
 }  // namespace kit
 
-#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_ARQ_H_
+#endif  // LINKSIM_PROTOCOLS_KIT_ARQ_H_

@@ -1,5 +1,5 @@
-#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_BASICS_H_
-#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_BASICS_H_
+#ifndef LINKSIM_PROTOCOLS_KIT_BASICS_H_
+#define LINKSIM_PROTOCOLS_KIT_BASICS_H_
 
 // The steps every example protocol takes the same way: creating data packets
 // at the packet rate into a bounded backlog, making ACKs, numbering packets,
@@ -79,8 +79,9 @@ inline void createDuePackets(PacketStore& store, Node& source,
   const double rate = Node::getPacketRate();
   while (source.firstQueue.getLength() < kBacklogLimit &&
          static_cast<double>(created) / rate <= now) {
-    source.firstQueue.enqueuePacket(
-        makeData(store, sequenceNumber(created), now), kByCreationTime);
+    Packet* data = makeData(store, sequenceNumber(created), now);
+    PacketStore::tag(data) = created;
+    source.firstQueue.enqueuePacket(data, kByCreationTime);
     ++created;
   }
 }
@@ -110,4 +111,4 @@ inline Packet* makeAck(PacketStore& store, const Packet& data) {
 
 }  // namespace kit
 
-#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_BASICS_H_
+#endif  // LINKSIM_PROTOCOLS_KIT_BASICS_H_

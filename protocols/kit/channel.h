@@ -1,5 +1,5 @@
-#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_CHANNEL_H_
-#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_CHANNEL_H_
+#ifndef LINKSIM_PROTOCOLS_KIT_CHANNEL_H_
+#define LINKSIM_PROTOCOLS_KIT_CHANNEL_H_
 
 // The lossy channel. A lost frame is transmitted like any other: it takes
 // its time on the link and the run loop moves it as it moves every frame.
@@ -59,4 +59,4 @@ class Channel {
 
 }  // namespace kit
 
-#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_CHANNEL_H_
+#endif  // LINKSIM_PROTOCOLS_KIT_CHANNEL_H_

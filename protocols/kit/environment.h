@@ -1,5 +1,5 @@
-#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_ENVIRONMENT_H_
-#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_ENVIRONMENT_H_
+#ifndef LINKSIM_PROTOCOLS_KIT_ENVIRONMENT_H_
+#define LINKSIM_PROTOCOLS_KIT_ENVIRONMENT_H_
 
 // What the environment tells a protocol built on the kit, read the same way
 // by every one of them:
@@ -10,10 +10,14 @@
 //   LINKSIM_TIMEOUT  the retransmission timeout, a finite number above 0
 //                    (unset: the protocol derives one from the link)
 //   LINKSIM_TRACE    a file each run writes its events to (unset: none)
+//   LINKSIM_STATS    a file each run appends a row of its figures to
+//                    (unset: none)
 // A value a protocol cannot use ends the program where it starts, before it
 // writes a line: one line on standard error naming the variable and what it
 // accepts, and exit status 2. A guess would run a different experiment than
-// the one asked for.
+// the one asked for. A protocol reads only the variables that mean
+// something to it; any other LINKSIM_ variable draws a warning at start,
+// since a misspelled one would otherwise run the experiment without it.
 
 #include <cerrno>
 #include <cmath>
@@ -22,6 +26,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+
+extern char** environ;  // POSIX: the process's variables, NAME=value
 
 namespace kit {
 
@@ -35,7 +42,37 @@ struct Settings {
   std::uint64_t seed = 1;
   double timeout = std::nan("");  // NaN: derive one from the link
   std::string trace;              // empty: no trace
+  std::string stats;              // empty: no stats
 };
+
+/// Which variables a protocol reads, beside LINKSIM_TRACE and LINKSIM_STATS,
+/// which every one does: a set of these bits.
+constexpr unsigned kReadsWindow = 1;   // LINKSIM_WINDOW
+constexpr unsigned kReadsLoss = 2;     // LINKSIM_LOSS, _BER and _SEED
+constexpr unsigned kReadsTimeout = 4;  // LINKSIM_TIMEOUT
+constexpr unsigned kReadsArq = kReadsWindow | kReadsLoss | kReadsTimeout;
+
+/// The variables the kit knows, and the bits that read each; 0 for those
+/// read whatever the protocol. One more, the program's own (linksim-arq's
+/// LINKSIM_ARQ), is programVariable.
+constexpr struct {
+  const char* name;
+  unsigned readBy;
+} kVariables[] = {
+    {"LINKSIM_WINDOW", kReadsWindow},
+    {"LINKSIM_LOSS", kReadsLoss},
+    {"LINKSIM_BER", kReadsLoss},
+    {"LINKSIM_SEED", kReadsLoss},
+    {"LINKSIM_TIMEOUT", kReadsTimeout},
+    {"LINKSIM_TRACE", 0},
+    {"LINKSIM_STATS", 0},
+};
+
+/// A variable the program reads beside the kit's; null for none.
+inline const char*& programVariable() {
+  static const char* name = nullptr;
+  return name;
+}
 
 /// True when `text` is all decimal digits, and some.
 inline bool allDigits(const char* text) {
@@ -77,15 +114,29 @@ inline bool readDecimal(const char* text, double* value) {
   return true;
 }
 
-/// Reads the variables into `*settings`, `windowed` saying whether
-/// LINKSIM_WINDOW counts. Returns an empty string, or the message for the
-/// first variable that holds no value the protocol can use, leaving
+/// Checks that `path` names a file a run can write its rows to; an empty
+/// string, or what is wrong. Appending creates a missing file but empties
+/// none that exists.
+inline std::string writable(const char* path) {
+  std::FILE* file = *path != '\0' ? std::fopen(path, "a") : nullptr;
+  if (file == nullptr) {
+    return *path != '\0'
+               ? std::string(" (") + path + ": " + std::strerror(errno) + ")"
+               : std::string(" (it is empty)");
+  }
+  std::fclose(file);
+  return std::string();
+}
+
+/// Reads the variables in `reads` (kReads bits), LINKSIM_TRACE and
+/// LINKSIM_STATS into `*settings`. Returns an empty string, or the message
+/// for the first variable that holds no value the protocol can use, leaving
 /// `*settings` as it was.
-inline std::string readSettings(bool windowed, Settings* settings) {
+inline std::string readSettings(unsigned reads, Settings* settings) {
   Settings read;
   read.window = settings->window;
   const char* text = std::getenv("LINKSIM_WINDOW");
-  if (windowed && text != nullptr) {
+  if ((reads & kReadsWindow) != 0 && text != nullptr) {
     read.window = readWindow(text);
     if (read.window == 0) return windowRule();
   }
@@ -93,11 +144,13 @@ inline std::string readSettings(bool windowed, Settings* settings) {
     const char* name;
     double* value;
   } rates[] = {{"LINKSIM_LOSS", &read.loss}, {"LINKSIM_BER", &read.ber}};
-  if (std::getenv(rates[0].name) != nullptr &&
+  const bool lossy = (reads & kReadsLoss) != 0;
+  if (lossy && std::getenv(rates[0].name) != nullptr &&
       std::getenv(rates[1].name) != nullptr) {
     return "LINKSIM_LOSS and LINKSIM_BER cannot both be set";
   }
   for (const auto& rate : rates) {
+    if (!lossy) break;
     text = std::getenv(rate.name);
     if (text != nullptr && !(readDecimal(text, rate.value) &&
                              *rate.value >= 0.0 && *rate.value < 1.0)) {
@@ -106,7 +159,7 @@ inline std::string readSettings(bool windowed, Settings* settings) {
     }
   }
   text = std::getenv("LINKSIM_SEED");
-  if (text != nullptr) {
+  if (lossy && text != nullptr) {
     errno = 0;
     if (!allDigits(text)) errno = EINVAL;
     if (errno == 0) read.seed = std::strtoull(text, nullptr, 10);
@@ -116,39 +169,69 @@ inline std::string readSettings(bool windowed, Settings* settings) {
     }
   }
   text = std::getenv("LINKSIM_TIMEOUT");
-  if (text != nullptr &&
+  if ((reads & kReadsTimeout) != 0 && text != nullptr &&
       !(readDecimal(text, &read.timeout) && read.timeout > 0.0)) {
     return "LINKSIM_TIMEOUT must be a finite number above 0";
   }
-  text = std::getenv("LINKSIM_TRACE");
-  if (text != nullptr) {
-    // Appending creates a missing file but empties none that exists.
-    std::FILE* file = *text != '\0' ? std::fopen(text, "a") : nullptr;
-    if (file == nullptr) {
-      return std::string("LINKSIM_TRACE must name a file that can be written") +
-             (*text != '\0'
-                  ? std::string(" (") + text + ": " + std::strerror(errno) + ")"
-                  : std::string());
+  for (const auto& file : {std::make_pair("LINKSIM_TRACE", &read.trace),
+                           std::make_pair("LINKSIM_STATS", &read.stats)}) {
+    text = std::getenv(file.first);
+    if (text == nullptr) continue;
+    const std::string wrong = writable(text);
+    if (!wrong.empty()) {
+      return std::string(file.first) + " must name a file that can be written" +
+             (*text != '\0' ? wrong : std::string());
     }
-    std::fclose(file);
-    read.trace = text;
+    *file.second = text;
   }
   *settings = read;
   return std::string();
 }
 
-/// The settings when the program starts: a variable that holds no value the
-/// protocol can use ends it there, before it writes a line.
-inline Settings settingsOrExit(bool windowed) {
+/// Says on standard error, one line each, which LINKSIM_ variables the
+/// protocol `name` does not read (those outside `reads`) and which no part
+/// of the program reads at all: the run goes on without them.
+inline void warnUnread(const char* name, unsigned reads) {
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const char* entry = *variable;
+    if (std::strncmp(entry, "LINKSIM_", 8) != 0) continue;
+    const std::string key(entry, std::strcspn(entry, "="));
+    const char* own = programVariable();
+    if (own != nullptr && key == own) continue;
+    bool known = false;
+    bool used = false;
+    for (const auto& known_variable : kVariables) {
+      if (key != known_variable.name) continue;
+      known = true;
+      used = known_variable.readBy == 0 || (known_variable.readBy & reads) != 0;
+    }
+    if (!known) {
+      std::fprintf(stderr,
+                   "linksim: warning: %s is ignored: no protocol reads it\n",
+                   key.c_str());
+    } else if (!used) {
+      std::fprintf(stderr,
+                   "linksim: warning: %s is ignored: %s does not read it\n",
+                   key.c_str(), name);
+    }
+  }
+}
+
+/// The settings when the program starts, for the protocol `name`, which
+/// reads the variables in `reads`: a variable that holds no value it can
+/// use ends the program there, before it writes a line; one it does not
+/// read is warned of.
+inline Settings settingsOrExit(const char* name, unsigned reads) {
   Settings settings;
-  const std::string message = readSettings(windowed, &settings);
+  const std::string message = readSettings(reads, &settings);
   if (!message.empty()) {
     std::fprintf(stderr, "linksim: %s\n", message.c_str());
     std::exit(2);
   }
+  warnUnread(name, reads);
   return settings;
 }
 
 }  // namespace kit
 
-#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_ENVIRONMENT_H_
+#endif  // LINKSIM_PROTOCOLS_KIT_ENVIRONMENT_H_

@@ -1,5 +1,5 @@
-#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_FIFO_H_
-#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_FIFO_H_
+#ifndef LINKSIM_PROTOCOLS_KIT_FIFO_H_
+#define LINKSIM_PROTOCOLS_KIT_FIFO_H_
 
 // A first-in first-out queue in one growing ring buffer: pushing at the back,
 // popping at the front and reading any element cost the same however many it
@@ -75,4 +75,4 @@ class Fifo {
 
 }  // namespace kit
 
-#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_FIFO_H_
+#endif  // LINKSIM_PROTOCOLS_KIT_FIFO_H_

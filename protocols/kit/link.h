@@ -1,5 +1,5 @@
-#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_LINK_H_
-#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_LINK_H_
+#ifndef LINKSIM_PROTOCOLS_KIT_LINK_H_
+#define LINKSIM_PROTOCOLS_KIT_LINK_H_
 
 // One direction of the link, as the node that sends on it sees it: a
 // transmitter that puts one frame on the wire at a time, and a wire that
@@ -145,4 +145,4 @@ class InOrderSender {
 
 }  // namespace kit
 
-#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_LINK_H_
+#endif  // LINKSIM_PROTOCOLS_KIT_LINK_H_

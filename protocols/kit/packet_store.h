@@ -1,5 +1,5 @@
-#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_PACKET_STORE_H_
-#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_PACKET_STORE_H_
+#ifndef LINKSIM_PROTOCOLS_KIT_PACKET_STORE_H_
+#define LINKSIM_PROTOCOLS_KIT_PACKET_STORE_H_
 
 #include <algorithm>
 #include <bitset>
@@ -8,11 +8,15 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "model/Packet.h"
 
-/// Owns every packet a protocol makes; a queue only points at them. A
+/// Owns every packet a protocol makes; a queue only points at them. Beside
+/// each packet it keeps a number of the protocol's own, its tag, which
+/// travels with the packet but is no field of it: the kit keeps there the
+/// packet's number in the run, which the sequence number may not tell. A
 /// released packet is kept for the next make(), so a protocol whose packets
 /// come and go at a steady rate allocates none once it has made as many as
 /// are ever alive at once. Everything is freed with the store.
@@ -29,14 +33,20 @@ class PacketStore {
   PacketStore(const PacketStore&) = delete;
   PacketStore& operator=(const PacketStore&) = delete;
 
-  /// A packet with every field zero, owned by the store.
+  /// A packet with every field zero, and a tag of 0, owned by the store.
   Packet* make() {
     if (spare == nullptr) grow();
     Slot* slot = spare;
     Block* block = slot->released.block;
     spare = slot->released.next;
     block->released.reset(static_cast<size_t>(slot - block->slots));
-    return new (&slot->packet) Packet();
+    return &(new (&slot->made) Made())->packet;
+  }
+
+  /// The tag of `packet`, which make() made and is not yet released.
+  static long long& tag(Packet* packet) { return madeOf(packet)->tag; }
+  static long long tag(const Packet& packet) {
+    return madeOf(const_cast<Packet*>(&packet))->tag;
   }
 
   /// Takes back `packet`, which no queue may hold any more. A packet the
@@ -59,15 +69,25 @@ class PacketStore {
 
  private:
   struct Block;
+  /// A packet as made, with its tag. The packet is the first member of a
+  /// standard-layout struct, so their addresses are one.
+  struct Made {
+    Packet packet;
+    long long tag = 0;
+  };
+  static Made* madeOf(Packet* packet) {
+    return reinterpret_cast<Made*>(packet);
+  }
   union Slot {
     Slot() : released{nullptr, nullptr} {}
-    Packet packet;  // while made
+    Made made;  // while made
     struct {
       Slot* next;    // the next released slot
       Block* block;  // this slot's
     } released;      // while released
   };
-  static_assert(sizeof(Slot) == sizeof(Packet), "a slot costs no more");
+  static_assert(sizeof(Slot) == sizeof(Made), "a slot costs no more");
+  static_assert(std::is_standard_layout<Made>::value, "a packet is its start");
   static constexpr size_t kBlockSlots = 256;
   struct Block {
     Slot slots[kBlockSlots];
@@ -109,4 +129,4 @@ class PacketStore {
   Slot* spare = nullptr;                       // released, for make()
 };
 
-#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_PACKET_STORE_H_
+#endif  // LINKSIM_PROTOCOLS_KIT_PACKET_STORE_H_

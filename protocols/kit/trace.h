@@ -1,5 +1,5 @@
-#ifndef LINKSIM_EXAMPLES_PROTOCOLS_KIT_TRACE_H_
-#define LINKSIM_EXAMPLES_PROTOCOLS_KIT_TRACE_H_
+#ifndef LINKSIM_PROTOCOLS_KIT_TRACE_H_
+#define LINKSIM_PROTOCOLS_KIT_TRACE_H_
 
 // Lines a protocol writes: "acknowledged packet N at CLOCK" on standard
 // output, and the trace of a run's events. Numbers are written with
@@ -37,9 +37,10 @@ inline bool appendClock(char** at, char* end, double value) {
   return true;
 }
 
-/// Appends `value` as "%d" writes it to [*at, end); false if it does not
-/// fit.
-inline bool appendInt(char** at, char* end, int value) {
+/// Appends `value` as "%d" (or "%lld") writes it to [*at, end); false if it
+/// does not fit.
+template <typename Integer>
+inline bool appendInt(char** at, char* end, Integer value) {
   const auto [last, error] = std::to_chars(*at, end, value);
   if (error != std::errc()) return false;
   *at = last;
@@ -56,7 +57,7 @@ inline bool appendText(char** at, char* end, const char* text) {
 }
 
 /// Writes "acknowledged packet N at CLOCK" and a newline to standard
-/// output, the clock being the current one.
+/// output, N being `sequence` and the clock the current one.
 inline void writeAcknowledged(int sequence) {
   char line[96];
   char* at = line;
@@ -71,8 +72,10 @@ inline void writeAcknowledged(int sequence) {
 }
 
 /// The events of a run, one CSV row each in the order they happen, with
-/// the header "clock,node,event,frame,sequence". A trace that was not
-/// opened writes nothing and costs one test per event.
+/// the header "clock,node,event,frame,sequence,packet": packet is the
+/// number in the run of the packet the frame holds or the event concerns,
+/// which the sequence number, counted modulo its space, may not tell. A
+/// trace that was not opened writes nothing and costs one test per event.
 class Trace {
  public:
   Trace() = default;
@@ -93,15 +96,19 @@ class Trace {
       return;
     }
     name = path;
-    std::fputs("clock,node,event,frame,sequence\n", file);
+    std::fputs("clock,node,event,frame,sequence,packet\n", file);
   }
 
-  /// Records that `event` happened to the frame of type `frame` ("data" or
-  /// "ack") numbered `sequence`, at `node` ("source" or "sink"), now.
+  /// Records that `event` happened now at `node` ("source" or "sink") to
+  /// the frame of kind `frame` ("data", "ack", ...) numbered `sequence`
+  /// that holds packet `packet`.
   void record(const char* node, const char* event, const char* frame,
-              int sequence) {
-    if (file != nullptr) write(node, event, frame, sequence);
+              int sequence, long long packet) {
+    if (file != nullptr) write(node, event, frame, sequence, packet);
   }
+
+  /// True while a run's trace is open.
+  bool isOpen() const { return file != nullptr; }
 
   /// Ends the trace: everything written reaches the file, and a write that
   /// failed is said on standard error.
@@ -119,7 +126,8 @@ class Trace {
  private:
   /// Out of line, so that a run without a trace pays one test per event.
   [[gnu::noinline]] void write(const char* node, const char* event,
-                               const char* frame, int sequence) {
+                               const char* frame, int sequence,
+                               long long packet) {
     char row[160];
     char* at = row;
     char* const end = row + sizeof row;
@@ -127,11 +135,12 @@ class Trace {
         appendText(&at, end, node) && appendText(&at, end, ",") &&
         appendText(&at, end, event) && appendText(&at, end, ",") &&
         appendText(&at, end, frame) && appendText(&at, end, ",") &&
-        appendInt(&at, end, sequence) && appendText(&at, end, "\n")) {
+        appendInt(&at, end, sequence) && appendText(&at, end, ",") &&
+        appendInt(&at, end, packet) && appendText(&at, end, "\n")) {
       std::fwrite(row, 1, static_cast<size_t>(at - row), file);
     } else {
-      std::fprintf(file, "%f,%s,%s,%s,%d\n", Time::getTime(), node, event,
-                   frame, sequence);
+      std::fprintf(file, "%f,%s,%s,%s,%d,%lld\n", Time::getTime(), node, event,
+                   frame, sequence, packet);
     }
   }
 
@@ -141,4 +150,4 @@ class Trace {
 
 }  // namespace kit
 
-#endif  // LINKSIM_EXAMPLES_PROTOCOLS_KIT_TRACE_H_
+#endif  // LINKSIM_PROTOCOLS_KIT_TRACE_H_

@@ -1,0 +1,256 @@
+#ifndef LINKSIM_PROTOCOLS_KIT_RECORDER_H_
+#define LINKSIM_PROTOCOLS_KIT_RECORDER_H_
+
+// What a run did: the trace's rows as its events happen, the counts behind
+// them, and at the run's end the summary on standard output and a row of
+// figures in LINKSIM_STATS. Every summary line starts with "summary:", which
+// no other line of the program starts with, so a script can pick them out
+// or skip them; the stats row gives the same figures by column name, with
+// numbers that read back as the doubles they were.
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "basics.h"
+#include "environment.h"
+#include "model/Packet.h"
+#include "model/Time.h"
+#include "packet_store.h"
+#include "simulator/Node.h"
+#include "simulator/Simulator.h"
+#include "trace.h"
+
+namespace kit {
+
+/// What happened to a frame on the link, as the trace names it.
+enum class FrameEvent { kSend, kResend, kReceive, kLost };
+
+/// The columns of a stats row, in order. Readers go by name, so a column
+/// may be added but none renamed.
+constexpr const char* kStatsHeader =
+    "protocol,window,loss,ber,seed,timeout,propagation_delay,"
+    "processing_delay,bit_rate,data_packet_size,data_packet_overhead,"
+    "ack_size,duration,packet_rate,acknowledged,delivered,data_sent,"
+    "data_resent,data_lost,acks_sent,acks_lost,timeouts,utilization,"
+    "delay_mean,delay_max";
+
+/// A run's figures so far.
+struct Counts {
+  long long acknowledged = 0;
+  long long delivered = 0;
+  long long dataSent = 0;    // first sends
+  long long dataResent = 0;  // sends again
+  long long dataLost = 0;
+  long long acksSent = 0;  // every ACK put on the link
+  long long acksLost = 0;
+  long long timeouts = 0;
+  double delaySum = 0.0;  // from arrival to delivery, over every delivery
+  double delayMax = 0.0;
+};
+
+/// Appends `value` to `*text` in the fewest digits that read back as it;
+/// nothing for NaN, which stands for "none".
+inline void appendNumber(std::string* text, double value) {
+  if (std::isnan(value)) return;
+  char digits[32];
+  const auto [last, error] =
+      std::to_chars(digits, digits + sizeof digits, value);
+  if (error == std::errc()) text->append(digits, last);
+}
+
+class Recorder {
+ public:
+  /// `protocol` names the protocol in the stats: a name that lives as long
+  /// as the program.
+  explicit Recorder(const char* protocol) : protocol(protocol) {}
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  /// Starts a run: the counts from 0, the trace afresh. `reads` says which
+  /// variables the protocol reads, `window` and `timeout` are the run's
+  /// (NaN: it has no timer), for the stats row.
+  void startRun(const Settings& run, unsigned runReads, int runWindow,
+                double runTimeout) {
+    settings = run;
+    reads = runReads;
+    window = runWindow;
+    timeout = runTimeout;
+    counts = Counts();
+    trace.open(settings.trace);
+    running = true;
+  }
+
+  /// True from startRun to endRun.
+  bool isRunning() const { return running; }
+
+  /// Records `event` at `node` (kSourceType or kSinkType) to the frame of
+  /// type `type` numbered `sequence` that holds packet `packet`.
+  void frame(char node, FrameEvent event, char type, int sequence,
+             long long packet) {
+    const bool data = type != kAckPacket;
+    switch (event) {
+      case FrameEvent::kSend:
+        ++(data ? counts.dataSent : counts.acksSent);
+        break;
+      case FrameEvent::kResend:
+        ++(data ? counts.dataResent : counts.acksSent);
+        break;
+      case FrameEvent::kLost:
+        ++(data ? counts.dataLost : counts.acksLost);
+        break;
+      case FrameEvent::kReceive:
+        break;
+    }
+    static const char* const kEvents[] = {"send", "resend", "receive", "lost"};
+    trace.record(node == kSourceType ? "source" : "sink",
+                 kEvents[static_cast<int>(event)], data ? "data" : "ack",
+                 sequence, packet);
+  }
+
+  /// The same for `frame`, which holds the packet its tag names.
+  void frame(char node, FrameEvent event, const Packet& frame) {
+    this->frame(node, event, frame.getType(), frame.getSequenceNumber(),
+                PacketStore::tag(frame));
+  }
+
+  /// At the sink: packet `packet`, in a frame numbered `sequence`, is handed
+  /// up now; it arrived at the source at `arrival`.
+  void deliver(int sequence, long long packet, double arrival) {
+    const double delay = Time::getTime() - arrival;
+    ++counts.delivered;
+    counts.delaySum += delay;
+    counts.delayMax = std::max(counts.delayMax, delay);
+    trace.record("sink", "deliver", "data", sequence, packet);
+  }
+
+  /// At the sink: a data frame numbered `sequence` that holds `packet` is
+  /// received and dropped ("discard") or kept for later ("buffer").
+  void atSink(const char* event, int sequence, long long packet) {
+    trace.record("sink", event, "data", sequence, packet);
+  }
+
+  /// At the source: packet `packet`, numbered `sequence`, leaves the
+  /// window acknowledged; its line goes to standard output.
+  void acknowledged(int sequence, long long packet) {
+    ++counts.acknowledged;
+    writeAcknowledged(sequence);
+    trace.record("source", "acknowledged", "data", sequence, packet);
+  }
+
+  /// At the source: the timer guarding packet `packet` fired.
+  void timedOut(int sequence, long long packet) {
+    ++counts.timeouts;
+    trace.record("source", "timeout", "data", sequence, packet);
+  }
+
+  /// Ends the run: its summary on standard output, its row in the stats
+  /// file, and its trace complete.
+  void endRun() {
+    running = false;
+    trace.close();
+    const Simulator* link = Simulator::running();
+    const double duration = link != nullptr ? link->duration : std::nan("");
+    const double bitRate = link != nullptr ? link->bitRate : std::nan("");
+    const double utilization =
+        static_cast<double>(counts.acknowledged) *
+        (Node::getDataPacketSize() + Node::getDataOverhead()) / bitRate /
+        duration;
+    const Counts& c = counts;
+    std::printf(
+        "summary: packets: %lld acknowledged, %lld delivered\n"
+        "summary: data frames: %lld sent, %lld sent again, %lld lost\n"
+        "summary: ACKs: %lld sent, %lld lost\n"
+        "summary: timeouts: %lld\n"
+        "summary: utilization: %f\n",
+        c.acknowledged, c.delivered, c.dataSent, c.dataResent, c.dataLost,
+        c.acksSent, c.acksLost, c.timeouts, utilization);
+    if (c.delivered > 0) {
+      std::printf("summary: delay from arrival to delivery: mean %f, max %f\n",
+                  delayMean(), c.delayMax);
+    } else {
+      std::printf("summary: delay from arrival to delivery: none delivered\n");
+    }
+    if (!settings.stats.empty()) writeStats(link, utilization);
+  }
+
+  Counts counts;
+  Trace trace;
+
+ private:
+  double delayMean() const {
+    return counts.delaySum / static_cast<double>(counts.delivered);
+  }
+
+  /// Appends the run's row to the stats file, the header first when the
+  /// file is empty.
+  void writeStats(const Simulator* link, double utilization) const {
+    const bool lossy = (reads & kReadsLoss) != 0;
+    const bool none = link == nullptr;
+    const double nan = std::nan("");
+    std::string row = protocol;
+    const double numbers[] = {
+        (reads & kReadsWindow) != 0 ? static_cast<double>(window) : 1.0,
+        lossy && std::isnan(settings.ber) ? settings.loss : nan,
+        lossy ? settings.ber : nan,
+        nan,  // the seed, written whole below
+        timeout,
+        none ? nan : link->propagationDelay,
+        Node::getProcessingDelay(),
+        none ? nan : link->bitRate,
+        Node::getDataPacketSize(),
+        Node::getDataOverhead(),
+        Node::getACKSize(),
+        none ? nan : link->duration,
+        Node::getPacketRate(),
+    };
+    for (size_t i = 0; i < sizeof numbers / sizeof numbers[0]; ++i) {
+      row += ',';
+      if (i == 3 && lossy) row += std::to_string(settings.seed);
+      appendNumber(&row, numbers[i]);
+    }
+    const Counts& c = counts;
+    for (const long long count :
+         {c.acknowledged, c.delivered, c.dataSent, c.dataResent, c.dataLost,
+          c.acksSent, c.acksLost, c.timeouts}) {
+      row += ',' + std::to_string(count);
+    }
+    row += ',';
+    appendNumber(&row, utilization);
+    row += ',';
+    if (c.delivered > 0) appendNumber(&row, delayMean());
+    row += ',';
+    if (c.delivered > 0) appendNumber(&row, c.delayMax);
+    row += '\n';
+
+    std::FILE* file = std::fopen(settings.stats.c_str(), "a");
+    bool failed = file == nullptr;
+    if (!failed) {
+      const bool empty =
+          std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0;
+      if (empty) std::fprintf(file, "%s\n", kStatsHeader);
+      std::fputs(row.c_str(), file);
+      failed = std::ferror(file) != 0;
+      failed = std::fclose(file) != 0 || failed;
+    }
+    if (failed) {
+      std::fprintf(stderr, "linksim: write error on the stats %s: %s\n",
+                   settings.stats.c_str(), std::strerror(errno));
+    }
+  }
+
+  const char* protocol;
+  Settings settings;
+  unsigned reads = 0;
+  int window = 1;
+  double timeout = std::nan("");
+  bool running = false;
+};
+
+}  // namespace kit
+
+#endif  // LINKSIM_PROTOCOLS_KIT_RECORDER_H_
