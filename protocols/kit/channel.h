@@ -8,7 +8,18 @@
 // other frame. Whether a frame is lost is drawn there, one number per frame
 // in the order the hooks see them, so a run with the same seed loses the
 // same frames.
+//
+// Bursts (LINKSIM_BURST=b, with LINKSIM_LOSS=p): each direction is a chain
+// of two states, stepped once per frame where the draw is made. A frame is
+// lost in the bad state and delivered in the good one; the chain stays bad
+// with probability 1 - 1/b, so a run of lost frames is b long on average,
+// and turns bad with probability r = p / (b (1 - p)), so that it is bad
+// r / (r + 1/b) = p of the time. A direction's first frame finds the chain
+// bad with that probability p, so the loss is p from the run's start. With
+// b = 1 / (1 - p) both probabilities are p: each frame is lost on its own,
+// as without bursts, from the same draws.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -16,6 +27,7 @@
 #include "basics.h"
 #include "environment.h"
 #include "model/Packet.h"
+#include "random.h"
 #include "simulator/Node.h"
 
 namespace kit {
@@ -30,13 +42,20 @@ class Channel {
     dataLoss =
         lossOf(settings, Node::getDataPacketSize() + Node::getDataOverhead());
     ackLoss = lossOf(settings, Node::getACKSize());
+    bursty = !std::isnan(settings.burst);
+    stayBad = 1.0 - 1.0 / settings.burst;
+    turnBad =
+        std::min(1.0, settings.loss / (settings.burst * (1.0 - settings.loss)));
+    chains[0] = chains[1] = State::kUnknown;
   }
 
   /// Draws whether `frame` is lost. Nothing is drawn where nothing can be
   /// lost, so a run without loss pays nothing for the channel.
   bool lost(const Packet& frame) {
-    const double loss = frame.getType() == kAckPacket ? ackLoss : dataLoss;
-    return loss > 0.0 && uniform() < loss;
+    const bool ack = frame.getType() == kAckPacket;
+    const double loss = ack ? ackLoss : dataLoss;
+    if (!(loss > 0.0)) return false;
+    return bursty ? step(&chains[ack ? 1 : 0], loss) : uniform(random) < loss;
   }
 
  private:
@@ -47,14 +66,27 @@ class Channel {
     return -std::expm1(bits * std::log1p(-settings.ber));
   }
 
-  /// Uniform on [0, 1): the top 53 bits of the next number. The standard
-  /// fixes mt19937_64's sequence but not its distributions', so this is
-  /// what makes a seed give the same run on every compiler and machine.
-  double uniform() { return static_cast<double>(random() >> 11) * 0x1.0p-53; }
+  /// A direction's chain: bad loses the frame.
+  enum class State { kUnknown, kGood, kBad };
+
+  /// Steps `chain` for the next frame, lost with long-run probability
+  /// `loss`, and says whether the frame is lost.
+  bool step(State* chain, double loss) {
+    const double u = uniform(random);
+    const double bad = *chain == State::kUnknown ? loss
+                       : *chain == State::kBad   ? stayBad
+                                                 : turnBad;
+    *chain = u < bad ? State::kBad : State::kGood;
+    return *chain == State::kBad;
+  }
 
   std::mt19937_64 random;
   double dataLoss = 0.0;
   double ackLoss = 0.0;
+  bool bursty = false;
+  double stayBad = 0.0;  // the chain stays bad: 1 - 1/b
+  double turnBad = 0.0;  // it turns bad: p / (b (1 - p))
+  State chains[2] = {State::kUnknown, State::kUnknown};  // data, ACKs
 };
 
 }  // namespace kit
