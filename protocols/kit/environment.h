@@ -35,7 +35,9 @@
 #include <string>
 #include <utility>
 
-extern char** environ;  // POSIX: the process's variables, NAME=value
+// POSIX: the process's variables, NAME=value; with C linkage, as <unistd.h>
+// declares it, so that a protocol may include both.
+extern "C" char** environ;
 
 namespace kit {
 
