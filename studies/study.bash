@@ -64,7 +64,10 @@ study_start() {
       { echo "$0: linksim-arq is not on PATH" >&2; exit 2; }
   fi
   arq=$(realpath "$arq")
-  [ -x "$arq" ] && [ -f "$arq" ] || { echo "$0: $arq is no program" >&2; exit 2; }
+  if [ ! -x "$arq" ] || [ ! -f "$arq" ]; then
+    echo "$0: $arq is no program" >&2
+    exit 2
+  fi
   for variable in $(compgen -e LINKSIM_ || true); do
     [ "$variable" = LINKSIM_ARQ_PROGRAM ] ||
       echo "$0: $variable is not passed to the runs: the study sets their variables" >&2
@@ -147,9 +150,22 @@ study_awk_stats='
 # study with status 1.
 study_need_gnuplot() {
   command -v gnuplot >/dev/null && return 0
-  echo "Wrote $*, but no picture: gnuplot is not installed." >&2
+  local files=$1
+  [ $# -lt 2 ] || files="${*:1:$#-1} and ${!#}"
+  echo "Wrote $files, but no picture: gnuplot is not installed." >&2
   echo "For the picture: apt-get install -y gnuplot-nox, and run this again." >&2
   exit 1
+}
+
+# Prints gnuplot's plot command for the items given, an item a line.
+study_plot() {
+  local item separator=' '
+  printf 'plot'
+  for item in "$@"; do
+    printf '%s\\\n  %s' "$separator" "$item"
+    separator=,
+  done
+  echo
 }
 
 # gnuplot's PNG terminal: Cairo's draws dashes and smooth lines; libgd's is

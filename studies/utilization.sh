@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# The sliding window's utilization against window and delay.
+#
 # Link utilization of the sliding window against window size and
 # propagation delay, measured, over the textbook's min(1, W Td / T) with
 # T = Td + Ta + 2A + 2P: one run of linksim-arq (LINKSIM_ARQ=sliding-window)
@@ -25,6 +27,7 @@
 #             tree the release tree's, built or brought up to date first;
 #             installed, the one on PATH)
 set -euo pipefail
+# shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
 study_start 20000 "$@"
 
