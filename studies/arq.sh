@@ -86,13 +86,17 @@ fail() { echo "$0: $*" >&2; exit 2; }
 # A loss, seed or window named twice is run once: twice would count its
 # runs twice. Losses are compared as numbers, seeds as whole numbers.
 words() { tr -s '[:space:]' '\n' <<<"$1" | awk NF; }
-losses=$(words "${LOSSES:-0 0.02 0.05 0.1 0.2 0.3 0.4 0.5}" | awk '
-  !/^([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$/ || $0 + 0 >= 1 { exit 1 }
-  !seen[sprintf("%.17g", $0 + 0)]++') ||
-  fail "LOSSES must be decimal numbers, each 0 <= p < 1"
-seeds=$(words "${SEEDS:-$(seq 1 20)}" | awk '
-  !/^[0-9]+$/ { exit 1 } { key = $0; sub(/^0+/, "", key) } !seen[key]++') ||
-  fail "SEEDS must be whole numbers from 0 to 18446744073709551615"
+losses=$(words "${LOSSES:-0 0.02 0.05 0.1 0.2 0.3 0.4 0.5}")
+for loss in $losses; do
+  study_decimal "$loss" 0 1 || fail "LOSSES: $loss: each must be 0 <= p < 1"
+done
+losses=$(awk '!seen[sprintf("%.17g", $0 + 0)]++' <<<"$losses")
+seeds=$(words "${SEEDS:-$(seq 1 20)}")
+for seed in $seeds; do
+  study_seed "$seed" ||
+    fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
+done
+seeds=$(awk '{ key = $0; sub(/^0+/, "", key) } !seen[key]++' <<<"$seeds")
 # Two runs at least: an interval needs a spread to be measured.
 [ "$(wc -w <<<"$seeds")" -ge 2 ] || fail "SEEDS must name two seeds or more"
 protocols=()

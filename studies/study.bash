@@ -18,10 +18,29 @@ study_help() {
   awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"
 }
 
+# Knobs are checked before any run, so that a bad one is said once, with
+# status 2, and not as a run that failed.
+
 # A decimal whole number from LOW to HIGH, digits only.
 study_whole() {
-  [[ $1 =~ ^[0-9]+$ ]] && [ ${#1} -le 18 ] && [ "$1" -ge "$2" ] &&
-    [ "$1" -le "$3" ]
+  [[ $1 =~ ^[0-9]+$ ]] && [ ${#1} -le 18 ] && [ "$((10#$1))" -ge "$2" ] &&
+    [ "$((10#$1))" -le "$3" ]
+}
+
+# A decimal number as linksim-arq reads one (0.05, .5, 1e-3) from LOW up to
+# but not including HIGH.
+study_decimal() {
+  [[ $1 =~ ^([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$ ]] &&
+    awk -v x="$1" -v low="$2" -v high="$3" 'BEGIN { exit !(x >= low && x < high) }'
+}
+
+# A seed: a whole number from 0 to 2^64 - 1, digits only. Twenty digits
+# compare as text, which for the same length is as numbers.
+# shellcheck disable=SC2071
+study_seed() {
+  local digits=${1#"${1%%[!0]*}"}
+  [[ $1 =~ ^[0-9]+$ ]] && { [ ${#digits} -lt 20 ] ||
+    { [ ${#digits} -eq 20 ] && [[ ! $digits > 18446744073709551615 ]]; }; }
 }
 
 # Reads the command line, --help (or -h) or one OUTDIR, and the knobs every

@@ -63,10 +63,17 @@ case $protocol in
     echo "$0: PROTOCOL must be stop-and-wait, go-back-n, selective-repeat or sliding-window" >&2
     exit 2 ;;
 esac
+window=${WINDOW:-4} loss=${LOSS:-0.2} seed=${SEED:-7}
+study_whole "$window" 1 65536 ||
+  { echo "$0: WINDOW must be a whole number from 1 to 65536" >&2; exit 2; }
+study_decimal "$loss" 0 1 ||
+  { echo "$0: LOSS must be a decimal number, 0 <= p < 1" >&2; exit 2; }
+study_seed "$seed" ||
+  { echo "$0: SEED must be a whole number from 0 to 2^64 - 1" >&2; exit 2; }
 variables=(LINKSIM_ARQ="$protocol")
-[ "$protocol" = stop-and-wait ] || variables+=(LINKSIM_WINDOW="${WINDOW:-4}")
+[ "$protocol" = stop-and-wait ] || variables+=(LINKSIM_WINDOW="$window")
 [ "$protocol" = sliding-window ] ||
-  variables+=(LINKSIM_LOSS="${LOSS:-0.2}" LINKSIM_SEED="${SEED:-7}")
+  variables+=(LINKSIM_LOSS="$loss" LINKSIM_SEED="$seed")
 
 trace=$out/timeline.csv
 study_settings "$work/link.txt"

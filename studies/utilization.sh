@@ -33,6 +33,14 @@ study_start 20000 "$@"
 
 windows=${WINDOWS:-$(seq 1 16)}
 delays=${DELAYS:-5 10 20 40 80}
+for window in $windows; do
+  study_whole "$window" 1 65536 ||
+    { echo "$0: WINDOWS: $window: each must be from 1 to 65536" >&2; exit 2; }
+done
+for delay in $delays; do
+  study_decimal "$delay" 1e-300 1e300 ||
+    { echo "$0: DELAYS: $delay: each must be a number of ticks above 0" >&2; exit 2; }
+done
 i=0 d=0
 for delay in $delays; do
   d=$((d + 1))
