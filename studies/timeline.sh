@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # One run of a protocol, drawn frame by frame from its trace.
 #
-# One short run of an ARQ protocol on a lossy link, drawn from its trace as
-# a time-sequence diagram: the source and the sink as two time axes, time
-# running down, every frame a line from its sender when it starts to its
-# receiver when that sees it, a lost one stopping halfway at a cross, and
-# what each node did in the protocol's own words: at the sink, each packet
-# delivered, each frame discarded (a duplicate, or out of order under
-# Go-Back-N) or buffered (kept for later under Selective Repeat); at the
-# source, each packet acknowledged and each timeout.
+# One short run of a protocol on a lossy link (an error-free one for the
+# sliding window), drawn from its trace as a time-sequence diagram: the
+# source and the sink as two time axes, time running down, every frame a
+# line from its sender when it starts to its receiver when that sees it, a
+# lost one stopping halfway at a cross, and what each node did in the
+# protocol's own words: at the sink, each packet delivered, each frame
+# discarded (a duplicate, or out of order under Go-Back-N) or buffered
+# (kept for later under Selective Repeat); at the source, each packet
+# acknowledged and each timeout.
 #
 #   studies/timeline.sh OUTDIR     installed: linksim-study timeline OUTDIR
 #
