@@ -4,8 +4,8 @@
 # and per point, each point's interval around its runs' mean, every point
 # within the bounds its protocol's opening comment derives, the textbook's
 # curves for the study's link and for one given with windows too small to
-# cover it, the traces the timelines are drawn from, the PNGs, and every
-# script's --help.
+# cover it, the traces the timelines are drawn from, the PNGs, what a
+# study does without gnuplot, and every script's --help.
 #
 #   arq_study_test.sh LINKSIM_ARQ
 set -euo pipefail
@@ -116,3 +116,13 @@ for protocol in go-back-n selective-repeat; do
     grep -q ",$event," "$out/$protocol/timeline.csv" || fail "$protocol: no $event"
   done
 done
+
+# Without gnuplot: the trace all the same, a word of what is missing, and
+# status 1.
+mkdir "$out/path"
+for dir in ${PATH//:/ }; do ln -s "$dir"/* "$out/path/" 2>/dev/null || true; done
+rm "$out/path/gnuplot"
+PATH=$out/path bash "$study/timeline.sh" "$out/plain" 2>"$out/log" &&
+  fail "timeline.sh without gnuplot: status 0"
+[ $? = 1 ] && [ -s "$out/plain/timeline.csv" ] && [ ! -e "$out/plain/timeline.png" ] &&
+  grep -q 'gnuplot is not installed' "$out/log" || fail "timeline.sh without gnuplot"
