@@ -1,0 +1,720 @@
+#include "trace_check.h"
+
+#include <algorithm>
+#include <cassert>
+#include <charconv>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace checker {
+
+namespace {
+
+constexpr std::string_view kHeader = "clock,node,event,frame,sequence,packet";
+constexpr int kFields = 6;
+
+constexpr int kSource = 0;
+constexpr int kSink = 1;
+constexpr int kAnyNode = -1;
+constexpr const char* kNodeNames[] = {"source", "sink"};
+
+struct EventName {
+  std::string_view name;
+  int node;  // the only node it happens at, or kAnyNode
+};
+/// Indexed by Event.
+constexpr EventName kEvents[kEventCount] = {
+    {"send", kAnyNode},   {"resend", kAnyNode}, {"receive", kAnyNode},
+    {"lost", kAnyNode},   {"deliver", kSink},   {"acknowledged", kSource},
+    {"timeout", kSource}, {"discard", kSink},   {"buffer", kSink},
+};
+
+/// The kinds every protocol has, numbered so from the start.
+constexpr int kDataKind = 0;
+constexpr int kAckKind = 1;
+constexpr std::string_view kDataName = "data";
+constexpr std::string_view kAckName = "ack";
+
+/// A clock's whole part is held as an integer up to this many digits, and
+/// its fraction up to kFractionDigits; a longer one is compared as text.
+constexpr std::size_t kWholeDigits = 19;
+constexpr std::size_t kFractionDigits = 18;
+constexpr std::uint64_t kPowersOf10[kFractionDigits + 1] = {
+    1u,
+    10u,
+    100u,
+    1000u,
+    10000u,
+    100000u,
+    1000000u,
+    10000000u,
+    100000000u,
+    1000000000u,
+    10000000000u,
+    100000000000u,
+    1000000000000u,
+    10000000000000u,
+    100000000000000u,
+    1000000000000000u,
+    10000000000000000u,
+    100000000000000000u,
+    1000000000000000000u};
+
+// --- The fast reader: eight bytes at a time --------------------------------
+// It reads words of eight bytes, taking the first byte as the lowest, so it
+// runs only where the compiler says that is the machine's order; elsewhere
+// every row is read carefully, to the same effect.
+
+#if defined(__GNUC__) && defined(__BYTE_ORDER__) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kFast = true;
+int lowestSetByte(std::uint64_t word) { return __builtin_ctzll(word) / 8; }
+#else
+constexpr bool kFast = false;
+int lowestSetByte(std::uint64_t) { return 0; }
+#endif
+
+std::uint64_t load(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+/// Up to 16 bytes of text, as two words and the bits of them it fills.
+struct Word {
+  std::uint64_t bytes[2];
+  std::uint64_t masks[2];
+  std::size_t size;
+};
+
+template <std::size_t N>
+constexpr Word word(const char (&text)[N]) {
+  static_assert(N - 1 <= 16, "two words at most");
+  Word w = {{0, 0}, {0, 0}, N - 1};
+  for (std::size_t i = 0; i < N - 1; ++i) {
+    const int shift = static_cast<int>(8 * (i % 8));
+    w.bytes[i / 8] |= std::uint64_t{static_cast<unsigned char>(text[i])}
+                      << shift;
+    w.masks[i / 8] |= std::uint64_t{0xFF} << shift;
+  }
+  return w;
+}
+
+/// True if the text at `p` starts with `w`.
+bool matches(const char* p, const Word& w) {
+  return (load(p) & w.masks[0]) == w.bytes[0] &&
+         (w.size <= 8 || (load(p + 8) & w.masks[1]) == w.bytes[1]);
+}
+
+constexpr Word kSourceWord = word("source,");
+constexpr Word kSinkWord = word("sink,");
+constexpr Word kDataWord = word("data,");
+constexpr Word kAckWord = word("ack,");
+/// Each event's name and the comma after it, indexed by Event.
+constexpr Word kEventWords[kEventCount] = {
+    word("send,"),    word("resend,"),  word("receive,"),
+    word("lost,"),    word("deliver,"), word("acknowledged,"),
+    word("timeout,"), word("discard,"), word("buffer,"),
+};
+
+/// Reads the digits at `*at` into `*value` and returns how many there were,
+/// or more than `most` if there were more: then `*value` is no number.
+/// Reads at most `most` + 16 bytes.
+[[gnu::always_inline]] inline std::size_t readDigits(const char** at,
+                                                     std::size_t most,
+                                                     std::uint64_t* value) {
+  const char* p = *at;
+  std::uint64_t v = 0;
+  std::size_t count = 0;
+  for (;;) {
+    const std::uint64_t w = load(p);
+    // Each byte less '0', and whether it is not a digit: below '0' sets its
+    // top bit in `less`, above '9' in `more`. A carry or borrow crosses
+    // only from a byte that is not a digit, into the bytes after it.
+    const std::uint64_t less = w - 0x3030303030303030u;
+    const std::uint64_t more = w + 0x4646464646464646u;
+    const std::uint64_t other = (less | more) & 0x8080808080808080u;
+    const int digits = other == 0 ? 8 : lowestSetByte(other);
+    if (digits == 0) break;
+    // The digits to the top of the word, zeros before them, then summed in
+    // pairs, fours and eights.
+    std::uint64_t d = less << (8 * (8 - digits));
+    d = d * 10 + (d >> 8);
+    d = ((d & 0x000000FF000000FFu) * 0x000F424000000064u +
+         ((d >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u) >>
+        32;
+    v = v * kPowersOf10[digits] + (d & 0xFFFFFFFFu);  // wraps past 19 digits
+    p += digits;
+    count += static_cast<std::size_t>(digits);
+    if (digits < 8 || count > most) break;
+  }
+  *at = p;
+  *value = v;
+  return count;
+}
+
+// --- The careful reader ----------------------------------------------------
+
+/// What tells frames of one packet apart in flight: who sent it, its kind
+/// and its sequence number.
+std::uint64_t frameKey(int sender, int kind, int sequence) {
+  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(sequence))
+             << 32 |
+         static_cast<std::uint64_t>(kind) << 1 |
+         static_cast<std::uint64_t>(sender);
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool isDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), isDigit);
+}
+
+/// Digits, optionally followed by a point and digits.
+bool isClock(std::string_view text) {
+  const std::size_t point = text.find('.');
+  if (point == std::string_view::npos) return isDigits(text);
+  return isDigits(text.substr(0, point)) && isDigits(text.substr(point + 1));
+}
+
+/// True if `text` is all of a number of type T, as from_chars reads it.
+template <typename T>
+bool readWhole(std::string_view text, T* value) {
+  const char* const end = text.data() + text.size();
+  const auto [last, error] = std::from_chars(text.data(), end, *value);
+  return error == std::errc() && last == end && !text.empty();
+}
+
+/// Reads clock `text` (isClock) as two integers, the fraction in 10^-18;
+/// false if it has too many digits for them.
+bool clockValue(std::string_view text, std::uint64_t* whole,
+                std::uint64_t* fraction) {
+  const std::size_t point = std::min(text.find('.'), text.size());
+  std::string_view wholeText = text.substr(0, point);
+  while (wholeText.size() > 1 && wholeText.front() == '0') {
+    wholeText.remove_prefix(1);
+  }
+  const std::string_view fractionText =
+      text.substr(std::min(point + 1, text.size()));
+  *fraction = 0;
+  if (wholeText.size() > kWholeDigits ||
+      fractionText.size() > kFractionDigits || !readWhole(wholeText, whole) ||
+      (!fractionText.empty() && !readWhole(fractionText, fraction))) {
+    return false;
+  }
+  *fraction *= kPowersOf10[kFractionDigits - fractionText.size()];
+  return true;
+}
+
+/// Less than, equal to or greater than 0 as clock `a` is before, at or after
+/// clock `b`, exactly, however many digits they have.
+int compareClocks(std::string_view a, std::string_view b) {
+  const std::size_t aPoint = std::min(a.find('.'), a.size());
+  const std::size_t bPoint = std::min(b.find('.'), b.size());
+  std::string_view aWhole = a.substr(0, aPoint);
+  std::string_view bWhole = b.substr(0, bPoint);
+  while (aWhole.size() > 1 && aWhole.front() == '0') aWhole.remove_prefix(1);
+  while (bWhole.size() > 1 && bWhole.front() == '0') bWhole.remove_prefix(1);
+  if (aWhole.size() != bWhole.size()) {
+    return aWhole.size() < bWhole.size() ? -1 : 1;
+  }
+  if (const int whole = aWhole.compare(bWhole); whole != 0) return whole;
+  const std::string_view aFraction = a.substr(std::min(aPoint + 1, a.size()));
+  const std::string_view bFraction = b.substr(std::min(bPoint + 1, b.size()));
+  for (std::size_t i = 0; i < aFraction.size() || i < bFraction.size(); ++i) {
+    const char aDigit = i < aFraction.size() ? aFraction[i] : '0';
+    const char bDigit = i < bFraction.size() ? bFraction[i] : '0';
+    if (aDigit != bDigit) return aDigit < bDigit ? -1 : 1;
+  }
+  return 0;
+}
+
+/// A clock held as two integers, as "%f" writes it, with more places only
+/// where it has them.
+std::string clockText(std::uint64_t whole, std::uint64_t fraction) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%" PRIu64 ".%018" PRIu64, whole, fraction);
+  std::string out = text;
+  while (out.size() > out.find('.') + 7 && out.back() == '0') out.pop_back();
+  return out;
+}
+
+/// The event named `name`, or kEventCount.
+int eventNamed(std::string_view name) {
+  int event = 0;
+  while (event < kEventCount && kEvents[event].name != name) ++event;
+  return event;
+}
+
+/// `text` fit to quote in a message: at most 40 bytes, each byte that is
+/// not printable ASCII shown as '?', so that a binary file cannot upset a
+/// terminal.
+std::string shown(std::string_view text) {
+  constexpr std::size_t kLongest = 40;
+  std::string out(text.substr(0, kLongest));
+  for (char& c : out) {
+    if (c < ' ' || c > '~') c = '?';
+  }
+  if (text.size() > kLongest) out += "...";
+  return out;
+}
+
+}  // namespace
+
+TraceChecker::TraceChecker() : padded_(kMaxLine + kWindow) {
+  kinds_.emplace_back(kDataName);
+  kinds_.emplace_back(kAckName);
+  partial_.reserve(kMaxLine + 1);
+}
+
+int TraceChecker::feed(const char* data, std::size_t size) {
+  const char* at = data;
+  const char* const end = data + size;
+  if (!partial_.empty() && result_ == kTraceKept) {
+    const auto* newline = static_cast<const char*>(std::memchr(at, '\n', size));
+    const std::size_t length = newline == nullptr ? size : newline - at;
+    partial_.append(at, std::min(length, kMaxLine + 1));
+    if (newline == nullptr) {
+      if (partial_.size() > kMaxLine) checkLine(partial_);  // fails
+      return result_;
+    }
+    checkLine(partial_);
+    partial_.clear();
+    at = newline + 1;
+  }
+  while (at < end && result_ == kTraceKept) {
+    // A row as the kit writes it is read in one pass that finds its end;
+    // any other line, and the last rows of the piece, the long way.
+    if (line_ > 0 && end - at >= static_cast<std::ptrdiff_t>(kWindow)) {
+      Row row;
+      const char* const last = readFast(at, &row);
+      if (last != nullptr && *last == '\n') {
+        ++line_;
+        checkRow(row);
+        at = last + 1;
+        continue;
+      }
+    }
+    const auto* newline =
+        static_cast<const char*>(std::memchr(at, '\n', end - at));
+    if (newline == nullptr) {
+      partial_.assign(at, std::min<std::size_t>(end - at, kMaxLine + 1));
+      if (partial_.size() > kMaxLine) checkLine(partial_);  // fails
+      break;
+    }
+    checkLine(std::string_view(at, newline - at));
+    at = newline + 1;
+  }
+  return result_;
+}
+
+int TraceChecker::feedLine(std::string_view line) {
+  assert(partial_.empty());
+  if (result_ == kTraceKept) checkLine(line);
+  return result_;
+}
+
+int TraceChecker::finish() {
+  if (result_ != kTraceKept) return result_;
+  if (!partial_.empty()) {
+    checkLine(partial_);
+    partial_.clear();
+  }
+  if (line_ == 0) {
+    line_ = 1;
+    fail(kNotATrace, "not a trace: the input is empty, with no header");
+  }
+  return result_;
+}
+
+std::string TraceChecker::summary() const {
+  std::uint64_t rows = 0;
+  for (const std::uint64_t count : counts_) rows += count;
+  std::string text = std::to_string(rows) + " rows";
+  for (int event = 0; event < kEventCount; ++event) {
+    text += ", ";
+    text += kEvents[event].name;
+    text += ' ';
+    text += std::to_string(counts_[event]);
+  }
+  return text;
+}
+
+void TraceChecker::checkLine(std::string_view line) {
+  ++line_;
+  if (line.size() > kMaxLine) {
+    fail(kNotATrace, "not a trace: a line longer than %zu bytes", kMaxLine);
+    return;
+  }
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (line_ == 1) {
+    checkHeader(line);
+    return;
+  }
+  // Copied where the fast reader may read past its end; the NUL after it
+  // matches nothing that reader looks for.
+  std::memcpy(padded_.data(), line.data(), line.size());
+  padded_[line.size()] = '\0';
+  Row row;
+  if (readFast(padded_.data(), &row) == padded_.data() + line.size()) {
+    row.clock = line.substr(0, row.clock.size());  // the row's own text
+    checkRow(row);
+  } else if (readCarefully(line, &row)) {
+    checkRow(row);
+  }
+}
+
+void TraceChecker::checkHeader(std::string_view line) {
+  if (line != kHeader) {
+    fail(kNotATrace, "not a trace: the header is \"%s\", not \"%s\"",
+         shown(line).c_str(), std::string(kHeader).c_str());
+  }
+}
+
+const char* TraceChecker::readFast(const char* p, Row* row) {
+  if (!kFast) return nullptr;
+  // The clock: digits, a point, digits, each part short enough to read as
+  // an integer.
+  const char* const start = p;
+  if (const std::size_t digits = readDigits(&p, kWholeDigits, &row->whole);
+      digits == 0 || digits > kWholeDigits) {
+    return nullptr;
+  }
+  row->fraction = 0;
+  if (*p == '.') {
+    ++p;
+    const std::size_t places = readDigits(&p, kFractionDigits, &row->fraction);
+    if (places == 0 || places > kFractionDigits) return nullptr;
+    row->fraction *= kPowersOf10[kFractionDigits - places];
+  }
+  if (*p++ != ',') return nullptr;
+  row->clock = std::string_view(start, p - 1 - start);
+  row->longClock = false;
+
+  if (matches(p, kSourceWord)) {
+    row->node = kSource;
+    p += kSourceWord.size;
+  } else if (matches(p, kSinkWord)) {
+    row->node = kSink;
+    p += kSinkWord.size;
+  } else {
+    return nullptr;
+  }
+  // The event, told by its first letters, then checked whole.
+  switch (*p) {
+    case 's':
+      row->event = kSend;
+      break;
+    case 'r':
+      row->event = p[2] == 'c' ? kReceive : kResend;
+      break;
+    case 'l':
+      row->event = kLost;
+      break;
+    case 'd':
+      row->event = p[1] == 'e' ? kDeliver : kDiscard;
+      break;
+    case 'a':
+      row->event = kAcknowledged;
+      break;
+    case 't':
+      row->event = kTimeout;
+      break;
+    case 'b':
+      row->event = kBuffer;
+      break;
+    default:
+      return nullptr;
+  }
+  const Word& event = kEventWords[row->event];
+  if (!matches(p, event)) return nullptr;
+  p += event.size;
+  const int node = kEvents[row->event].node;
+  if (node != kAnyNode && node != row->node) return nullptr;
+  if (matches(p, kDataWord)) {
+    row->kind = kDataKind;
+    p += kDataWord.size;
+  } else if (matches(p, kAckWord)) {
+    row->kind = kAckKind;
+    p += kAckWord.size;
+  } else {
+    return nullptr;
+  }
+  // The sequence number: an int of at most 9 digits, which cannot overflow.
+  const bool negative = *p == '-';
+  p += negative ? 1 : 0;
+  std::uint64_t magnitude = 0;
+  if (const std::size_t digits = readDigits(&p, 9, &magnitude);
+      digits == 0 || digits > 9 || *p++ != ',') {
+    return nullptr;
+  }
+  row->sequence = static_cast<int>(magnitude) * (negative ? -1 : 1);
+  // The packet: at most 19 digits, which cannot overflow 64 bits.
+  if (const std::size_t digits = readDigits(&p, 19, &row->packet);
+      digits == 0 || digits > 19) {
+    return nullptr;
+  }
+  return p;
+}
+
+bool TraceChecker::readCarefully(std::string_view line, Row* row) {
+  std::string_view field[kFields];
+  std::size_t fields = 1;
+  for (std::size_t start = 0, comma = 0;; start = comma + 1) {
+    comma = line.find(',', start);
+    if (fields <= kFields) {
+      field[fields - 1] = line.substr(start, comma - start);
+    }
+    if (comma == std::string_view::npos) break;
+    ++fields;
+  }
+  if (fields != kFields) {
+    fail(kNotATrace, "not a trace: %zu fields, where a row has %d", fields,
+         kFields);
+    return false;
+  }
+  // The fields one by one: the first that is not a trace's is named.
+  row->clock = field[0];
+  if (!isClock(row->clock)) {
+    fail(kNotATrace, "not a trace: the clock \"%s\" is not a decimal number",
+         shown(row->clock).c_str());
+    return false;
+  }
+  row->longClock = !clockValue(row->clock, &row->whole, &row->fraction);
+  if (field[1] == kNodeNames[kSource]) {
+    row->node = kSource;
+  } else if (field[1] == kNodeNames[kSink]) {
+    row->node = kSink;
+  } else {
+    fail(kNotATrace, "not a trace: unknown node \"%s\"",
+         shown(field[1]).c_str());
+    return false;
+  }
+  row->event = eventNamed(field[2]);
+  if (row->event == kEventCount) {
+    fail(kNotATrace, "not a trace: unknown event \"%s\"",
+         shown(field[2]).c_str());
+    return false;
+  }
+  const int node = kEvents[row->event].node;
+  if (node != kAnyNode && node != row->node) {
+    fail(kNotATrace, "not a trace: %s at the %s, an event of the %s only",
+         shown(field[2]).c_str(), kNodeNames[row->node], kNodeNames[node]);
+    return false;
+  }
+  row->kind = frameKind(field[3]);
+  if (row->kind < 0) return false;
+  if (!readWhole(field[4], &row->sequence)) {
+    fail(kNotATrace, "not a trace: the sequence number \"%s\" is not an int",
+         shown(field[4]).c_str());
+    return false;
+  }
+  if (!readWhole(field[5], &row->packet)) {
+    fail(kNotATrace,
+         "not a trace: the packet \"%s\" is not a non-negative 64-bit integer",
+         shown(field[5]).c_str());
+    return false;
+  }
+  return true;
+}
+
+bool TraceChecker::checkClock(const Row& row) {
+  // Two integers compared, or, for a clock of too many digits for them,
+  // the text, exactly.
+  const bool text = row.longClock || lastLong_;
+  const std::string last = !text       ? std::string()
+                           : lastLong_ ? lastLongClock_
+                                       : clockText(lastWhole_, lastFraction_);
+  const bool back =
+      text ? compareClocks(row.clock, last) < 0
+           : row.whole < lastWhole_ ||
+                 (row.whole == lastWhole_ && row.fraction < lastFraction_);
+  if (back) {
+    fail(kTraceBroken, "the clock goes back, from %s to %s",
+         text ? shown(last).c_str()
+              : clockText(lastWhole_, lastFraction_).c_str(),
+         shown(row.clock).c_str());
+    return false;
+  }
+  lastLong_ = row.longClock;
+  lastWhole_ = row.whole;
+  lastFraction_ = row.fraction;
+  if (lastLong_) lastLongClock_.assign(row.clock);
+  return true;
+}
+
+void TraceChecker::checkRow(const Row& row) {
+  if (!checkClock(row)) return;
+  ++counts_[row.event];
+  const std::uint64_t packet = row.packet;
+  switch (row.event) {
+    case kSend:
+    case kResend:
+      inFlight_.add({packet, frameKey(row.node, row.kind, row.sequence)});
+      break;
+    case kReceive:
+    case kLost: {
+      const int sender = 1 - row.node;
+      if (!inFlight_.removeOne(
+              {packet, frameKey(sender, row.kind, row.sequence)})) {
+        fail(kTraceBroken,
+             "%s frame %d holding packet %" PRIu64
+             " arrives at the %s (%s) more often than the %s sent it",
+             kinds_[row.kind].c_str(), row.sequence, packet,
+             kNodeNames[row.node], kEvents[row.event].name.data(),
+             kNodeNames[sender]);
+        return;
+      }
+      if (row.event == kReceive && row.node == kSink && row.kind == kDataKind &&
+          packet >= nextDelivery_) {
+        received_.add({packet, 0});
+      }
+      break;
+    }
+    case kDeliver:
+      if (packet < nextDelivery_) {
+        fail(kTraceBroken, "packet %" PRIu64 " delivered again", packet);
+      } else if (packet > nextDelivery_) {
+        fail(kTraceBroken,
+             "packet %" PRIu64 " delivered before packet %" PRIu64, packet,
+             nextDelivery_);
+      } else if (!received_.removeAll({packet, 0})) {
+        fail(kTraceBroken,
+             "packet %" PRIu64
+             " delivered, but the sink received no data frame holding it",
+             packet);
+      } else {
+        ++nextDelivery_;
+      }
+      break;
+    case kAcknowledged:
+      if (packet < nextAcknowledgement_) {
+        fail(kTraceBroken, "packet %" PRIu64 " acknowledged again", packet);
+      } else if (packet > nextAcknowledgement_) {
+        fail(kTraceBroken,
+             "packet %" PRIu64 " acknowledged before packet %" PRIu64, packet,
+             nextAcknowledgement_);
+      } else if (packet >= nextDelivery_) {
+        fail(kTraceBroken,
+             "packet %" PRIu64 " acknowledged before the sink delivered it",
+             packet);
+      } else {
+        ++nextAcknowledgement_;
+      }
+      break;
+    default:  // timeout, discard, buffer: counted only
+      break;
+  }
+}
+
+int TraceChecker::frameKind(std::string_view kind) {
+  for (std::size_t i = 0; i < kinds_.size(); ++i) {
+    if (kinds_[i] == kind) return static_cast<int>(i);
+  }
+  bool word = !kind.empty() && kind.front() >= 'a' && kind.front() <= 'z';
+  for (const char c : kind) {
+    word = word && ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '_' || c == '-');
+  }
+  if (!word) {
+    fail(kNotATrace,
+         "not a trace: the frame kind \"%s\" is not a lowercase "
+         "word",
+         shown(kind).c_str());
+    return -1;
+  }
+  if (kinds_.size() == kMaxFrameKinds) {
+    fail(kNotATrace, "not a trace: more than %zu frame kinds", kMaxFrameKinds);
+    return -1;
+  }
+  kinds_.emplace_back(kind);
+  return static_cast<int>(kinds_.size() - 1);
+}
+
+void TraceChecker::fail(int result, const char* format, ...) {
+  assert(result != kTraceKept);
+  char text[512];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  result_ = result;
+  message_ = text;
+}
+
+// --- Table ---------------------------------------------------------------
+
+TraceChecker::Table::Table() : slots_(std::size_t{1} << 10), bits_(10) {}
+
+std::size_t TraceChecker::Table::home(Key key) const {
+  std::uint64_t h = key.packet * 0x9E3779B97F4A7C15u ^ key.frame;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9u;
+  return static_cast<std::size_t>(h >> (64 - bits_));
+}
+
+std::size_t TraceChecker::Table::find(Key key) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = home(key);
+  while (slots_[i].count != 0 && (slots_[i].key.packet != key.packet ||
+                                  slots_[i].key.frame != key.frame)) {
+    i = (i + 1) & mask;
+  }
+  return i;
+}
+
+void TraceChecker::Table::add(Key key) {
+  Slot& slot = slots_[find(key)];
+  if (slot.count != 0) {
+    ++slot.count;
+    return;
+  }
+  slot = {key, 1};
+  // At most half full, so that probes stay short.
+  if (++used_ * 2 > slots_.size()) grow();
+}
+
+bool TraceChecker::Table::removeOne(Key key) {
+  const std::size_t slot = find(key);
+  if (slots_[slot].count == 0) return false;
+  if (--slots_[slot].count == 0) erase(slot);
+  return true;
+}
+
+bool TraceChecker::Table::removeAll(Key key) {
+  const std::size_t slot = find(key);
+  if (slots_[slot].count == 0) return false;
+  erase(slot);
+  return true;
+}
+
+void TraceChecker::Table::erase(std::size_t slot) {
+  // Backward-shift deletion: each key after the hole that may move back
+  // toward its home does, so that no probe ever stops short of its key.
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t hole = slot;
+  slots_[hole].count = 0;
+  for (std::size_t i = (hole + 1) & mask; slots_[i].count != 0;
+       i = (i + 1) & mask) {
+    const std::size_t distance = (i - home(slots_[i].key)) & mask;
+    if (distance >= ((i - hole) & mask)) {
+      slots_[hole] = slots_[i];
+      slots_[i].count = 0;
+      hole = i;
+    }
+  }
+  --used_;
+}
+
+void TraceChecker::Table::grow() {
+  std::vector<Slot> old(std::size_t{1} << (bits_ + 1));
+  old.swap(slots_);
+  ++bits_;
+  for (const Slot& slot : old) {
+    if (slot.count != 0) slots_[find(slot.key)] = slot;
+  }
+}
+
+}  // namespace checker
