@@ -77,9 +77,9 @@ int lowestSetByte(std::uint64_t) { return 0; }
 #endif
 
 std::uint64_t load(const char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
+  std::uint64_t bytes;
+  std::memcpy(&bytes, p, sizeof bytes);
+  return bytes;
 }
 
 /// Up to 16 bytes of text, as two words and the bits of them it fills.
@@ -90,7 +90,7 @@ struct Word {
 };
 
 template <std::size_t N>
-constexpr Word word(const char (&text)[N]) {
+constexpr Word wordOf(const char (&text)[N]) {
   static_assert(N - 1 <= 16, "two words at most");
   Word w = {{0, 0}, {0, 0}, N - 1};
   for (std::size_t i = 0; i < N - 1; ++i) {
@@ -108,15 +108,15 @@ bool matches(const char* p, const Word& w) {
          (w.size <= 8 || (load(p + 8) & w.masks[1]) == w.bytes[1]);
 }
 
-constexpr Word kSourceWord = word("source,");
-constexpr Word kSinkWord = word("sink,");
-constexpr Word kDataWord = word("data,");
-constexpr Word kAckWord = word("ack,");
+constexpr Word kSourceWord = wordOf("source,");
+constexpr Word kSinkWord = wordOf("sink,");
+constexpr Word kDataWord = wordOf("data,");
+constexpr Word kAckWord = wordOf("ack,");
 /// Each event's name and the comma after it, indexed by Event.
 constexpr Word kEventWords[kEventCount] = {
-    word("send,"),    word("resend,"),  word("receive,"),
-    word("lost,"),    word("deliver,"), word("acknowledged,"),
-    word("timeout,"), word("discard,"), word("buffer,"),
+    wordOf("send,"),    wordOf("resend,"),  wordOf("receive,"),
+    wordOf("lost,"),    wordOf("deliver,"), wordOf("acknowledged,"),
+    wordOf("timeout,"), wordOf("discard,"), wordOf("buffer,"),
 };
 
 /// Reads the digits at `*at` into `*value` and returns how many there were,
@@ -331,7 +331,7 @@ int TraceChecker::finish() {
 
 std::string TraceChecker::summary() const {
   std::uint64_t rows = 0;
-  for (const std::uint64_t count : counts_) rows += count;
+  for (const std::uint64_t rowsOfEvent : counts_) rows += rowsOfEvent;
   std::string text = std::to_string(rows) + " rows";
   for (int event = 0; event < kEventCount; ++event) {
     text += ", ";
