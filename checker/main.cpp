@@ -24,7 +24,6 @@ namespace {
 
 constexpr int kUsageError = 2;   ///< a bad command line
 constexpr int kCannotCheck = 2;  ///< a trace unread, or a verdict unwritten
-constexpr std::size_t kBlock = 1 << 16;  ///< bytes read at a time
 
 constexpr const char* kUsage =
     "usage: linksim-check TRACE\n"
@@ -39,24 +38,6 @@ constexpr const char* kUsage =
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
-
-/// Checks everything `file` holds; `checker` holds the verdict, or this
-/// returns errno's value for a read that failed.
-int checkAll(std::FILE* file, checker::TraceChecker* checker) {
-  // Read straight into one large block: no stdio copy, few system calls.
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  const std::unique_ptr<char[]> block(new char[kBlock]);
-  while (checker->result() == checker::kTraceKept) {
-    const std::size_t got = std::fread(block.get(), 1, kBlock, file);
-    if (got > 0) checker->feed(block.get(), got);
-    if (got < kBlock) {
-      if (std::ferror(file) != 0) return errno != 0 ? errno : EIO;
-      break;  // the end of the input
-    }
-  }
-  checker->finish();
-  return 0;
-}
 
 }  // namespace
 
@@ -89,7 +70,7 @@ int main(int argc, char** argv) {
   }
   checker::TraceChecker checker;
   errno = 0;
-  if (const int error = checkAll(file, &checker); error != 0) {
+  if (const int error = checker::checkFile(file, &checker); error != 0) {
     std::fprintf(stderr, "linksim-check: cannot read %s: %s\n", name,
                  std::strerror(error));
     return kCannotCheck;

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <charconv>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace checker {
 
@@ -38,29 +40,14 @@ constexpr std::string_view kDataName = "data";
 constexpr std::string_view kAckName = "ack";
 
 /// A clock's whole part is held as an integer up to this many digits, and
-/// its fraction up to kFractionDigits; a longer one is compared as text.
+/// its fraction, up to kFractionDigits, as its places' characters padded
+/// with '0' and read as a big-endian number, which orders fractions as
+/// their values do. A longer clock is compared as text.
 constexpr std::size_t kWholeDigits = 19;
-constexpr std::size_t kFractionDigits = 18;
-constexpr std::uint64_t kPowersOf10[kFractionDigits + 1] = {
-    1u,
-    10u,
-    100u,
-    1000u,
-    10000u,
-    100000u,
-    1000000u,
-    10000000u,
-    100000000u,
-    1000000000u,
-    10000000000u,
-    100000000000u,
-    1000000000000u,
-    10000000000000u,
-    100000000000000u,
-    1000000000000000u,
-    10000000000000000u,
-    100000000000000000u,
-    1000000000000000000u};
+constexpr std::size_t kFractionDigits = 8;
+constexpr std::uint64_t kNoFraction = 0x3030303030303030u;  // "00000000"
+constexpr std::uint64_t kPowersOf10[] = {
+    1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u};
 
 // --- The fast reader: eight bytes at a time --------------------------------
 // It reads words of eight bytes, taking the first byte as the lowest, so it
@@ -71,9 +58,11 @@ constexpr std::uint64_t kPowersOf10[kFractionDigits + 1] = {
     __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 constexpr bool kFast = true;
 int lowestSetByte(std::uint64_t word) { return __builtin_ctzll(word) / 8; }
+std::uint64_t bigEndian(std::uint64_t word) { return __builtin_bswap64(word); }
 #else
 constexpr bool kFast = false;
 int lowestSetByte(std::uint64_t) { return 0; }
+std::uint64_t bigEndian(std::uint64_t word) { return word; }
 #endif
 
 std::uint64_t load(const char* p) {
@@ -119,6 +108,49 @@ constexpr Word kEventWords[kEventCount] = {
     wordOf("timeout,"), wordOf("discard,"), wordOf("buffer,"),
 };
 
+/// How many of the bytes of `word` are digits before the first that is not.
+int leadingDigits(std::uint64_t word) {
+  // Each byte less '0': a byte below '0' sets its top bit here, one above
+  // '9' in `more`. A carry or borrow crosses only from a byte that is not a
+  // digit, into the bytes after it.
+  const std::uint64_t less = word - 0x3030303030303030u;
+  const std::uint64_t more = word + 0x4646464646464646u;
+  const std::uint64_t other = (less | more) & 0x8080808080808080u;
+  return other == 0 ? 8 : lowestSetByte(other);
+}
+
+/// A number from an event name's first and third letters, different for
+/// each event.
+constexpr int eventLetters(const char* name) {
+  return (static_cast<unsigned char>(name[0]) +
+          7 * static_cast<unsigned char>(name[2])) &
+         31;
+}
+
+/// The event whose eventLetters are the index, or kEventCount.
+struct EventTable {
+  int events[32];
+};
+constexpr EventTable eventTable() {
+  EventTable table = {};
+  for (int& event : table.events) event = kEventCount;
+  for (int event = 0; event < kEventCount; ++event) {
+    table.events[eventLetters(kEvents[event].name.data())] = event;
+  }
+  return table;
+}
+constexpr EventTable kEventTable = eventTable();
+constexpr bool eachEventHasItsLetters() {
+  for (int event = 0; event < kEventCount; ++event) {
+    if (kEventTable.events[eventLetters(kEvents[event].name.data())] != event) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(eachEventHasItsLetters(), "two events share their letters");
+constexpr const int* kEventByLetters = kEventTable.events;
+
 /// Reads the digits at `*at` into `*value` and returns how many there were,
 /// or more than `most` if there were more: then `*value` is no number.
 /// Reads at most `most` + 16 bytes.
@@ -130,17 +162,11 @@ constexpr Word kEventWords[kEventCount] = {
   std::size_t count = 0;
   for (;;) {
     const std::uint64_t w = load(p);
-    // Each byte less '0', and whether it is not a digit: below '0' sets its
-    // top bit in `less`, above '9' in `more`. A carry or borrow crosses
-    // only from a byte that is not a digit, into the bytes after it.
-    const std::uint64_t less = w - 0x3030303030303030u;
-    const std::uint64_t more = w + 0x4646464646464646u;
-    const std::uint64_t other = (less | more) & 0x8080808080808080u;
-    const int digits = other == 0 ? 8 : lowestSetByte(other);
+    const int digits = leadingDigits(w);
     if (digits == 0) break;
     // The digits to the top of the word, zeros before them, then summed in
     // pairs, fours and eights.
-    std::uint64_t d = less << (8 * (8 - digits));
+    std::uint64_t d = (w - 0x3030303030303030u) << (8 * (8 - digits));
     d = d * 10 + (d >> 8);
     d = ((d & 0x000000FF000000FFu) * 0x000F424000000064u +
          ((d >> 16) & 0x000000FF000000FFu) * 0x0000271000000001u) >>
@@ -187,8 +213,19 @@ bool readWhole(std::string_view text, T* value) {
   return error == std::errc() && last == end && !text.empty();
 }
 
-/// Reads clock `text` (isClock) as two integers, the fraction in 10^-18;
-/// false if it has too many digits for them.
+/// The fraction of a clock, its places `text`, as the number it is held as.
+std::uint64_t fractionKey(std::string_view text) {
+  assert(text.size() <= kFractionDigits);
+  std::uint64_t key = 0;
+  for (std::size_t i = 0; i < kFractionDigits; ++i) {
+    key =
+        key << 8 | static_cast<unsigned char>(i < text.size() ? text[i] : '0');
+  }
+  return key;
+}
+
+/// Reads clock `text` (isClock) as two integers; false if it has too many
+/// digits for them.
 bool clockValue(std::string_view text, std::uint64_t* whole,
                 std::uint64_t* fraction) {
   const std::size_t point = std::min(text.find('.'), text.size());
@@ -198,13 +235,11 @@ bool clockValue(std::string_view text, std::uint64_t* whole,
   }
   const std::string_view fractionText =
       text.substr(std::min(point + 1, text.size()));
-  *fraction = 0;
   if (wholeText.size() > kWholeDigits ||
-      fractionText.size() > kFractionDigits || !readWhole(wholeText, whole) ||
-      (!fractionText.empty() && !readWhole(fractionText, fraction))) {
+      fractionText.size() > kFractionDigits || !readWhole(wholeText, whole)) {
     return false;
   }
-  *fraction *= kPowersOf10[kFractionDigits - fractionText.size()];
+  *fraction = fractionKey(fractionText);
   return true;
 }
 
@@ -234,11 +269,14 @@ int compareClocks(std::string_view a, std::string_view b) {
 /// A clock held as two integers, as "%f" writes it, with more places only
 /// where it has them.
 std::string clockText(std::uint64_t whole, std::uint64_t fraction) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%" PRIu64 ".%018" PRIu64, whole, fraction);
-  std::string out = text;
-  while (out.size() > out.find('.') + 7 && out.back() == '0') out.pop_back();
-  return out;
+  std::string text = std::to_string(whole) + '.';
+  for (int shift = 56; shift >= 0; shift -= 8) {
+    text += static_cast<char>(fraction >> shift & 0xFF);
+  }
+  while (text.size() > text.find('.') + 7 && text.back() == '0') {
+    text.pop_back();
+  }
+  return text;
 }
 
 /// The event named `name`, or kEventCount.
@@ -382,75 +420,57 @@ const char* TraceChecker::readFast(const char* p, Row* row) {
       digits == 0 || digits > kWholeDigits) {
     return nullptr;
   }
-  row->fraction = 0;
+  row->fraction = kNoFraction;
   if (*p == '.') {
-    ++p;
-    const std::size_t places = readDigits(&p, kFractionDigits, &row->fraction);
-    if (places == 0 || places > kFractionDigits) return nullptr;
-    row->fraction *= kPowersOf10[kFractionDigits - places];
+    const std::uint64_t w = load(++p);
+    const int places = leadingDigits(w);
+    if (places == 0 || (places == 8 && isDigit(p[8]))) return nullptr;
+    const std::uint64_t mask =
+        places == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << 8 * places) - 1;
+    row->fraction = bigEndian((w & mask) | (kNoFraction & ~mask));
+    p += places;
   }
   if (*p++ != ',') return nullptr;
   row->clock = std::string_view(start, p - 1 - start);
   row->longClock = false;
 
-  if (matches(p, kSourceWord)) {
-    row->node = kSource;
-    p += kSourceWord.size;
-  } else if (matches(p, kSinkWord)) {
-    row->node = kSink;
-    p += kSinkWord.size;
-  } else {
-    return nullptr;
-  }
-  // The event, told by its first letters, then checked whole.
-  switch (*p) {
-    case 's':
-      row->event = kSend;
-      break;
-    case 'r':
-      row->event = p[2] == 'c' ? kReceive : kResend;
-      break;
-    case 'l':
-      row->event = kLost;
-      break;
-    case 'd':
-      row->event = p[1] == 'e' ? kDeliver : kDiscard;
-      break;
-    case 'a':
-      row->event = kAcknowledged;
-      break;
-    case 't':
-      row->event = kTimeout;
-      break;
-    case 'b':
-      row->event = kBuffer;
-      break;
-    default:
-      return nullptr;
-  }
+  // Node, event and frame kind chosen without branches, which the mix of
+  // rows would mispredict, then checked.
+  const bool source = matches(p, kSourceWord);
+  const bool sink = matches(p, kSinkWord);
+  if (!source && !sink) return nullptr;
+  row->node = sink ? kSink : kSource;
+  p += sink ? kSinkWord.size : kSourceWord.size;
+  row->event = kEventByLetters[eventLetters(p)];
+  if (row->event == kEventCount) return nullptr;
   const Word& event = kEventWords[row->event];
   if (!matches(p, event)) return nullptr;
   p += event.size;
   const int node = kEvents[row->event].node;
   if (node != kAnyNode && node != row->node) return nullptr;
-  if (matches(p, kDataWord)) {
-    row->kind = kDataKind;
-    p += kDataWord.size;
-  } else if (matches(p, kAckWord)) {
-    row->kind = kAckKind;
-    p += kAckWord.size;
+  const bool data = matches(p, kDataWord);
+  const bool ack = matches(p, kAckWord);
+  if (!data && !ack) return nullptr;
+  row->kind = ack ? kAckKind : kDataKind;
+  p += ack ? kAckWord.size : kDataWord.size;
+  // The sequence number: an int of at most 9 digits, which cannot overflow;
+  // most often one or two digits.
+  if (isDigit(p[0]) && p[1] == ',') {
+    row->sequence = p[0] - '0';
+    p += 2;
+  } else if (isDigit(p[0]) && isDigit(p[1]) && p[2] == ',') {
+    row->sequence = (p[0] - '0') * 10 + (p[1] - '0');
+    p += 3;
   } else {
-    return nullptr;
+    const bool negative = *p == '-';
+    p += negative ? 1 : 0;
+    std::uint64_t magnitude = 0;
+    if (const std::size_t digits = readDigits(&p, 9, &magnitude);
+        digits == 0 || digits > 9 || *p++ != ',') {
+      return nullptr;
+    }
+    row->sequence = static_cast<int>(magnitude) * (negative ? -1 : 1);
   }
-  // The sequence number: an int of at most 9 digits, which cannot overflow.
-  const bool negative = *p == '-';
-  p += negative ? 1 : 0;
-  std::uint64_t magnitude = 0;
-  if (const std::size_t digits = readDigits(&p, 9, &magnitude);
-      digits == 0 || digits > 9 || *p++ != ',') {
-    return nullptr;
-  }
-  row->sequence = static_cast<int>(magnitude) * (negative ? -1 : 1);
   // The packet: at most 19 digits, which cannot overflow 64 bits.
   if (const std::size_t digits = readDigits(&p, 19, &row->packet);
       digits == 0 || digits > 19) {
@@ -521,21 +541,26 @@ bool TraceChecker::readCarefully(std::string_view line, Row* row) {
 }
 
 bool TraceChecker::checkClock(const Row& row) {
-  // Two integers compared, or, for a clock of too many digits for them,
-  // the text, exactly.
-  const bool text = row.longClock || lastLong_;
-  const std::string last = !text       ? std::string()
-                           : lastLong_ ? lastLongClock_
-                                       : clockText(lastWhole_, lastFraction_);
-  const bool back =
-      text ? compareClocks(row.clock, last) < 0
-           : row.whole < lastWhole_ ||
-                 (row.whole == lastWhole_ && row.fraction < lastFraction_);
-  if (back) {
+  if (row.longClock || lastLong_) return checkLongClock(row);
+  if (row.whole < lastWhole_ ||
+      (row.whole == lastWhole_ && row.fraction < lastFraction_)) {
     fail(kTraceBroken, "the clock goes back, from %s to %s",
-         text ? shown(last).c_str()
-              : clockText(lastWhole_, lastFraction_).c_str(),
+         clockText(lastWhole_, lastFraction_).c_str(),
          shown(row.clock).c_str());
+    return false;
+  }
+  lastWhole_ = row.whole;
+  lastFraction_ = row.fraction;
+  return true;
+}
+
+bool TraceChecker::checkLongClock(const Row& row) {
+  // Compared as text, exactly.
+  const std::string last =
+      lastLong_ ? lastLongClock_ : clockText(lastWhole_, lastFraction_);
+  if (compareClocks(row.clock, last) < 0) {
+    fail(kTraceBroken, "the clock goes back, from %s to %s",
+         shown(last).c_str(), shown(row.clock).c_str());
     return false;
   }
   lastLong_ = row.longClock;
@@ -552,13 +577,13 @@ void TraceChecker::checkRow(const Row& row) {
   switch (row.event) {
     case kSend:
     case kResend:
-      inFlight_.add({packet, frameKey(row.node, row.kind, row.sequence)});
+      inFlight_.add(packet, frameKey(row.node, row.kind, row.sequence));
       break;
     case kReceive:
     case kLost: {
       const int sender = 1 - row.node;
-      if (!inFlight_.removeOne(
-              {packet, frameKey(sender, row.kind, row.sequence)})) {
+      if (!inFlight_.removeOne(packet,
+                               frameKey(sender, row.kind, row.sequence))) {
         fail(kTraceBroken,
              "%s frame %d holding packet %" PRIu64
              " arrives at the %s (%s) more often than the %s sent it",
@@ -569,7 +594,7 @@ void TraceChecker::checkRow(const Row& row) {
       }
       if (row.event == kReceive && row.node == kSink && row.kind == kDataKind &&
           packet >= nextDelivery_) {
-        received_.add({packet, 0});
+        received_.add(packet, 0);
       }
       break;
     }
@@ -580,7 +605,7 @@ void TraceChecker::checkRow(const Row& row) {
         fail(kTraceBroken,
              "packet %" PRIu64 " delivered before packet %" PRIu64, packet,
              nextDelivery_);
-      } else if (!received_.removeAll({packet, 0})) {
+      } else if (!received_.removeAll(packet, 0)) {
         fail(kTraceBroken,
              "packet %" PRIu64
              " delivered, but the sink received no data frame holding it",
@@ -646,60 +671,65 @@ void TraceChecker::fail(int result, const char* format, ...) {
 
 // --- Table ---------------------------------------------------------------
 
-TraceChecker::Table::Table() : slots_(std::size_t{1} << 10), bits_(10) {}
+// Small, so that the few frames a protocol has in flight stay in the
+// fastest cache.
+TraceChecker::Table::Table()
+    : slots_(std::size_t{1} << 6), mask_(slots_.size() - 1), bits_(6) {}
 
-std::size_t TraceChecker::Table::home(Key key) const {
-  std::uint64_t h = key.packet * 0x9E3779B97F4A7C15u ^ key.frame;
+std::size_t TraceChecker::Table::home(std::uint64_t packet,
+                                      std::uint64_t frame) const {
+  std::uint64_t h = packet * 0x9E3779B97F4A7C15u ^ frame;
   h ^= h >> 29;
   h *= 0xBF58476D1CE4E5B9u;
   return static_cast<std::size_t>(h >> (64 - bits_));
 }
 
-std::size_t TraceChecker::Table::find(Key key) const {
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t i = home(key);
-  while (slots_[i].count != 0 && (slots_[i].key.packet != key.packet ||
-                                  slots_[i].key.frame != key.frame)) {
-    i = (i + 1) & mask;
+std::size_t TraceChecker::Table::find(std::uint64_t packet,
+                                      std::uint64_t frame) const {
+  std::size_t i = home(packet, frame);
+  while (slots_[i].count != 0 &&
+         (slots_[i].packet != packet || slots_[i].frame != frame)) {
+    i = (i + 1) & mask_;
   }
   return i;
 }
 
-void TraceChecker::Table::add(Key key) {
-  Slot& slot = slots_[find(key)];
+void TraceChecker::Table::add(std::uint64_t packet, std::uint64_t frame) {
+  Slot& slot = slots_[find(packet, frame)];
   if (slot.count != 0) {
     ++slot.count;
     return;
   }
-  slot = {key, 1};
+  slot.packet = packet;
+  slot.frame = frame;
+  slot.count = 1;
   // At most half full, so that probes stay short.
   if (++used_ * 2 > slots_.size()) grow();
 }
 
-bool TraceChecker::Table::removeOne(Key key) {
-  const std::size_t slot = find(key);
+bool TraceChecker::Table::removeOne(std::uint64_t packet, std::uint64_t frame) {
+  const std::size_t slot = find(packet, frame);
   if (slots_[slot].count == 0) return false;
   if (--slots_[slot].count == 0) erase(slot);
   return true;
 }
 
-bool TraceChecker::Table::removeAll(Key key) {
-  const std::size_t slot = find(key);
+bool TraceChecker::Table::removeAll(std::uint64_t packet, std::uint64_t frame) {
+  const std::size_t slot = find(packet, frame);
   if (slots_[slot].count == 0) return false;
   erase(slot);
   return true;
 }
 
 void TraceChecker::Table::erase(std::size_t slot) {
-  // Backward-shift deletion: each key after the hole that may move back
-  // toward its home does, so that no probe ever stops short of its key.
-  const std::size_t mask = slots_.size() - 1;
+  // Backward-shift deletion: each pair after the hole that may move back
+  // toward its home does, so that no probe ever stops short of its pair.
   std::size_t hole = slot;
   slots_[hole].count = 0;
-  for (std::size_t i = (hole + 1) & mask; slots_[i].count != 0;
-       i = (i + 1) & mask) {
-    const std::size_t distance = (i - home(slots_[i].key)) & mask;
-    if (distance >= ((i - hole) & mask)) {
+  for (std::size_t i = (hole + 1) & mask_; slots_[i].count != 0;
+       i = (i + 1) & mask_) {
+    const std::size_t from = home(slots_[i].packet, slots_[i].frame);
+    if (((i - from) & mask_) >= ((i - hole) & mask_)) {
       slots_[hole] = slots_[i];
       slots_[i].count = 0;
       hole = i;
@@ -711,10 +741,26 @@ void TraceChecker::Table::erase(std::size_t slot) {
 void TraceChecker::Table::grow() {
   std::vector<Slot> old(std::size_t{1} << (bits_ + 1));
   old.swap(slots_);
+  mask_ = slots_.size() - 1;
   ++bits_;
   for (const Slot& slot : old) {
-    if (slot.count != 0) slots_[find(slot.key)] = slot;
+    if (slot.count != 0) slots_[find(slot.packet, slot.frame)] = slot;
   }
+}
+
+int checkFile(std::FILE* file, TraceChecker* checker) {
+  std::setvbuf(file, nullptr, _IONBF, 0);  // no copy through a stdio buffer
+  const std::unique_ptr<char[]> block(new char[kBlock]);
+  while (checker->result() == kTraceKept) {
+    const std::size_t got = std::fread(block.get(), 1, kBlock, file);
+    if (got > 0) checker->feed(block.get(), got);
+    if (got < kBlock) {
+      if (std::ferror(file) != 0) return errno != 0 ? errno : EIO;
+      break;  // the end of the input
+    }
+  }
+  checker->finish();
+  return 0;
 }
 
 }  // namespace checker

@@ -33,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,9 @@ constexpr std::size_t kMaxFrameKinds = 64;
 /// How far past the start of a row the fast reader may read: a row it reads
 /// takes at most 128 bytes.
 constexpr std::size_t kWindow = 256;
+/// Bytes checkFile reads at a time: large enough for few system calls, small
+/// enough to stay in the cache while the rows in it are checked.
+constexpr std::size_t kBlock = 1 << 16;
 
 /// The rows of each event, in the order the OK line gives them.
 enum Event : int {
@@ -93,31 +97,32 @@ class TraceChecker {
   std::string summary() const;
 
  private:
-  /// A multiset of frames or packets: a linear-probing hash table of keys
-  /// and their counts, which never shrinks.
+  /// A multiset of frames or packets, each named by two numbers: a
+  /// linear-probing hash table of them and their counts, which never
+  /// shrinks.
   class Table {
    public:
-    struct Key {
-      std::uint64_t packet;
-      std::uint64_t frame;  // sender, kind and sequence number; 0 for none
-    };
     Table();
-    void add(Key key);
-    /// Takes one of `key` away; false if there is none.
-    bool removeOne(Key key);
-    /// Takes every `key` away; false if there is none.
-    bool removeAll(Key key);
+    void add(std::uint64_t packet, std::uint64_t frame);
+    /// Takes one away; false if there is none.
+    bool removeOne(std::uint64_t packet, std::uint64_t frame);
+    /// Takes every one away; false if there is none.
+    bool removeAll(std::uint64_t packet, std::uint64_t frame);
 
    private:
     struct Slot {
-      Key key;
-      std::uint64_t count;  // 0: empty
+      std::uint64_t packet;
+      std::uint64_t frame;   // sender, kind and sequence number; 0 for none
+      std::uint64_t count;   // 0: empty
+      std::uint64_t unused;  // a power of two in size, for quick indexing
     };
-    std::size_t home(Key key) const;
-    std::size_t find(Key key) const;  // its slot, or the empty one it'd take
+    std::size_t home(std::uint64_t packet, std::uint64_t frame) const;
+    /// The slot of the pair, or the empty one it would take.
+    std::size_t find(std::uint64_t packet, std::uint64_t frame) const;
     void erase(std::size_t slot);
     void grow();
     std::vector<Slot> slots_;
+    std::size_t mask_;  // slots_.size() - 1
     std::size_t used_ = 0;
     int bits_;
   };
@@ -147,6 +152,8 @@ class TraceChecker {
   void checkRow(const Row& row);
   /// False, having failed, if `row`'s clock is before the last row's.
   bool checkClock(const Row& row);
+  /// checkClock where either clock is too long for two integers.
+  bool checkLongClock(const Row& row);
   /// The number of `kind`, added when new; -1, having failed, when it is not
   /// a word or one too many.
   int frameKind(std::string_view kind);
@@ -170,6 +177,12 @@ class TraceChecker {
   std::uint64_t nextDelivery_ = 0;
   std::uint64_t nextAcknowledgement_ = 0;
 };
+
+/// Feeds `checker` all that `file` holds, in blocks of kBlock bytes read
+/// straight from the file (it is made unbuffered: call this before reading
+/// it), and finishes it; stops at the first line that fails. Returns 0, or
+/// errno's value for a read that failed, the verdict then unfinished.
+int checkFile(std::FILE* file, TraceChecker* checker);
 
 }  // namespace checker
 

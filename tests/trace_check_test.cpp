@@ -152,6 +152,8 @@ TEST(TraceCheckTest, EachBrokenPromiseFailsAtItsLine) {
        "often than the source sent it"},
       {19, "23.999999,sink,deliver,data,1,1", false, 19,
        "the clock goes back, from 24.000000 to 23.999999"},
+      {17, "20.4999999,source,resend,data,1,1", false, 17,
+       "the clock goes back, from 20.500000 to 20.4999999"},
       {31, "5.0,sink,deliver,data,0,3", false, 31,
        "the clock goes back, from 123456789012345678901.000000 to 5.0"},
   };
