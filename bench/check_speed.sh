@@ -3,10 +3,12 @@
 # module merely reading it: the goal is at least ten times as fast. It
 # generates a valid trace of ROWS rows (a Go-Back-N-like exchange on a lossy
 # link: window 8, 4-bit sequence numbers, a tenth of frames lost, discards,
-# resends and timeouts), then gives for each command the median wall time of
-# REPS runs, the file in the page cache, and for linksim-check the
-# instructions callgrind counts for the whole run. Prints a Markdown table;
-# exits 1 if linksim-check fails the trace or a figure is missing.
+# resends and timeouts), then gives for each command the median wall time
+# and CPU time of REPS runs, the file in the page cache, and for
+# linksim-check the instructions callgrind counts for the whole run. Prints
+# a Markdown table; exits 1 if linksim-check fails the trace or a figure is
+# missing. bench/trace_check_bench.cpp times the same with the benchmark
+# library, beside merely reading the file.
 #
 #   bench/check_speed.sh [BUILD_DIR]   (default: build-check; ROWS=1000000,
 #                                       REPS=5)

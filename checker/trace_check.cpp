@@ -49,6 +49,15 @@ constexpr std::uint64_t kNoFraction = 0x3030303030303030u;  // "00000000"
 constexpr std::uint64_t kPowersOf10[] = {
     1u, 10u, 100u, 1000u, 10000u, 100000u, 1000000u, 10000000u, 100000000u};
 
+/// What tells frames of one packet apart in flight: who sent it, its kind
+/// and its sequence number.
+std::uint64_t frameKey(int sender, int kind, int sequence) {
+  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(sequence))
+             << 32 |
+         static_cast<std::uint64_t>(kind) << 1 |
+         static_cast<std::uint64_t>(sender);
+}
+
 // --- The fast reader: eight bytes at a time --------------------------------
 // It reads words of eight bytes, taking the first byte as the lowest, so it
 // runs only where the compiler says that is the machine's order; elsewhere
@@ -71,21 +80,20 @@ std::uint64_t load(const char* p) {
   return bytes;
 }
 
-/// Up to 16 bytes of text, as two words and the bits of them it fills.
+/// A field, up to 15 bytes, and the comma after it, as two words and the
+/// bits of them it fills.
 struct Word {
   std::uint64_t bytes[2];
   std::uint64_t masks[2];
-  std::size_t size;
+  std::size_t size;  // with the comma
 };
 
-template <std::size_t N>
-constexpr Word wordOf(const char (&text)[N]) {
-  static_assert(N - 1 <= 16, "two words at most");
-  Word w = {{0, 0}, {0, 0}, N - 1};
-  for (std::size_t i = 0; i < N - 1; ++i) {
+constexpr Word fieldWord(std::string_view field) {
+  Word w = {{0, 0}, {0, 0}, field.size() + 1};
+  for (std::size_t i = 0; i < w.size; ++i) {
     const int shift = static_cast<int>(8 * (i % 8));
-    w.bytes[i / 8] |= std::uint64_t{static_cast<unsigned char>(text[i])}
-                      << shift;
+    const char c = i < field.size() ? field[i] : ',';
+    w.bytes[i / 8] |= std::uint64_t{static_cast<unsigned char>(c)} << shift;
     w.masks[i / 8] |= std::uint64_t{0xFF} << shift;
   }
   return w;
@@ -97,16 +105,23 @@ bool matches(const char* p, const Word& w) {
          (w.size <= 8 || (load(p + 8) & w.masks[1]) == w.bytes[1]);
 }
 
-constexpr Word kSourceWord = wordOf("source,");
-constexpr Word kSinkWord = wordOf("sink,");
-constexpr Word kDataWord = wordOf("data,");
-constexpr Word kAckWord = wordOf("ack,");
-/// Each event's name and the comma after it, indexed by Event.
-constexpr Word kEventWords[kEventCount] = {
-    wordOf("send,"),    wordOf("resend,"),  wordOf("receive,"),
-    wordOf("lost,"),    wordOf("deliver,"), wordOf("acknowledged,"),
-    wordOf("timeout,"), wordOf("discard,"), wordOf("buffer,"),
+constexpr Word kSourceWord = fieldWord("source");
+constexpr Word kSinkWord = fieldWord("sink");
+constexpr Word kDataWord = fieldWord(kDataName);
+constexpr Word kAckWord = fieldWord(kAckName);
+
+/// Each event's fieldWord, indexed by Event.
+struct EventWords {
+  Word words[kEventCount];
 };
+constexpr EventWords eventWords() {
+  EventWords all = {};
+  for (int event = 0; event < kEventCount; ++event) {
+    all.words[event] = fieldWord(kEvents[event].name);
+  }
+  return all;
+}
+constexpr EventWords kEventWords = eventWords();
 
 /// How many of the bytes of `word` are digits before the first that is not.
 int leadingDigits(std::uint64_t word) {
@@ -149,7 +164,6 @@ constexpr bool eachEventHasItsLetters() {
   return true;
 }
 static_assert(eachEventHasItsLetters(), "two events share their letters");
-constexpr const int* kEventByLetters = kEventTable.events;
 
 /// Reads the digits at `*at` into `*value` and returns how many there were,
 /// or more than `most` if there were more: then `*value` is no number.
@@ -182,15 +196,6 @@ constexpr const int* kEventByLetters = kEventTable.events;
 }
 
 // --- The careful reader ----------------------------------------------------
-
-/// What tells frames of one packet apart in flight: who sent it, its kind
-/// and its sequence number.
-std::uint64_t frameKey(int sender, int kind, int sequence) {
-  return static_cast<std::uint64_t>(static_cast<std::uint32_t>(sequence))
-             << 32 |
-         static_cast<std::uint64_t>(kind) << 1 |
-         static_cast<std::uint64_t>(sender);
-}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -441,9 +446,9 @@ const char* TraceChecker::readFast(const char* p, Row* row) {
   if (!source && !sink) return nullptr;
   row->node = sink ? kSink : kSource;
   p += sink ? kSinkWord.size : kSourceWord.size;
-  row->event = kEventByLetters[eventLetters(p)];
+  row->event = kEventTable.events[eventLetters(p)];
   if (row->event == kEventCount) return nullptr;
-  const Word& event = kEventWords[row->event];
+  const Word& event = kEventWords.words[row->event];
   if (!matches(p, event)) return nullptr;
   p += event.size;
   const int node = kEvents[row->event].node;

@@ -6,11 +6,13 @@
 //
 // A trace is CSV: the header "clock,node,event,frame,sequence,packet", then
 // one row per event in the order they happened. `clock` is a decimal number
-// as "%f" writes it (digits, a point, digits); `node` is "source" or "sink";
+// as "%f" writes it (digits, then a point and digits, which "%f" always
+// writes but a trace need not); `node` is "source" or "sink";
 // `event` one of send, resend, receive, lost (any node), deliver, discard,
 // buffer (the sink's) and acknowledged, timeout (the source's); `frame` a
 // frame kind, a lowercase word ("data", "ack", or any other a protocol
-// declares, at most kMaxFrameKinds of them); `sequence` an int; `packet` a
+// declares, at most kMaxFrameKinds of them: a lowercase letter, then
+// lowercase letters, digits, '-' or '_'); `sequence` an int; `packet` a
 // non-negative 64-bit count of the packet in the run. A line may end in
 // "\r\n"; the last may lack its newline.
 //
@@ -28,8 +30,9 @@
 // and line() where. Frames still in flight at the end, and packets never
 // delivered or acknowledged, break nothing: a run ends when its time is up.
 //
-// State is O(frames in flight + packets received ahead of delivery), held in
-// tables that grow by doubling: no allocation per row.
+// State is O(frames in flight + packets received ahead of delivery), at the
+// most the trace ever had, in tables that grow by doubling: no allocation
+// per row.
 
 #include <cstddef>
 #include <cstdint>
@@ -132,7 +135,7 @@ class TraceChecker {
     std::string_view clock;
     bool longClock;          // too many digits for the two below
     std::uint64_t whole;     // the clock's whole part
-    std::uint64_t fraction;  // and its fraction, in 10^-18
+    std::uint64_t fraction;  // and its fraction, as trace_check.cpp has it
     int node;
     int event;
     int kind;
