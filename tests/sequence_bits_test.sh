@@ -4,11 +4,13 @@
 # with a timeout short of the round trip and with one far shorter; it
 # acknowledges the very packets, at the very clocks, that 31 bits do; and
 # the next window is warned of at start and goes wrong on some seed, which
-# the summary, the stats and the trace's deliver rows all show.
+# the summary, the stats and the trace's deliver rows all show, and which
+# linksim-check catches where it passes every safe run's trace.
 #
-#   sequence_bits_test.sh LINKSIM_ARQ
+#   sequence_bits_test.sh LINKSIM_ARQ LINKSIM_CHECK
 set -euo pipefail
 program=$(realpath "$1")
+check=$(realpath "$2")
 work=$(mktemp -d /tmp/linksim_sequence_bits.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export PATH="$(cd "$(dirname "$0")" && pwd)/sessions/bin:$PATH"
@@ -56,6 +58,10 @@ for row in "go-back-n 3 7" "selective-repeat 3 4" "go-back-n 2 3" \
         read -r misdelivered summary traced < <(wrong "$work/k")
         [ "$summary" = "$misdelivered" ] && [ "$traced" = "$misdelivered" ] ||
           fail "$name: misdelivered $misdelivered, summary $summary, trace $traced"
+        verdict=0
+        "$check" "$work/k.trace" >/dev/null || verdict=$?
+        [ "$verdict" = "$([ "$misdelivered" = 0 ] && echo 0 || echo 1)" ] ||
+          fail "$name: linksim-check says $verdict, $misdelivered misdelivered"
         if [ "$window" = "$safe" ]; then
           [ "$misdelivered" = 0 ] && [ ! -s "$work/k.err" ] ||
             fail "$name: $misdelivered misdelivered: $(cat "$work/k.err")"
