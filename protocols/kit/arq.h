@@ -97,8 +97,10 @@ class Arq {
     ackSender.startRun(store);
     channel.startRun(settings);
     trace.open(settings.trace);
-    timeout = std::isnan(settings.timeout) ? derivedTimeout(settings.window)
-                                           : settings.timeout;
+    // A protocol without a window has one frame in flight.
+    timeout = std::isnan(settings.timeout)
+                  ? derivedTimeout(windowed ? settings.window : 1)
+                  : settings.timeout;
     created = 0;
     admitted = 0;
     return true;
