@@ -35,18 +35,26 @@ namespace kit {
 /// with Ta <= Td they leave at least as fast as the frames came.) The timer
 /// fires in the first tick whose clock reaches r + timeout, after that
 /// tick's ACKs are read; so it never fires before e, and at most a tick
-/// after it, with
+/// (and the margin m) after it, with
 ///   T - P          where P, A, Td and Ta are whole numbers: then e - r is
 ///                  T - P exactly, and the timer fires in the very tick the
 ///                  ACK would have been read;
 ///   T - P + 1      elsewhere, when every time is a binary fraction (0.5,
-///                  0.375) that the run loop's sums keep exact;
-///   T - P + 1 + 2^-16  for other fractions (0.1), which the run loop's sums
-///                  round: a sum that is whole in decimal can land a hair
-///                  above a whole number and cost a tick on its own.
+///                  0.375) that the run loop's sums keep exact, as they do
+///                  on a run shorter than 2^32 ticks;
+///   T - P + 1 + m  for other fractions (0.1), or longer runs, where the
+///                  run loop's sums round: a sum that is whole in decimal
+///                  can land a hair above a whole number and cost a tick on
+///                  its own. m is 2^-16, or, where the clock grows so large
+///                  that its doubles are coarser (at 2^52 they are whole
+///                  numbers), (2 window + 16) times their spacing at the
+///                  duration: each sum from a frame's start to its ACK's
+///                  reading, the timer's and the timeout's own, and two per
+///                  ACK queued ahead at the sink, rounds by at most that
+///                  spacing.
 /// With ACKs longer than data frames (Ta > Td) ACKs queue at the sink, at
 /// most window - 1 ahead of one when nothing is lost, so (window - 1) Ta is
-/// added: a run without loss never times out.
+/// added: a run without loss never times out, at any clock.
 inline double derivedTimeout(int window) {
   const Simulator* link = Simulator::running();
   if (link == nullptr) return std::nan("");
@@ -62,9 +70,12 @@ inline double derivedTimeout(int window) {
   const double roundTrip = td + ta + 2 * a + 2 * p;  // T
   double timeout = roundTrip - p;
   if (!(whole(p) && whole(a) && whole(td) && whole(ta))) {
-    timeout += binary(p) && binary(a) && binary(td) && binary(ta)
-                   ? 1.0
-                   : 1.0 + 0x1p-16;
+    const double d = link->duration;
+    const double spacing = std::nextafter(d, HUGE_VAL) - d;  // NaN: no tick
+    const bool exact =
+        binary(p) && binary(a) && binary(td) && binary(ta) && d < 0x1p32;
+    timeout +=
+        exact ? 1.0 : 1.0 + std::max(0x1p-16, (2.0 * window + 16) * spacing);
   }
   if (ta > td) timeout += (window - 1) * ta;
   return timeout;
