@@ -79,7 +79,8 @@
 // takes D or D + 1 ticks and the utilization lies between
 // q Td / (D + 1 - q) and q Td / D. A timeout shorter than the round trip
 // resends frames whose ACKs are still on their way; the sink answers the
-// duplicates again, and the source takes the first ACK of each packet.
+// duplicates again, but for one whose ACK still waits to go (kit::Arq::
+// answer), and the source takes the first ACK of each packet.
 //
 // Idle. Each hook says, before it returns, until when it has nothing to do
 // (Node::idleUntil), so the run loop skips the ticks between events: the

@@ -109,9 +109,12 @@ class Arq {
     channel.startRun(settings);
     trace.open(settings.trace);
     // A protocol without a window has one frame in flight.
-    timeout = std::isnan(settings.timeout)
-                  ? derivedTimeout(windowed ? settings.window : 1)
-                  : settings.timeout;
+    const int window = windowed ? settings.window : 1;
+    timeout = std::isnan(settings.timeout) ? derivedTimeout(window)
+                                           : settings.timeout;
+    size_t slots = 2;
+    while (slots < 2 * static_cast<size_t>(window)) slots *= 2;
+    waitingAcks.assign(slots, -1);
     created = 0;
     admitted = 0;
     return true;
@@ -181,8 +184,15 @@ class Arq {
   }
 
   /// At the sink: answers with an ACK numbered `sequence`, ready once the
-  /// processing delay has passed.
+  /// processing delay has passed, unless an ACK with that number still
+  /// waits to go: a second would say nothing new, and with a timeout
+  /// shorter than the round trip and ACKs longer than data frames, every
+  /// resend would add one to the waiting ACKs, without end. So at most one
+  /// per packet of the window waits.
   void answer(int sequence) {
+    int& waiting = waitingAck(sequence);
+    if (waiting == sequence) return;
+    waiting = sequence;
     Packet* ack = makeAck(store, sequence);
     ack->setReadyToSendTime(Time::getTime() + Node::getProcessingDelay());
     ackSender.hand(ack);
@@ -193,6 +203,8 @@ class Arq {
   void sendAcks(Node& sink) {
     sink.idleUntil(kForever);  // unless an ACK waits, until a frame arrives
     ackSender.transmit(sink, Time::getTime(), [this](const Packet& ack) {
+      int& waiting = waitingAck(ack.getSequenceNumber());
+      if (waiting == ack.getSequenceNumber()) waiting = -1;
       traceFrame(kSinkType, "send", ack);
     });
   }
@@ -241,10 +253,21 @@ class Arq {
     traceFrame(node.getType(), event, frame);
   }
 
+  /// The slot of waitingAcks for ACK `sequence`.
+  int& waitingAck(int sequence) {
+    return waitingAcks[static_cast<size_t>(sequence) &
+                       (waitingAcks.size() - 1)];
+  }
+
   bool windowed;
   InOrderSender ackSender;  // the sink's
   long long created = 0;    // data packets of the run so far
   long long admitted = 0;   // of them taken from the backlog
+  // The number of an ACK handed to ackSender and not yet started, or -1, by
+  // its number modulo the size, a power of two at least twice the window:
+  // the ACKs that wait are numbered within twice the window, so no two
+  // share a slot (two that did would cost only a second copy).
+  std::vector<int> waitingAcks;
 };
 
 }  // namespace kit
