@@ -9,11 +9,17 @@
 //   LINKSIM_SEED     the loss generator's seed, 0 to 2^64 - 1 (1)
 //   LINKSIM_TIMEOUT  the retransmission timeout, a finite number above 0
 //                    (unset: the protocol derives one from the link)
-//   LINKSIM_TRACE    a file each run writes its events to (unset: none)
+//   LINKSIM_TRACE    a file each run writes its events to (unset: none),
+//                    not standard output, and read by some process if it
+//                    is a FIFO
 // A value a protocol cannot use ends the program where it starts, before it
 // writes a line: one line on standard error naming the variable and what it
 // accepts, and exit status 2. A guess would run a different experiment than
 // the one asked for.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -77,6 +83,48 @@ inline bool readDecimal(const char* text, double* value) {
   return true;
 }
 
+/// Why `path` can be no trace, or an empty string: it must be a file that
+/// can be written, and opening it creates a missing one but empties none.
+/// The open does not wait: a FIFO that no process reads would hold it for
+/// ever. Standard output cannot be the trace: the rows would cut into its
+/// lines, and their writes overwrite each other.
+inline std::string traceProblem(const char* path) {
+  const std::string rule = "LINKSIM_TRACE must name a file that can be written";
+  if (*path == '\0') return rule;
+  const int fd = open(
+      path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+      0666);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat file {};
+    const bool unread =
+        error == ENXIO && stat(path, &file) == 0 && S_ISFIFO(file.st_mode);
+    return rule + " (" + path + ": " +
+           (unread ? "no process reads it" : std::strerror(error)) + ")";
+  }
+  struct stat trace {};
+  struct stat output {};
+  const bool known = fstat(fd, &trace) == 0;
+  const bool same = known && fstat(STDOUT_FILENO, &output) == 0 &&
+                    trace.st_dev == output.st_dev &&
+                    trace.st_ino == output.st_ino;
+  if (known && S_ISFIFO(trace.st_mode) && !same) {
+    // Held open for as long as the program runs: a reader sees the end of
+    // its input once no writer is left, and would end before the first run
+    // opens the FIFO, or between two runs.
+    static int held = -1;
+    if (held >= 0) close(held);
+    held = fd;
+    return std::string();
+  }
+  close(fd);
+  if (same) {
+    return "LINKSIM_TRACE must not name standard output (" + std::string(path) +
+           ")";
+  }
+  return std::string();
+}
+
 /// Reads the variables into `*settings`, `windowed` saying whether
 /// LINKSIM_WINDOW counts. Returns an empty string, or the message for the
 /// first variable that holds no value the protocol can use, leaving
@@ -122,15 +170,8 @@ inline std::string readSettings(bool windowed, Settings* settings) {
   }
   text = std::getenv("LINKSIM_TRACE");
   if (text != nullptr) {
-    // Appending creates a missing file but empties none that exists.
-    std::FILE* file = *text != '\0' ? std::fopen(text, "a") : nullptr;
-    if (file == nullptr) {
-      return std::string("LINKSIM_TRACE must name a file that can be written") +
-             (*text != '\0'
-                  ? std::string(" (") + text + ": " + std::strerror(errno) + ")"
-                  : std::string());
-    }
-    std::fclose(file);
+    const std::string problem = traceProblem(text);
+    if (!problem.empty()) return problem;
     read.trace = text;
   }
   *settings = read;

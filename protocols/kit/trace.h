@@ -6,6 +6,9 @@
 // std::to_chars, byte for byte as printf's "%d" and "%f" write them, at a
 // tenth of the cost.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -82,14 +85,24 @@ class Trace {
 
   /// Starts a run's trace in `path` afresh; an empty path traces nothing. A
   /// file that cannot be opened is said on standard error, and the run goes
-  /// on untraced.
+  /// on untraced. The open does not wait: a FIFO whose reader has gone
+  /// cannot be opened.
   void open(const std::string& path) {
     close();
     if (path.empty()) return;
-    file = std::fopen(path.c_str(), "w");
+    const int fd = ::open(
+        path.c_str(),
+        O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
+    // Writes wait, as any writer's would, once a reader is there.
+    if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+      file = fdopen(fd, "w");
+    }
     if (file == nullptr) {
+      const int error = errno;
+      if (fd >= 0) ::close(fd);
       std::fprintf(stderr, "linksim: cannot write the trace %s: %s\n",
-                   path.c_str(), std::strerror(errno));
+                   path.c_str(), std::strerror(error));
       return;
     }
     name = path;
