@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "model/Time.h"
+#include "simulator/Simulator.h"
 
 namespace kit {
 
@@ -75,7 +76,9 @@ inline void writeAcknowledged(int sequence) {
 
 /// The events of a run, one CSV row each in the order they happen, with
 /// the header "clock,node,event,frame,sequence". A trace that was not
-/// opened writes nothing and costs one test per event.
+/// opened writes nothing and costs one test per event. A trace that cannot
+/// be opened or written is lost output: the program goes on, but its exit
+/// status says it failed (Simulator::reportLostOutput).
 class Trace {
  public:
   Trace() = default;
@@ -103,6 +106,7 @@ class Trace {
       if (fd >= 0) ::close(fd);
       std::fprintf(stderr, "linksim: cannot write the trace %s: %s\n",
                    path.c_str(), std::strerror(error));
+      Simulator::reportLostOutput();
       return;
     }
     name = path;
@@ -125,6 +129,7 @@ class Trace {
     if (closed != 0 || failed) {
       std::fprintf(stderr, "linksim: write error on the trace %s: %s\n",
                    name.c_str(), std::strerror(closed != 0 ? errno : EIO));
+      Simulator::reportLostOutput();
     }
     file = nullptr;
   }
