@@ -102,6 +102,7 @@ class Arq {
   /// and on the links goes back to the store.
   bool startsRun(Node& source) {
     if (!runStarts()) return false;
+    started = true;
     readSettings(windowed, &settings);
     releaseAll(store, source);
     dataLink.startRun(store);
@@ -239,9 +240,17 @@ class Arq {
     static std::vector<Arq*> arqs;
     return arqs;
   }
-  /// At the end of every run: the trace is complete.
+  /// At the end of every run: the trace is complete. A run that ticked no
+  /// tick (a NaN duration) never started, and its trace is the header alone.
   static void endRuns() {
-    for (Arq* arq : all()) arq->trace.close();
+    for (Arq* arq : all()) {
+      if (!arq->started) {
+        readSettings(arq->windowed, &arq->settings);
+        arq->trace.open(arq->settings.trace);
+      }
+      arq->started = false;
+      arq->trace.close();
+    }
   }
 
   void traceFrame(char node, const char* event, const Packet& frame) {
@@ -260,6 +269,7 @@ class Arq {
   }
 
   bool windowed;
+  bool started = false;     // the run has started
   InOrderSender ackSender;  // the sink's
   long long created = 0;    // data packets of the run so far
   long long admitted = 0;   // of them taken from the backlog
