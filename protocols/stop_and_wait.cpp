@@ -61,12 +61,13 @@
 //
 // Loss. The timer of a frame starts when it goes on the link, at c + P, and
 // fires in the first tick whose clock reaches c + P + timeout; the ACKs of
-// a tick are read first. The derived timeout (kit::derivedTimeout) is
-// T - P where every stage is a whole number of ticks, and then D = T: the
-// timer fires at c + D, the very tick the ACK would have been read, and the
-// frame goes again as a new one would have. An attempt thus takes D ticks
-// whether it succeeds or not, and succeeds when neither the data frame nor
-// its ACK is lost, with probability q = (1 - p)^2 for a frame loss
+// a tick are read first. The derived timeout (kit::derivedTimeout), for
+// the one frame in flight (no ACK waits behind another, however long ACKs
+// are), is T - P where every stage is a whole number of ticks, and then
+// D = T: the timer fires at c + D, the very tick the ACK would have been
+// read, and the frame goes again as a new one would have. An attempt thus takes
+// D ticks whether it succeeds or not, and succeeds when neither the data frame
+// nor its ACK is lost, with probability q = (1 - p)^2 for a frame loss
 // probability p (with a bit error rate b, (1 - b)^(Sd + Sa) for frames of
 // Sd and Sa bits). The attempts are independent, so a run that keeps the
 // link busy (1 / rate <= D) makes M = ceil(L / D) - 1 attempts that end
@@ -78,7 +79,8 @@
 // takes D or D + 1 ticks and the utilization lies between
 // q Td / (D + 1 - q) and q Td / D. A timeout shorter than the round trip
 // resends frames whose ACKs are still on their way; the sink answers the
-// duplicates again, and the source takes the first ACK of each packet.
+// duplicates again, but for one whose ACK still waits to go (kit::Arq::
+// answer), and the source takes the first ACK of each packet.
 //
 // Idle. Each hook says, before it returns, until when it has nothing to do
 // (Node::idleUntil), so the run loop skips the ticks between events: the

@@ -28,6 +28,7 @@ need groff groff-base
 need gnuplot gnuplot-nox
 need dpkg-shlibdeps dpkg-dev
 need file file
+need /usr/bin/time time
 need readelf binutils
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)

@@ -45,18 +45,26 @@ namespace kit {
 /// with Ta <= Td they leave at least as fast as the frames came.) The timer
 /// fires in the first tick whose clock reaches r + timeout, after that
 /// tick's ACKs are read; so it never fires before e, and at most a tick
-/// after it, with
+/// (and the margin m) after it, with
 ///   T - P          where P, A, Td and Ta are whole numbers: then e - r is
 ///                  T - P exactly, and the timer fires in the very tick the
 ///                  ACK would have been read;
 ///   T - P + 1      elsewhere, when every time is a binary fraction (0.5,
-///                  0.375) that the run loop's sums keep exact;
-///   T - P + 1 + 2^-16  for other fractions (0.1), which the run loop's sums
-///                  round: a sum that is whole in decimal can land a hair
-///                  above a whole number and cost a tick on its own.
+///                  0.375) that the run loop's sums keep exact, as they do
+///                  on a run shorter than 2^32 ticks;
+///   T - P + 1 + m  for other fractions (0.1), or longer runs, where the
+///                  run loop's sums round: a sum that is whole in decimal
+///                  can land a hair above a whole number and cost a tick on
+///                  its own. m is 2^-16, or, where the clock grows so large
+///                  that its doubles are coarser (at 2^52 they are whole
+///                  numbers), (2 window + 16) times their spacing at the
+///                  duration: each sum from a frame's start to its ACK's
+///                  reading, the timer's and the timeout's own, and two per
+///                  ACK queued ahead at the sink, rounds by at most that
+///                  spacing.
 /// With ACKs longer than data frames (Ta > Td) ACKs queue at the sink, at
 /// most window - 1 ahead of one when nothing is lost, so (window - 1) Ta is
-/// added: a run without loss never times out.
+/// added: a run without loss never times out, at any clock.
 inline double derivedTimeout(int window) {
   const Simulator* link = Simulator::running();
   if (link == nullptr) return std::nan("");
@@ -72,9 +80,12 @@ inline double derivedTimeout(int window) {
   const double roundTrip = td + ta + 2 * a + 2 * p;  // T
   double timeout = roundTrip - p;
   if (!(whole(p) && whole(a) && whole(td) && whole(ta))) {
-    timeout += binary(p) && binary(a) && binary(td) && binary(ta)
-                   ? 1.0
-                   : 1.0 + 0x1p-16;
+    const double d = link->duration;
+    const double spacing = std::nextafter(d, HUGE_VAL) - d;  // NaN: no tick
+    const bool exact =
+        binary(p) && binary(a) && binary(td) && binary(ta) && d < 0x1p32;
+    timeout +=
+        exact ? 1.0 : 1.0 + std::max(0x1p-16, (2.0 * window + 16) * spacing);
   }
   if (ta > td) timeout += (window - 1) * ta;
   return timeout;
@@ -195,9 +206,17 @@ class Arq {
   }
 
   /// At the sink: answers with an ACK of packet `count`, ready once the
-  /// processing delay has passed.
+  /// processing delay has passed, unless an ACK with that number still
+  /// waits to go: a second would say nothing new, and with a timeout
+  /// shorter than the round trip and ACKs longer than data frames, every
+  /// resend would add one to the waiting ACKs, without end. So at most one
+  /// per packet of the window waits.
   void answer(long long count) {
-    Packet* ack = makeAck(store, numbers.of(count));
+    const int sequence = numbers.of(count);
+    int& waiting = waitingAck(sequence);
+    if (waiting == sequence) return;
+    waiting = sequence;
+    Packet* ack = makeAck(store, sequence);
     PacketStore::tag(ack) = count;
     ack->setReadyToSendTime(Time::getTime() + Node::getProcessingDelay());
     ackSender.hand(ack);
@@ -208,6 +227,8 @@ class Arq {
   void sendAcks(Node& sink) {
     sink.idleUntil(kForever);  // unless an ACK waits, until a frame arrives
     ackSender.transmit(sink, Time::getTime(), [this](const Packet& ack) {
+      int& waiting = waitingAck(ack.getSequenceNumber());
+      if (waiting == ack.getSequenceNumber()) waiting = -1;
       recorder.frame(kSinkType, FrameEvent::kSend, ack);
     });
   }
@@ -294,11 +315,22 @@ class Arq {
     channel.startRun(settings);
     arrivals.startRun(settings);
     numbers = Numbering(settings.sequenceBits);
-    timeout = std::isnan(settings.timeout) ? derivedTimeout(settings.window)
+    // A protocol without a window has one frame in flight.
+    const int window = (reads & kReadsWindow) != 0 ? settings.window : 1;
+    timeout = std::isnan(settings.timeout) ? derivedTimeout(window)
                                            : settings.timeout;
+    size_t slots = 2;
+    while (slots < 2 * static_cast<size_t>(window)) slots *= 2;
+    waitingAcks.assign(slots, -1);
     recorder.startRun(settings, reads, settings.window, timeout);
     created = 0;
     admitted = 0;
+  }
+
+  /// The slot of waitingAcks for ACK `sequence`.
+  int& waitingAck(int sequence) {
+    return waitingAcks[static_cast<size_t>(sequence) &
+                       (waitingAcks.size() - 1)];
   }
 
   unsigned reads;
@@ -306,6 +338,11 @@ class Arq {
   Arrivals arrivals;        // when each packet arrives
   long long created = 0;    // data packets of the run so far
   long long admitted = 0;   // of them taken from the backlog
+  // The number of an ACK handed to ackSender and not yet started, or -1, by
+  // its number modulo the size, a power of two at least twice the window:
+  // the ACKs that wait are numbered within twice the window, so no two
+  // share a slot (two that did would cost only a second copy).
+  std::vector<int> waitingAcks;
 };
 
 }  // namespace kit

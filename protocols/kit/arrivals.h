@@ -50,6 +50,8 @@ class Arrivals {
   // Out of line, so that periodic arrivals, the common case, pay one test.
   [[gnu::noinline]] double drawnAt(long long count) {
     if (count < first) return std::nan("");
+    // A NaN rate brings no packet, as a periodic one does.
+    if (std::isnan(Node::getPacketRate())) return kForever;
     while (count - first >= static_cast<long long>(times.size())) {
       last += exponential(random, 1.0 / Node::getPacketRate());
       times.push(last);

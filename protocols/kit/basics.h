@@ -6,6 +6,7 @@
 // and starting each run afresh.
 
 #include <climits>
+#include <cmath>
 
 #include "model/Packet.h"
 #include "model/Time.h"
@@ -101,9 +102,12 @@ inline Packet* makeData(PacketStore& store, int sequence, double created) {
   return data;
 }
 
-/// The clock at which packet `created` of the run is due.
+/// The clock at which packet `created` of the run is due; kForever when no
+/// packet ever is (a NaN rate), so that the source sleeps instead of being
+/// called on every tick.
 inline double nextDue(long long created) {
-  return static_cast<double>(created) / Node::getPacketRate();
+  const double due = static_cast<double>(created) / Node::getPacketRate();
+  return std::isnan(due) ? kForever : due;
 }
 
 /// Creates, in order, every data packet that is due by now into `source`'s

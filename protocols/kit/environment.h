@@ -12,6 +12,7 @@
 //   LINKSIM_TRACE    a file each run writes its events to (unset: none)
 //   LINKSIM_STATS    a file each run appends a row of its figures to
 //                    (unset: none)
+//   Neither file may be standard output, and a FIFO must have a reader.
 //   LINKSIM_SEQUENCE_BITS  k: frames carry their packet's number modulo
 //                    2^k, a whole number from 1 to 31 (31)
 //   LINKSIM_BURST    the mean length of a run of lost frames, from 1 up,
@@ -25,6 +26,10 @@
 // the one asked for. A protocol reads only the variables that mean
 // something to it; any other LINKSIM_ variable draws a warning at start,
 // since a misspelled one would otherwise run the experiment without it.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -148,17 +153,47 @@ inline bool readDecimal(const char* text, double* value) {
   return true;
 }
 
-/// Checks that `path` names a file a run can write its rows to; an empty
-/// string, or what is wrong. Appending creates a missing file but empties
-/// none that exists.
-inline std::string writable(const char* path) {
-  std::FILE* file = *path != '\0' ? std::fopen(path, "a") : nullptr;
-  if (file == nullptr) {
-    return *path != '\0'
-               ? std::string(" (") + path + ": " + std::strerror(errno) + ")"
-               : std::string(" (it is empty)");
+/// Why `path`, the value of `variable` (LINKSIM_TRACE or LINKSIM_STATS),
+/// can be no file for a run's rows, or an empty string: it must be a file
+/// that can be written, and opening it creates a missing one but empties
+/// none. The open does not wait: a FIFO that no process reads would hold it
+/// for ever. Standard output cannot be one: the rows would cut into its
+/// lines, and their writes overwrite each other. `*held` keeps a FIFO open.
+inline std::string fileProblem(const char* variable, const char* path,
+                               int* held) {
+  const std::string rule =
+      std::string(variable) + " must name a file that can be written";
+  if (*path == '\0') return rule;
+  const int fd = open(
+      path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+      0666);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat file {};
+    const bool unread =
+        error == ENXIO && stat(path, &file) == 0 && S_ISFIFO(file.st_mode);
+    return rule + " (" + path + ": " +
+           (unread ? "no process reads it" : std::strerror(error)) + ")";
   }
-  std::fclose(file);
+  struct stat trace {};
+  struct stat output {};
+  const bool known = fstat(fd, &trace) == 0;
+  const bool same = known && fstat(STDOUT_FILENO, &output) == 0 &&
+                    trace.st_dev == output.st_dev &&
+                    trace.st_ino == output.st_ino;
+  if (known && S_ISFIFO(trace.st_mode) && !same) {
+    // Held open for as long as the program runs: a reader sees the end of
+    // its input once no writer is left, and would end before the first run
+    // opens the FIFO, or between two runs.
+    if (*held >= 0) close(*held);
+    *held = fd;
+    return std::string();
+  }
+  close(fd);
+  if (same) {
+    return std::string(variable) + " must not name standard output (" + path +
+           ")";
+  }
   return std::string();
 }
 
@@ -256,16 +291,16 @@ inline std::string readSettings(unsigned reads, Settings* settings) {
   }
   const std::string burst = readBurst(lossy, &read);
   if (!burst.empty()) return burst;
-  for (const auto& file : {std::make_pair("LINKSIM_TRACE", &read.trace),
-                           std::make_pair("LINKSIM_STATS", &read.stats)}) {
-    text = std::getenv(file.first);
+  static int held[] = {-1, -1};  // a FIFO each, open while the program runs
+  int* const holds[] = {&held[0], &held[1]};
+  const std::pair<const char*, std::string*> files[] = {
+      {"LINKSIM_TRACE", &read.trace}, {"LINKSIM_STATS", &read.stats}};
+  for (size_t i = 0; i < 2; ++i) {
+    text = std::getenv(files[i].first);
     if (text == nullptr) continue;
-    const std::string wrong = writable(text);
-    if (!wrong.empty()) {
-      return std::string(file.first) + " must name a file that can be written" +
-             (*text != '\0' ? wrong : std::string());
-    }
-    *file.second = text;
+    const std::string problem = fileProblem(files[i].first, text, holds[i]);
+    if (!problem.empty()) return problem;
+    *files[i].second = text;
   }
   *settings = read;
   return std::string();

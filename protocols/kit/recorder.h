@@ -260,7 +260,7 @@ class Recorder {
     row += std::to_string(c.misdelivered);
     row += '\n';
 
-    std::FILE* file = std::fopen(settings.stats.c_str(), "a");
+    std::FILE* file = openRows(settings.stats.c_str(), O_APPEND);
     bool failed = file == nullptr;
     if (!failed) {
       const bool empty =
@@ -273,6 +273,7 @@ class Recorder {
     if (failed) {
       std::fprintf(stderr, "linksim: write error on the stats %s: %s\n",
                    settings.stats.c_str(), std::strerror(errno));
+      Simulator::reportLostOutput();
     }
   }
 

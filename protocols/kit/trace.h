@@ -6,6 +6,9 @@
 // std::to_chars, byte for byte as printf's "%d" and "%f" write them, at a
 // tenth of the cost.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -15,6 +18,7 @@
 #include <system_error>
 
 #include "model/Time.h"
+#include "simulator/Simulator.h"
 
 namespace kit {
 
@@ -71,11 +75,34 @@ inline void writeAcknowledged(int sequence) {
   }
 }
 
+/// Opens `path` for writing rows, with `mode` O_TRUNC or O_APPEND; null,
+/// with errno set, when it cannot. The open does not wait: a FIFO whose
+/// reader has gone cannot be opened, where waiting would hang the run.
+inline std::FILE* openRows(const char* path, int mode) {
+  const int fd = ::open(
+      path, O_WRONLY | O_CREAT | mode | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+      0666);
+  const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
+  // Writes wait, as any writer's would, once a reader is there.
+  std::FILE* file = nullptr;
+  if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+    file = fdopen(fd, mode == O_APPEND ? "a" : "w");
+  }
+  if (file == nullptr && fd >= 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return file;
+}
+
 /// The events of a run, one CSV row each in the order they happen, with
 /// the header "clock,node,event,frame,sequence,packet": packet is the
 /// number in the run of the packet the frame holds or the event concerns,
 /// which the sequence number, counted modulo its space, may not tell. A
-/// trace that was not opened writes nothing and costs one test per event.
+/// trace that was not opened writes nothing and costs one test per event. A
+/// trace that cannot be opened or written is lost output: the program goes
+/// on, but its exit status says it failed (Simulator::reportLostOutput).
 class Trace {
  public:
   Trace() = default;
@@ -85,14 +112,16 @@ class Trace {
 
   /// Starts a run's trace in `path` afresh; an empty path traces nothing. A
   /// file that cannot be opened is said on standard error, and the run goes
-  /// on untraced.
+  /// on untraced. The open does not wait: a FIFO whose reader has gone
+  /// cannot be opened.
   void open(const std::string& path) {
     close();
     if (path.empty()) return;
-    file = std::fopen(path.c_str(), "w");
+    file = openRows(path.c_str(), O_TRUNC);
     if (file == nullptr) {
       std::fprintf(stderr, "linksim: cannot write the trace %s: %s\n",
                    path.c_str(), std::strerror(errno));
+      Simulator::reportLostOutput();
       return;
     }
     name = path;
@@ -119,6 +148,7 @@ class Trace {
     if (closed != 0 || failed) {
       std::fprintf(stderr, "linksim: write error on the trace %s: %s\n",
                    name.c_str(), std::strerror(closed != 0 ? errno : EIO));
+      Simulator::reportLostOutput();
     }
     file = nullptr;
   }

@@ -308,5 +308,6 @@ int runConsole() {
   }
   tokens.reset();
   numTokens = 0;
-  return reportFailures() ? EXIT_FAILURE : 0;
+  const bool failed = reportFailures();
+  return failed || Simulator::outputLost() ? EXIT_FAILURE : 0;
 }

@@ -11,6 +11,8 @@
 ///   reason): the session ends at once, with nothing more read, written or
 ///   run. Output is checked before every read and shell command, so what a
 ///   command writes is checked when it returns.
+/// It also returns EXIT_FAILURE when the protocol lost output of its own
+/// (Simulator::reportLostOutput), which it said on standard error itself.
 /// It may run more than once in a process; each run starts with a new
 /// simulator and no command state (the clock and the shared link parameters
 /// live on).

@@ -305,6 +305,9 @@ constexpr int kMostRunEndCalls = 16;
 void (*runEndCalls[kMostRunEndCalls])() = {};
 int runEndCallCount = 0;
 
+/// Whether a protocol reported output of its own lost.
+bool lostOutput = false;
+
 /// A hook is awake in the tick whose clock is `now` unless it said it is idle
 /// until a later clock; NaN (Node::kAwake) never compares as later.
 bool isAwake(double idleClock, double now) { return !(now < idleClock); }
@@ -321,6 +324,10 @@ bool Simulator::atRunEnd(void (*call)()) {
   runEndCalls[runEndCallCount++] = call;
   return true;
 }
+
+void Simulator::reportLostOutput() { lostOutput = true; }
+
+bool Simulator::outputLost() { return lostOutput; }
 
 double Simulator::callHook(Node& node, int (Node::*hook)()) {
   node.idleClock = Node::kAwake;

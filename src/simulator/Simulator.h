@@ -71,6 +71,14 @@ class Simulator {
   /// or false when 16 other calls are asked for already.
   static bool atRunEnd(void (*call)());
 
+  /// Says that output a protocol writes beside standard output, such as a
+  /// trace file, was lost, as the protocol has said on standard error: the
+  /// program goes on, but ends with a failure status, as it does when
+  /// standard output fails. Nothing in linksim itself says it.
+  static void reportLostOutput();
+  /// True once reportLostOutput has been called in this process.
+  static bool outputLost();
+
   Node source;
   Node sink;
   double propagationDelay = 0.0;

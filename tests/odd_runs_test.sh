@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The protocols on links and variables chosen to break them, a row each;
+# no_rate's 2^53 ticks end within the test's timeout only if skipped.
+#   odd_runs_test.sh SLIDING_WINDOW STOP_AND_WAIT GO_BACK_N SELECTIVE_REPEAT
+set -u
+sw=$(realpath "$1") saw=$(realpath "$2") gbn=$(realpath "$3") sr=$(realpath "$4")
+export PATH="$(cd "$(dirname "$0")" && pwd)/sessions/bin:$PATH"
+export ASAN_OPTIONS=quarantine_size_mb=0  # freed memory would count
+cd "$(mktemp -d /tmp/linksim_odd.XXXXXX)" && trap 'rm -rf "$PWD"' EXIT
+keys=("Processing Delay" "Propagation Delay" "Bit Rate" "Data Packet Size"
+  "Data Packet Overhead" "ACK Size" "Simulation Duration" "Packet Rate")
+while read -r name values; do  # P A BIT-RATE DATA OVERHEAD ACK DURATION RATE
+  paste -d ' ' <(printf '%s\n' "${keys[@]}") <(printf '%s\n' $values) >$name
+done <<'LINKS'
+big 0.3 800000000000000 10 800 1 7 9007199254740992 1
+odd 0.7 0.2 13 0.5 0.5 1.0 970886640926770 1.0299863628266524e-15
+slow_acks 1 5 100 700 100 1000 400 2
+short 1 5 100 99 1 1000 30000 2
+long 1 5 100 99 1 1000 300000 2
+plain 1 5 100 800 64 128 500 2
+no_tick 1 5 100 800 64 128 nan 2
+no_rate 1 5 100 800 64 128 9007199254740992 nan
+LINKS
+run() {  # PROGRAM LINK...: runs each link in turn; sets status, out, err
+  local input="load $2\n\nrun\n\n\n" file && status=0
+  for file in "${@:3}"; do input+="load $file\ny\nrun\n\n\n"; done
+  printf "${input}exit\n" | /usr/bin/time -o mem -f %M "$1" >out 2>err ||
+    status=$?
+}
+mkfifo fifo && LINKSIM_WINDOW=8 run "$sw" big && mv out big.out
+rows=(  # PROGRAMS@COMMAND@CHECK, run for each program in turn as $p
+  'gbn sr@LINKSIM_WINDOW=8 run $p big@cmp -s out big.out'
+  'saw@LINKSIM_TRACE=t run $p odd@! grep -q timeout t && [ $status = 0 ]'
+  'saw@LINKSIM_LOSS=0.3 LINKSIM_SEED=3 LINKSIM_TRACE=t run $p slow_acks@[ "$(grep -m1 timeout t)" = 30.000000,source,timeout,data,0,0 ]'
+  'saw gbn sr@LINKSIM_TIMEOUT=2 run $p short; mv mem short.mem; LINKSIM_TIMEOUT=2 run $p long@(( $(<mem) * 4 < $(<short.mem) * 5 + 4096 ))'
+  'gbn@LINKSIM_TRACE=fifo run $p plain@[ $status = 2 ] && grep -q "(fifo: no process reads it)$" err'
+  'sr@cat fifo >got & LINKSIM_TRACE=fifo run $p plain; wait@[ "$(grep -c acknowledged got)" = 56 ] && [ $status = 0 ]'
+  'saw@LINKSIM_TRACE=out run $p plain@[ $status = 2 ] && grep -q "standard output" err'
+  'gbn@printf "exit\n" | LINKSIM_TRACE=/dev/stdout $p 2>err | cat >out; status=${PIPESTATUS[1]}@[ $status = 2 ] && [ ! -s out ]'
+  'sr@LINKSIM_TRACE=/dev/full run $p plain@[ $status = 1 ] && grep -q "Returning to OS" out'
+  'saw gbn sr@LINKSIM_TRACE=t run $p plain no_tick@[ "$(cat t)" = clock,node,event,frame,sequence,packet ] && [ $status = 0 ]'
+  'sw saw gbn sr@run $p no_rate@grep -q "completed successfully" out && [ $status = 0 ]'
+)
+failures=0
+for row in "${rows[@]}"; do
+  IFS='@' read -r programs command check <<<"$row"
+  for name in $programs; do
+    p=${!name} && eval "$command" && eval "$check" ||
+      { echo "$name: $command"; failures=$((failures + 1)); }
+  done
+done
+[ "$failures" = 0 ]
