@@ -13,8 +13,8 @@
 #include <cstdint>
 #include <random>
 
-#include "basics.h"
 #include "environment.h"
+#include "frames.h"
 #include "model/Packet.h"
 #include "simulator/Node.h"
 
@@ -23,20 +23,22 @@ namespace kit {
 class Channel {
  public:
   /// Starts a run: the generator afresh from the seed, and the probability
-  /// that a data frame or an ACK is lost, from the frame loss or the bit
-  /// error rate and the frame's size in bits.
+  /// that a frame of each kind declared is lost, from the frame loss or the
+  /// bit error rate and the kind's size in bits.
   void startRun(const Settings& settings) {
     random.seed(settings.seed);
-    dataLoss =
-        lossOf(settings, Node::getDataPacketSize() + Node::getDataOverhead());
-    ackLoss = lossOf(settings, Node::getACKSize());
+    for (int kind = 0; kind < kMaxFrameKinds; ++kind) {
+      loss[kind] = kind < frameKindCount()
+                       ? lossOf(settings, frameKind(kind).bits())
+                       : 0.0;
+    }
   }
 
   /// Draws whether `frame` is lost. Nothing is drawn where nothing can be
   /// lost, so a run without loss pays nothing for the channel.
   bool lost(const Packet& frame) {
-    const double loss = frame.getType() == kAckPacket ? ackLoss : dataLoss;
-    return loss > 0.0 && uniform() < loss;
+    const double p = loss[frameKindOf(frame.getType())];
+    return p > 0.0 && uniform() < p;
   }
 
  private:
@@ -53,8 +55,7 @@ class Channel {
   double uniform() { return static_cast<double>(random() >> 11) * 0x1.0p-53; }
 
   std::mt19937_64 random;
-  double dataLoss = 0.0;
-  double ackLoss = 0.0;
+  double loss[kMaxFrameKinds] = {};  // by kind
 };
 
 }  // namespace kit
