@@ -37,7 +37,7 @@ inline double dataFrameBits() {
 /// A kind of frame.
 struct FrameKind {
   char type = 0;
-  const char* name = nullptr;  // in the trace: no comma, quote or newline
+  const char* name = nullptr;  // in the trace: a lowercase word
   double (*bits)() = nullptr;  // its frames' size, as the settings now are
 };
 
@@ -76,17 +76,31 @@ inline const FrameKind& frameKind(int kind) {
 /// How many kinds are declared, the kit's two included.
 inline int frameKindCount() { return frameKinds.count; }
 
+/// True for a lowercase word: a letter, then letters, digits, '_' or '-',
+/// which the trace keeps as one CSV field and linksim-check reads as a kind.
+inline bool isFrameName(const char* name) {
+  if (name == nullptr || *name < 'a' || *name > 'z') return false;
+  for (; *name != '\0'; ++name) {
+    const char c = *name;
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+          c == '-')) {
+      return false;
+    }
+  }
+  return true;
+}
+
 /// Declares a kind of frame of the protocol's own, and returns `type`:
-/// frames of type `type` are named `name` in the trace (text that lives as
-/// long as the program) and weigh `bits()` bits on the link. Declare it
-/// before the first run, as a member of the protocol's object, so that a
+/// frames of type `type` are named `name` in the trace (a lowercase word
+/// that lives as long as the program) and weigh `bits()` bits on the link.
+/// Declare it in the protocol's constructor, before the first run, so that a
 /// program that holds several protocols declares only the chosen one's.
-/// Declaring a kind again as it is changes nothing; a type or a name that
-/// another kind has, or more than kMaxFrameKinds kinds, is a programmer's
-/// error.
+/// Declaring a kind again as it is changes nothing. A name that is not a
+/// lowercase word, no size, a type or a name that another kind has, or more
+/// than kMaxFrameKinds kinds, is a programmer's error, and declares nothing.
 inline char declareFrame(char type, const char* name, double (*bits)()) {
-  assert(name != nullptr && *name != '\0' && bits != nullptr);
-  assert(std::strpbrk(name, ",\"\r\n") == nullptr && "a name the CSV keeps");
+  assert(isFrameName(name) && bits != nullptr);
+  if (!isFrameName(name) || bits == nullptr) return type;
   for (int i = 0; i < frameKinds.count; ++i) {
     const FrameKind& kind = frameKinds.kinds[i];
     const bool sameType = kind.type == type;
