@@ -28,6 +28,11 @@ for protocol in stop_and_wait go_back_n selective_repeat; do
     cases+=("linksim_bench_$protocol $name")
   done
 done
+for protocol in stop-and-wait go-back-n selective-repeat; do
+  for name in BM_PerAck/0 BM_PerAck/1 BM_PerAck/2 BM_PerAck/3; do
+    cases+=("LINKSIM_ARQ=$protocol linksim_bench_arq $name")
+  done
+done
 for window in 8 512 4096 32768 65536; do
   cases+=("linksim_bench_go_back_n BM_Window/$window")
 done
@@ -47,13 +52,17 @@ printf '| Case | Unit | Wall time per unit (median of %s) | Instructions per uni
 printf '|---|---|---|---|\n'
 failed=0
 for entry in "${cases[@]}"; do
-  read -r program name <<<"$entry"
+  # A case may start with the variables its program reads at start.
+  read -r -a words <<<"$entry"
+  variables=("${words[@]:0:${#words[@]}-2}")
+  program=${words[-2]}
+  name=${words[-1]}
   binary=$build/$program
-  "$binary" --benchmark_filter="^$name\$" --benchmark_repetitions="$reps" \
+  env "${variables[@]}" "$binary" --benchmark_filter="^$name\$" --benchmark_repetitions="$reps" \
     --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true --benchmark_format=csv \
     >"$work/wall.csv" 2>/dev/null
-  valgrind --tool=callgrind --toggle-collect='*measured*' \
+  env "${variables[@]}" valgrind --tool=callgrind --toggle-collect='*measured*' \
     --callgrind-out-file="$work/cg.out" "$binary" \
     --benchmark_filter="^$name\$" --benchmark_min_time=0 \
     --benchmark_format=csv >"$work/count.csv" 2>/dev/null
@@ -69,7 +78,9 @@ for entry in "${cases[@]}"; do
   if [ -z "$seconds" ] || [ -z "$count" ] || [ -z "$instructions" ]; then
     echo "| $program $name | no figure |" && failed=1 && continue
   fi
-  awk -v name="${program#linksim_bench_} $name" -v unit="$unit" -v s="$seconds" -v n="$count" \
+  label="${program#linksim_bench_} $name"
+  [ "${#variables[@]}" -gt 0 ] && label="arq ${variables[*]#LINKSIM_ARQ=} $name"
+  awk -v name="$label" -v unit="$unit" -v s="$seconds" -v n="$count" \
     -v it="$iterations" -v ir="$instructions" 'BEGIN {
       ns = s * 1e9
       printf "| `%s` | %s | %s ns | %.1f |\n", name, unit,

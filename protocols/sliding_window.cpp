@@ -11,7 +11,13 @@
 // program starts, before it writes a line: one line on standard error and
 // exit status 2. Each run takes the value again as it starts, so a test can
 // change it between runs. With W = 1 this is the stop-and-wait example,
-// line for line.
+// line for line. It loses nothing and has no timer, so it reads no other
+// variable but LINKSIM_TRACE and LINKSIM_STATS (kit/environment.h), and its
+// run ends with the kit's summary (kit/recorder.h). A frame's send is
+// recorded in the tick it starts, as the kit's transmitter records its own,
+// though it is handed to outgoingQueue, ready later, as soon as the window
+// lets it go: so the counts and the summary without loss are the ARQ
+// protocols'.
 //
 // Creation is stop-and-wait's: packet k (sequence number k, from 0) is due at
 // clock k / rate, and generatePackets creates every packet that is due while
