@@ -7,7 +7,8 @@
 # NAKs the trace shows; the source sends frames again before their timers
 # fire, and so more packets are acknowledged than plain stop-and-wait
 # acknowledges on the same links and seeds. On a link that loses nothing it
-# writes what stop-and-wait writes, but for its NAKs' summary line.
+# writes what stop-and-wait writes, but for its NAKs' summary line. The
+# guide shows the file as it is.
 #
 #   nak_test.sh STOP_AND_WAIT_NAK STOP_AND_WAIT LINKSIM_CHECK
 set -euo pipefail
@@ -22,6 +23,16 @@ fail() { echo "NAK test FAILED: $*"; exit 1; }
 for program in "$nak" "$plain" "$check"; do
   [ -x "$program" ] || fail "no program $program"
 done
+
+# The guide's copy: the first cpp block after the file is first named.
+guide=docs/kit-guide.md
+name=examples/protocols/stop_and_wait_nak.cpp
+awk -v name="$name" '
+  index($0, name) { named = 1 }
+  named && !inside && $0 == "```cpp" { inside = 1; next }
+  inside && $0 == "```" { exit }
+  inside { print }' "$root/$guide" >"$work/guide.cpp"
+cmp -s "$root/$name" "$work/guide.cpp" || fail "$guide's copy differs from $name"
 
 cd "$work"
 sed 's/^Simulation Duration .*/Simulation Duration 5000/' \

@@ -12,7 +12,8 @@
 // the sink awaits. The source acts on a NAK only for the frame it has on the
 // link; a NAK for a frame it has already sent again, or a packet it no
 // longer holds, is read and dropped. A NAK comes back when the ACK would
-// have, so it gains most where the timeout is long beside the round trip.
+// have, so it gains nothing on the timeout derived from the link, which
+// fires then too, and most where the timeout is long beside the round trip.
 
 #include "model/Packet.h"
 #include "model/Time.h"
@@ -60,7 +61,7 @@ void StopAndWaitNak::sendFromSource(Node& source) {
     if (ours && frame->getType() == kit::kAckPacket) {
       arq.acknowledged(count);
       holding = false;
-    } else if (ours && onLink) {  // a NAK: send it again now
+    } else if (ours && onLink && frame->getType() == kNak) {  // again, now
       onLink = false;
       ready = now + Node::getProcessingDelay();
     }
