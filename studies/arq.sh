@@ -1,24 +1,53 @@
 #!/usr/bin/env bash
-# Link utilization of the three ARQ examples against the frame loss
-# probability p, measured over many seeds, over the textbook's curves. With
-# K = T / Td and P = 1 - (1 - p)^2, the chance that a frame or its ACK is
-# lost: stop-and-wait (1 - P) / K, Go-Back-N (1 - P) / (1 + (K - 1) P),
-# Selective Repeat 1 - P.
+# The ARQ protocols' utilization against frame loss.
 #
-#   studies/arq.sh OUTDIR
+# Link utilization of the ARQ protocols against the frame loss probability
+# p, measured over many seeds, over the textbook's curves. With Td the time
+# a data frame takes on the link, T = Td + Ta + 2A + 2P the round trip,
+# K = T / Td and P the chance that a frame must go again: stop-and-wait
+# (1 - P) / K; Go-Back-N (1 - P) / (1 + (K - 1) P) with a window W >= K,
+# and W (1 - P) / (K (1 - P + W P)) with a smaller one; Selective Repeat
+# 1 - P, and W (1 - P) / K with W < K. P = 1 - (1 - p)^2, the chance that a
+# frame or its ACK is lost; for Go-Back-N also P = p, as if a lost ACK cost
+# nothing: its runs lie between the two.
 #
-# Writes OUTDIR/arq_runs.csv, a row per run, OUTDIR/arq.csv, a row per
-# point (the mean utilization of its runs, its 95% interval by Student's t,
-# the textbook's figure), and OUTDIR/arq.png. Without gnuplot it writes the
-# CSVs, says how to get the picture and exits with status 1. The programs
-# are the release tree's, built or brought up to date first;
-# LINKSIM_STOP_AND_WAIT, LINKSIM_GO_BACK_N and LINKSIM_SELECTIVE_REPEAT name
-# others to use as they are. The sweep can be narrowed: LOSSES="0 0.1"
-# SEEDS="1 2 3" DURATION=5000 (by default eight losses from 0 to 0.5, seeds
-# 1 to 20, 20,000 ticks).
+#   studies/arq.sh OUTDIR     installed: linksim-study arq OUTDIR
 #
+# Writes OUTDIR/arq_runs.csv, a row per run (linksim-arq's LINKSIM_STATS
+# row: the settings, the link, the counts and the utilization,
+# acknowledged x Td / duration), OUTDIR/arq.csv, a row per point,
+#   protocol,window,loss,runs,mean,ci95_low,ci95_high,textbook_any_loss,textbook_data_loss
+# (the mean utilization of its runs, its 95% interval by Student's t, the
+# textbook's figure with P = 1 - (1 - p)^2, and Go-Back-N's with P = p,
+# empty for the others), and OUTDIR/arq.png. Without gnuplot it writes the
+# CSVs, says how to get the picture and exits with status 1. A run that
+# fails, or that linksim-arq refuses, stops the study with status 1 before
+# it writes anything.
+#
+# Knobs, as environment variables:
+#   PROTOCOLS  stop-and-wait, go-back-n, selective-repeat: which to run
+#              (default: the three)
+#   WINDOWS    the windows, from 1 to 65536: W for Go-Back-N and Selective
+#              Repeat alike, go-back-n=W or selective-repeat=W for one; a
+#              protocol given several runs each (default: the smallest
+#              power of two that covers a round trip, W Td >= T, for
+#              Go-Back-N, and a frame's second try, W Td >= 2 (T + Td),
+#              for Selective Repeat; on the study's link 16 and 32)
+#   LOSSES     the frame loss probabilities, each 0 <= p < 1 (default:
+#              0 0.02 0.05 0.1 0.2 0.3 0.4 0.5)
+#   SEEDS      the seeds, two or more (default: 1 to 20)
+#   LINK       a settings file for the link, as examples/link.txt; the
+#              curves follow it (default: Td 10, Ta 1, P 1, A 40, a packet
+#              a tick: T = 93, K = 9.3)
+#   DURATION   ticks per run (default: 20000, or LINK's own)
+#   LINKSIM_ARQ_PROGRAM  the linksim-arq to run (default: in the source
+#              tree the release tree's, built or brought up to date first;
+#              installed, the one on PATH)
+# The curves take a source that always has a packet to send; a link whose
+# packet rate is below one per Td is run all the same, with a warning.
+
 # How each protocol departs from its curve, as measured with the defaults
-# on the link below (T = 93 ticks, K = 9.3):
+# on the study's link (T = 93 ticks, K = 9.3):
 # - Stop-and-wait is its curve, in the mean: every attempt takes T ticks,
 #   whether it succeeds or not, since the derived timeout fires in the very
 #   tick the ACK would have been read, and succeeds with probability 1 - P.
@@ -49,135 +78,113 @@
 #   for longer than a window of 32 covers, and the link idles, 1985 of its
 #   2000 frame times used at p = 0.1 and 1863 at 0.5.
 set -euo pipefail
-[ $# -eq 1 ] || { echo "usage: $0 OUTDIR" >&2; exit 2; }
-root=$(cd "$(dirname "$0")/.." && pwd)
-mkdir -p "$1"
-out=$(cd "$1" && pwd)
+# shellcheck source=studies/study.bash
+source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
+study_start 20000 "$@"
 
-# A loss or seed named twice is run once: twice would count its runs twice.
-once() { tr -s '[:space:]' '\n' <<<"$1" | awk 'NF && !seen[$0]++'; }
-losses=$(once "${LOSSES:-0 0.02 0.05 0.1 0.2 0.3 0.4 0.5}")
-seeds=$(once "${SEEDS:-$(seq 1 20)}")
-duration=${DURATION:-20000}
+fail() { echo "$0: $*" >&2; exit 2; }
+# A loss, seed or window named twice is run once: twice would count its
+# runs twice. Losses are compared as numbers, seeds as whole numbers.
+words() { tr -s '[:space:]' '\n' <<<"$1" | awk NF; }
+losses=$(words "${LOSSES:-0 0.02 0.05 0.1 0.2 0.3 0.4 0.5}")
+for loss in $losses; do
+  study_decimal "$loss" 0 1 || fail "LOSSES: $loss: each must be 0 <= p < 1"
+done
+losses=$(awk '!seen[sprintf("%.17g", $0 + 0)]++' <<<"$losses")
+seeds=$(words "${SEEDS:-$(seq 1 20)}")
+for seed in $seeds; do
+  study_seed "$seed" ||
+    fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
+done
+seeds=$(awk '{ key = $0; sub(/^0+/, "", key) } !seen[key]++' <<<"$seeds")
 # Two runs at least: an interval needs a spread to be measured.
-[ "$(wc -w <<<"$seeds")" -ge 2 ] ||
-  { echo "$0: SEEDS must name two seeds or more" >&2; exit 2; }
-# linksim refuses a bad duration with a message and status 0: caught here,
-# so that a refused run is never counted as one that acknowledged nothing.
-[[ $duration =~ ^[1-9][0-9]*$ ]] ||
-  { echo "$0: DURATION must be a whole number of ticks above 0" >&2; exit 2; }
-
-# The programs, linksim with each protocol as its hooks: the release tree's,
-# built or brought up to date, unless a variable names one to use as it is.
-protocols=(stop-and-wait go-back-n selective-repeat)
-declare -A programs=(
-  [stop-and-wait]=${LINKSIM_STOP_AND_WAIT:-}
-  [go-back-n]=${LINKSIM_GO_BACK_N:-}
-  [selective-repeat]=${LINKSIM_SELECTIVE_REPEAT:-}
-)
-targets=()
-for protocol in "${protocols[@]}"; do
-  [ -n "${programs[$protocol]}" ] || targets+=("linksim_${protocol//-/_}")
+[ "$(wc -w <<<"$seeds")" -ge 2 ] || fail "SEEDS must name two seeds or more"
+protocols=()
+for protocol in $(words "${PROTOCOLS:-stop-and-wait go-back-n selective-repeat}"); do
+  case $protocol in
+    stop-and-wait | go-back-n | selective-repeat) ;;
+    *) fail "PROTOCOLS must name stop-and-wait, go-back-n or selective-repeat, not $protocol" ;;
+  esac
+  [[ " ${protocols[*]} " == *" $protocol "* ]] || protocols+=("$protocol")
 done
-if [ ${#targets[@]} -gt 0 ]; then
-  (cd "$root" && cmake --preset release >/dev/null &&
-    cmake --build --preset release -j "$(nproc)" --target "${targets[@]}" \
-      >/dev/null)
-fi
-for protocol in "${protocols[@]}"; do
-  : "${programs[$protocol]:=$root/build/linksim_${protocol//-/_}}"
-  programs[$protocol]=$(realpath "${programs[$protocol]}")
-  [ -x "${programs[$protocol]}" ] ||
-    { echo "$0: ${programs[$protocol]} is no program" >&2; exit 2; }
-  # For the runs, which xargs starts in shells of their own.
-  export "program_${protocol//-/_}=${programs[$protocol]}"
+declare -A windows=([stop-and-wait]=1)
+for word in ${WINDOWS:-}; do
+  case $word in
+    go-back-n=* | selective-repeat=*) named=("${word%%=*}") ;;
+    *=*) fail "WINDOWS: $word: only go-back-n and selective-repeat have a window" ;;
+    *) named=(go-back-n selective-repeat) ;;
+  esac
+  study_whole "${word#*=}" 1 65536 ||
+    fail "WINDOWS: $word: a window is a whole number from 1 to 65536"
+  for protocol in "${named[@]}"; do
+    window=$((10#${word#*=}))
+    [[ " ${windows[$protocol]:-} " == *" $window "* ]] ||
+      windows[$protocol]+="${windows[$protocol]:+ }$window"
+  done
 done
 
-# The link: every stage a whole number of ticks (Td 10, Ta 1, P 1, A 40),
-# where the protocols' opening comments derive their figures exactly, and a
-# round trip of T = 93, K = T / Td = 9.3 frame times.
-processing=1 delay=40 bit_rate=100 data=960 overhead=40 ack=100
-rate=1  # a packet a tick: the backlog is never what holds the link back
-read -r td t timeout < <(awk -v p=$processing -v a=$delay -v b=$bit_rate \
-  -v d=$data -v o=$overhead -v k=$ack 'BEGIN {
-    td = (d + o) / b; t = td + k / b + 2 * a + 2 * p
-    print td, t, t - p  # the timeout the protocols derive on such a link
-  }')
-# A window of 16 covers a round trip (K < 16); Selective Repeat's 32 covers
-# a frame's second try too, 2 (T + Td) / Td = 20.6: a window of just K would
-# stall on every loss.
-declare -A windows=([stop-and-wait]=1 [go-back-n]=16 [selective-repeat]=32)
+# The link, as linksim-arq reads it: a run of one tick says in its stats.
+study_settings "$work/link.txt"
+study_settings "$work/probe.txt" "Simulation Duration" 1
+study_run "$0: the link" "$work/probe.txt" "$work/probe.out" \
+  LINKSIM_STATS="$work/probe.stats" || exit 1
+read -r go_back_n selective_repeat busy < <(awk -F, "$study_awk_stats"' END {
+  for (g = 1; g * td < t && g < 65536; g *= 2);
+  for (s = 1; s * td < 2 * (t + td) && s < 65536; s *= 2);
+  print g, s, ($col["packet_rate"] * td >= 1) }' "$work/probe.stats")
+: "${windows[go-back-n]:=$go_back_n}" "${windows[selective-repeat]:=$selective_repeat}"
+[ "$busy" = 1 ] || echo "$0: warning: the link's packet rate is below one" \
+  "per Td: the source leaves the link idle, which the curves do not count" >&2
 
-work=$(mktemp -d /tmp/linksim_arq.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-printf '%s\n' "Propagation Delay $delay" "Processing Delay $processing" \
-  "Bit Rate $bit_rate" "Data Packet Size $data" \
-  "Data Packet Overhead $overhead" "ACK Size $ack" \
-  "Simulation Duration $duration" "Packet Rate $rate" >"$work/link.txt"
-# The screen is not cleared between prompts: clear is a no-op here.
-mkdir "$work/bin" && printf '#!/bin/sh\n' >"$work/bin/clear" &&
-  chmod +x "$work/bin/clear"
 i=0
 for protocol in "${protocols[@]}"; do
-  for loss in $losses; do
-    i=$((i + 1))
-    echo "$i $protocol ${windows[$protocol]} $loss"
+  for window in ${windows[$protocol]}; do
+    for loss in $losses; do
+      i=$((i + 1)) && echo "$i $protocol $window $loss"
+    done
   done
 done >"$work/points"
 total=$(wc -l <"$work/points")
 
-# One point, a protocol at a loss: a run per seed, each with its trace, and
-# a CSV row per run in the point's own file. A run that fails, or that
-# linksim refuses, stops the study: it measured nothing. The points not yet
-# started then end at once, and xargs waits for those that have.
+# One point, a protocol with a window at a loss: a run per seed, each
+# appending its row to the point's stats file. A run that fails stops the
+# study: it measured nothing. The points not yet started then end at once,
+# and xargs waits for those that have.
 run_point() {
-  local index=$1 protocol=$2 window=$3 loss=$4 seed
-  local name=$work/$protocol-$loss program=program_${2//-/_}
-  program=${!program}
+  local index=$1 protocol=$2 window=$3 loss=$4 seed name=$work/$1
+  local variables=(LINKSIM_ARQ="$protocol" LINKSIM_LOSS="$loss"
+    LINKSIM_STATS="$name.stats")
+  [ "$protocol" = stop-and-wait ] || variables+=(LINKSIM_WINDOW="$window")
   for seed in $seeds; do
     [ ! -e "$work/failed" ] || return 1
-    if ! printf 'load %s\n\nrun\n\n\nexit\n' "$work/link.txt" |
-      LINKSIM_WINDOW=$window LINKSIM_LOSS=$loss LINKSIM_SEED=$seed \
-        LINKSIM_TRACE=$name.trace PATH="$work/bin:$PATH" \
-        "$program" >"$name.out" 2>&1 ||
-      ! grep -q 'Simulation completed successfully' "$name.out"; then
-      echo "$protocol, loss $loss, seed $seed: the run failed:" >&2
-      cat "$name.out" >&2
+    if ! study_run "$protocol, window $window, loss $loss, seed $seed" \
+      "$work/link.txt" "$name.out" "${variables[@]}" LINKSIM_SEED="$seed"; then
       touch "$work/failed"
       return 1
     fi
-    awk -F, -v protocol="$protocol" -v w="$window" -v loss="$loss" \
-      -v seed="$seed" -v timeout="$timeout" -v l="$duration" -v td="$td" '
-      FILENAME != ARGV[1] { if (/acknowledged packet [0-9]+ at /) acked++; next }
-      $4 == "data" && ($3 == "send" || $3 == "resend") { sent++ }
-      END {
-        printf "%s,%d,%s,%s,%s,%s,%d,%d,%.6f\n", protocol, w, loss, seed,
-          timeout, l, acked, sent, acked * td / l
-      }' "$name.trace" "$name.out" >>"$name.csv"
   done
-  rm -f "$name.trace" "$name.out"
-  awk -F, -v i="$index" -v n="$total" '{ u += $9 } END {
-    printf "[%d/%d] %s, loss %s: mean utilization %.4f over %d runs\n",
-      i, n, $1, $3, u / NR, NR }' "$name.csv" >&2
+  rm -f "$name.out"
+  awk -F, "$study_awk_stats"' { u += $col["utilization"]; n++ } END {
+    printf "[%d/%d] %s, window %s, loss %s: mean utilization %.4f over %d runs\n",
+      i, total, $col["protocol"], w, $col["loss"], u / n, n }' \
+    i="$index" total="$total" w="$window" "$name.stats" >&2
 }
 export -f run_point
-export work seeds timeout duration td total
+export seeds total study_awk_stats
 
 echo "Running $total points of $(wc -w <<<"$seeds") seeds on $(nproc) cores" >&2
 xargs -P "$(nproc)" -L 1 bash -c 'run_point "$@"' _ <"$work/points" ||
   { echo "$0: a run failed; nothing written" >&2; exit 1; }
 
 runs=$out/arq_runs.csv
-echo "protocol,window,loss,seed,timeout,duration,acknowledged,frames_sent,utilization" >"$runs"
-while read -r _ protocol _ loss; do cat "$work/$protocol-$loss.csv"; done \
-  <"$work/points" >>"$runs"
+while read -r index _; do echo "$work/$index.stats"; done <"$work/points" |
+  xargs awk 'FNR > 1 || NR == 1' >"$runs"
 
 # Each point's mean with its 95% interval, Student's t over the seeds, and
-# the textbook's figure: K = T / Td, P = 1 - (1 - p)^2, the chance that a
-# frame or its ACK is lost.
+# the textbook's figures for its protocol and window.
 csv=$out/arq.csv
-echo "protocol,window,loss,runs,mean,ci95_low,ci95_high,textbook" >"$csv"
-tail -n +2 "$runs" | awk -F, -v td="$td" -v t="$t" '
+echo "protocol,window,loss,runs,mean,ci95_low,ci95_high,textbook_any_loss,textbook_data_loss" >"$csv"
+awk -F, "$study_awk_stats"'
   BEGIN {
     # Two-sided 95% quantiles of Student t by degrees of freedom; between
     # two rows the smaller count is taken, which widens the interval.
@@ -191,47 +198,81 @@ tail -n +2 "$runs" | awk -F, -v td="$td" -v t="$t" '
     if (df >= 1000) return 1.960
     return df >= 120 ? q[120] : df >= 60 ? q[60] : df >= 40 ? q[40] : q[30]
   }
+  # The textbook utilization of protocol name with window w when a frame
+  # must go again with probability P, on a link of K = T / Td.
+  function textbook(name, w, P) {
+    if (name == "stop-and-wait") return (1 - P) / K
+    if (name == "go-back-n")
+      return w >= K ? (1 - P) / (1 + (K - 1) * P) : w * (1 - P) / (K * (1 - P + w * P))
+    return w >= K ? 1 - P : w * (1 - P) / K
+  }
   {
-    key = $1 "," $2 "," $3
+    key = $col["protocol"] "," $col["window"] "," $col["loss"]
     if (!(key in n)) order[++points] = key
-    n[key]++; sum[key] += $9; squares[key] += $9 * $9
+    u = $col["utilization"]
+    n[key]++; sum[key] += u; squares[key] += u * u
+    K = k
   }
   END {
-    k = t / td
     for (i = 1; i <= points; i++) {
       key = order[i]; split(key, f, ",")
       mean = sum[key] / n[key]
       variance = (squares[key] - n[key] * mean * mean) / (n[key] - 1)
       half = quantile(n[key] - 1) * sqrt(variance > 0 ? variance : 0) / sqrt(n[key])
-      lost = 1 - (1 - f[3]) ^ 2
-      if (f[1] == "stop-and-wait") textbook = (1 - lost) / k
-      else if (f[1] == "go-back-n") textbook = (1 - lost) / (1 + (k - 1) * lost)
-      else textbook = 1 - lost
-      printf "%s,%d,%.6f,%.6f,%.6f,%.6f\n", key, n[key], mean, mean - half,
-        mean + half, textbook
+      data = f[1] == "go-back-n" ? sprintf("%.6f", textbook(f[1], f[2], f[3])) : ""
+      printf "%s,%d,%.6f,%.6f,%.6f,%.6f,%s\n", key, n[key], mean, mean - half,
+        mean + half, textbook(f[1], f[2], 1 - (1 - f[3]) ^ 2), data
     }
-  }' >>"$csv"
+  }' "$runs" >>"$csv"
 
-# The measured points stand; only the picture needs gnuplot.
-if ! command -v gnuplot >/dev/null; then
-  echo "Wrote $runs and $csv, but no picture: gnuplot is not installed." >&2
-  echo "For $out/arq.png: apt-get install -y gnuplot-nox, and run this again." >&2
-  exit 1
-fi
+study_need_gnuplot "$runs" "$csv"
 
-k=$(awk -v t="$t" -v td="$td" 'BEGIN { print t / td }')
+read -r td t k duration < <(awk -F, "$study_awk_stats"' END {
+  print td, t, k, $col["duration"] }' "$runs")
 # From 0 to the largest loss, 0.5 at least, with room for the points.
 right=$(awk 'BEGIN { m = 0.5 } $1 > m { m = $1 } END { print m + 0.01 }' \
   <<<"$losses")
-# Cairo's terminal draws dashes and smooth lines; libgd's is the fallback.
-terminal=png
-gnuplot -e 'set terminal pngcairo' 2>/dev/null && terminal=pngcairo
-gnuplot <<GNUPLOT
+# A series per protocol and window: its curves and its points, in a colour
+# of its own (with a window each: stop-and-wait purple, Go-Back-N orange,
+# Selective Repeat green), Go-Back-N's band between its two curves.
+colours=('#7570b3' '#d95f02' '#1b9e77' '#e7298a' '#66a61e' '#e6ab02' '#a6761d' '#666666')
+points=(9 5 7 11 13 15)
+plot=() i=0
+while IFS=, read -r protocol window; do
+  colour=${colours[i % ${#colours[@]}]} pt=${points[i % ${#points[@]}]}
+  i=$((i + 1))
+  small=$(awk -v w="$window" -v k="$k" 'BEGIN { print w < k }')
+  select="csv skip 1 using 3:(strcol(1) eq '$protocol' && \$2 == $window ? \$5 : 1/0):6:7 with yerrorbars pt $pt ps 0.8 lc rgb '$colour'"
+  case $protocol in
+    stop-and-wait)
+      plot+=("on(x, sw(lost(x))) with lines lw 2 lc rgb '$colour' title 'stop-and-wait: (1 - P) / K'"
+        "$select title 'stop-and-wait: measured'") ;;
+    go-back-n)
+      formula='(1 - P) / (1 + (K - 1) P)'
+      [ "$small" = 0 ] || formula='W (1 - P) / (K (1 - P + W P))'
+      plot=("'+' using 1:(on(\$1, gbn(lost(\$1), $window))):(gbn(\$1, $window)) with filledcurves lc rgb '$colour' title 'Go-Back-N, W = $window: the band its truth lies in'"
+        "${plot[@]}"
+        "on(x, gbn(lost(x), $window)) with lines lw 2 lc rgb '$colour' title 'Go-Back-N, W = $window: $formula'"
+        "on(x, gbn(x, $window)) with lines lw 2 dt 2 lc rgb '$colour' title 'Go-Back-N, W = $window: the same with P = p'"
+        "$select title 'Go-Back-N, W = $window: measured'") ;;
+    selective-repeat)
+      formula='1 - P'
+      [ "$small" = 0 ] || formula='W (1 - P) / K'
+      plot+=("on(x, sr(lost(x), $window)) with lines lw 2 lc rgb '$colour' title 'Selective Repeat, W = $window: $formula'"
+        "$select title 'Selective Repeat, W = $window: measured'") ;;
+  esac
+done < <(tail -n +2 "$csv" | cut -d, -f1,2 | awk '!seen[$0]++')
+link="the study's link"
+[ -z "${LINK:-}" ] || link="the link of $(basename "$LINK")"
+
+terminal=$(study_terminal)
+{
+  cat <<GNUPLOT
 set terminal $terminal size 1000,700 font ',11'
 set output '$out/arq.png'
 set datafile separator ','
-set title "ARQ on a lossy link: utilization against frame loss\\n" . \
-  "Td = $td, T = $t ticks, K = T / Td = $k, P = 1 - (1 - p)^2; " . \
+set title noenhanced "ARQ on a lossy link: utilization against frame loss\\n" . \
+  "$link: Td = $td, T = $t ticks, K = T / Td = $k, P = 1 - (1 - p)^2\\n" . \
   "$(wc -w <<<"$seeds") runs of $duration ticks per point, mean and 95% interval"
 set xlabel 'frame loss probability p (data and ACKs alike)'
 set ylabel 'utilization (acknowledged x Td / duration)'
@@ -239,22 +280,17 @@ set xrange [-0.01:$right]
 set yrange [0:1.05]
 set samples 500
 set grid
-set key top right box opaque
+set key top right box opaque noenhanced
 K = $k
 lost(p) = 1 - (1 - p)**2
 # The curves start at p = 0: nothing to the left of it.
 on(p, u) = p < 0 ? 1/0 : u
-gbn(P) = (1 - P) / (1 + (K - 1) * P)
+sw(P) = (1 - P) / K
+gbn(P, W) = W >= K ? (1 - P) / (1 + (K - 1) * P) : W * (1 - P) / (K * (1 - P + W * P))
+sr(P, W) = W >= K ? 1 - P : W * (1 - P) / K
 set style fill transparent solid 0.2 noborder
 csv = '$csv'
-plot \
-  '+' using 1:(on(\$1, gbn(lost(\$1)))):(gbn(\$1)) with filledcurves lc rgb '#d95f02' title 'Go-Back-N: the band its truth lies in', \
-  on(x, 1 - lost(x)) with lines lw 2 lc rgb '#1b9e77' title 'Selective Repeat: 1 - P', \
-  on(x, gbn(lost(x))) with lines lw 2 lc rgb '#d95f02' title 'Go-Back-N: (1 - P) / (1 + (K - 1) P)', \
-  on(x, gbn(x)) with lines lw 2 dt 2 lc rgb '#d95f02' title 'Go-Back-N, the same with P = p', \
-  on(x, (1 - lost(x)) / K) with lines lw 2 lc rgb '#7570b3' title 'stop-and-wait: (1 - P) / K', \
-  csv skip 1 using 3:(strcol(1) eq 'selective-repeat' ? \$5 : 1/0):6:7 with yerrorbars pt 7 ps 0.8 lc rgb '#1b9e77' title 'Selective Repeat, W = 32: measured', \
-  csv skip 1 using 3:(strcol(1) eq 'go-back-n' ? \$5 : 1/0):6:7 with yerrorbars pt 5 ps 0.8 lc rgb '#d95f02' title 'Go-Back-N, W = 16: measured', \
-  csv skip 1 using 3:(strcol(1) eq 'stop-and-wait' ? \$5 : 1/0):6:7 with yerrorbars pt 9 ps 1 lc rgb '#7570b3' title 'stop-and-wait: measured'
 GNUPLOT
+  study_plot "${plot[@]}"
+} | gnuplot
 echo "Wrote $runs, $csv and $out/arq.png" >&2

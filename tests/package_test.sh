@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package the way the README does, from the release preset
 # in a scratch tree, and checks it: the tree builds linksim and no test, the
-# package's name, fields and contents (the program, its manual page and the
-# example settings) are what a Debian user expects, and the binary it holds,
-# extracted with dpkg -x, passes every golden session.
+# package's name, fields and contents (the programs, their manual pages, the
+# example settings and the studies) are what a Debian user expects, the
+# linksim it holds, extracted with dpkg -x, passes every golden session, and
+# its other commands work from there: linksim-arq with a protocol and a
+# trace, linksim-check on that trace, linksim-study in an empty directory.
 #
 #   tests/package_test.sh VERSION [CMAKE_OPTION...]
 set -euo pipefail
@@ -58,6 +60,9 @@ for lib in libc6 libstdc++6; do
   [[ $depends =~ (^|, )"$lib (>= "[0-9] ]] ||
     fail "Depends '$depends' lacks a versioned $lib"
 done
+# The studies need awk; gnuplot draws their pictures, but is not required.
+[[ $depends =~ (^|, )"mawk | awk"(,|$) ]] || fail "Depends '$depends' lacks awk"
+expect_field Suggests "gnuplot-nox | gnuplot"
 description=$(field Description)
 [ "$(printf '%s\n' "$description" | head -n 1)" != "" ] ||
   fail "no short description"
@@ -68,21 +73,39 @@ if printf '%s\n' "$description" | awk 'length > 80 { bad = 1 } END { exit !bad }
 fi
 
 # Files only, with their modes and owners; directories come with them.
-dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' >"$work/files"
-cat >"$work/expected" <<'EOF'
--rwxr-xr-x root/root ./usr/bin/linksim
--rw-r--r-- root/root ./usr/share/doc/linksim/examples/link.txt
--rw-r--r-- root/root ./usr/share/man/man1/linksim.1.gz
-EOF
+# linksim-check comes with the checker, where the tree has it.
+programs="linksim linksim-arq linksim-study"
+pages="linksim linksim-arq linksim-study"
+if [ -f checker/main.cpp ]; then
+  programs+=" linksim-check" pages+=" linksim-check"
+fi
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
+{
+  for program in $programs; do echo "-rwxr-xr-x root/root ./usr/bin/$program"; done
+  for page in $pages; do
+    echo "-rw-r--r-- root/root ./usr/share/man/man1/$page.1.gz"
+  done
+  echo "-rw-r--r-- root/root ./usr/share/doc/linksim/examples/link.txt"
+  for study in studies/*.sh; do
+    echo "-rwxr-xr-x root/root ./usr/share/linksim/$study"
+  done
+  echo "-rw-r--r-- root/root ./usr/share/linksim/studies/study.bash"
+} | sort >"$work/expected"
 diff -u "$work/expected" "$work/files" || fail "the package holds other files"
 
 dpkg -x "$deb" "$work/root"
-binary=$work/root/usr/bin/linksim
-if readelf -S "$binary" | grep -q '\.symtab'; then
-  fail "usr/bin/linksim is not stripped"
-fi
-gzip -dc "$work/root/usr/share/man/man1/linksim.1.gz" | cmp -s - docs/linksim.1 ||
-  fail "linksim.1.gz is not docs/linksim.1, gzipped"
+bin=$work/root/usr/bin
+binary=$bin/linksim
+for program in $programs; do
+  [ "$program" = linksim-study ] && continue
+  if readelf -S "$bin/$program" | grep -q '\.symtab'; then
+    fail "usr/bin/$program is not stripped"
+  fi
+done
+for page in $pages; do
+  gzip -dc "$work/root/usr/share/man/man1/$page.1.gz" | cmp -s - "docs/$page.1" ||
+    fail "$page.1.gz is not docs/$page.1, gzipped"
+done
 # The manual page's examples load it by this path.
 cmp -s "$work/root/usr/share/doc/linksim/examples/link.txt" examples/link.txt ||
   fail "usr/share/doc/linksim/examples/link.txt is not examples/link.txt"
@@ -91,4 +114,30 @@ for input in tests/sessions/*.in; do
   bash tests/sessions/run_session.sh "$binary" "$(basename "$input" .in)" ||
     fail "the packaged linksim fails a session"
 done
+
+# The lab, from the package alone, in an empty directory: Go-Back-N on the
+# example link with loss and a trace, the trace checked, and a study.
+mkdir "$work/empty" "$work/noclear"
+printf '#!/bin/sh\n' >"$work/noclear/clear" && chmod +x "$work/noclear/clear"
+cd "$work/empty"
+printf 'load %s\n\nrun\n\n\nexit\n' "$work/root/usr/share/doc/linksim/examples/link.txt" |
+  PATH="$work/noclear:$PATH" LINKSIM_ARQ=go-back-n LINKSIM_LOSS=0.1 \
+    LINKSIM_TRACE=trace.csv "$bin/linksim-arq" >arq.out 2>&1 ||
+  { cat arq.out; fail "the packaged linksim-arq failed"; }
+grep -q '^summary: packets: [1-9][0-9]* acknowledged' arq.out &&
+  grep -q ',lost,' trace.csv || { cat arq.out; fail "linksim-arq ran no lossy run"; }
+if [[ " $programs " == *" linksim-check "* ]]; then
+  "$bin/linksim-check" trace.csv | grep -q ': ok: ' ||
+    fail "the packaged linksim-check fails linksim-arq's trace"
+fi
+mkdir study && cd study
+status=0
+"$bin/linksim-study" timeline out 2>../study.log || status=$?
+if command -v gnuplot >/dev/null; then
+  [ $status = 0 ] && [ -s out/timeline.png ] || status=99
+else
+  [ $status = 1 ] && grep -q 'gnuplot is not installed' ../study.log || status=99
+fi
+[ $status != 99 ] && [ -s out/timeline.csv ] ||
+  { cat ../study.log; fail "the packaged linksim-study timeline failed"; }
 echo "package test passed: $(basename "$deb")"

@@ -1,19 +1,25 @@
 #!/usr/bin/env bash
-# Runs the utilization study on a small sweep with the given sliding-window
-# program and checks its output: the CSV header, one row per point, every
-# point's ACK count within the bounds the example derives (no more than the
-# closed form allows before the end of the run, no fewer than the closed form
-# plus a tick per hop does), the two computed columns, and a PNG.
+# Runs the utilization study on a small sweep of a link of its own with the
+# given linksim-arq and checks its output: the CSV header, one row per
+# point, on the link given, every point's ACK count within the bounds the
+# protocol derives (no more than the closed form allows before the end of
+# the run, no fewer than the closed form plus a tick per hop does), the two
+# computed columns, and a PNG.
 #
-#   study_test.sh PROGRAM
+#   study_test.sh LINKSIM_ARQ
 set -euo pipefail
 program=$(realpath "$1")
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(mktemp -d /tmp/linksim_study_test.XXXXXX)
 trap 'rm -rf "$out"' EXIT
 
-LINKSIM_SLIDING_WINDOW=$program WINDOWS="1 2 3 5 8 13" DELAYS="3 10 45" \
-  DURATION=3000 bash "$root/studies/utilization.sh" "$out" 2>/dev/null
+# A link of its own, whose delay and duration the sweep overrides.
+printf '%s\n' "Propagation Delay 999" "processing delay 2" "Bit Rate 200" \
+  "Data Packet Size 1960" "Data Packet Overhead 40" "ACK Size 200" \
+  "Simulation Duration 1" "Packet Rate 1" >"$out/link.txt"
+LINKSIM_ARQ_PROGRAM=$program WINDOWS="1 2 3 5 8 13" DELAYS="3 10 45" \
+  LINK=$out/link.txt DURATION=3000 \
+  bash "$root/studies/utilization.sh" "$out" 2>/dev/null
 
 header=window,propagation_delay,processing_delay,bit_rate,data_size,overhead,ack_size,duration,acknowledged,utilization,textbook
 [ "$(head -n 1 "$out/utilization.csv")" = "$header" ] ||
@@ -30,6 +36,7 @@ tail -n +2 "$out/utilization.csv" | awk -F, '
   function off(x, y) { return x - y > 1e-6 || y - x > 1e-6 }
   {
     w = $1; a = $2; p = $3; b = $4; l = $8; n = $9
+    if (p != 2 || b != 200 || l != 3000) { print "not the link given"; bad = 1 }
     td = ($5 + $6) / b; t = td + $7 / b + 2 * a + 2 * p
     most = 0; while (closed(most) < l) most++
     least = 0; while (closed(least) + 2 * (int(least / w) + 1) < l) least++
