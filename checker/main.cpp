@@ -1,0 +1,92 @@
+// linksim-check TRACE: checks a protocol's trace against what every reliable
+// protocol promises (see trace_check.h); TRACE "-" is standard input.
+//
+// The verdict on the trace is the program's output, one line on standard
+// output, and its exit status:
+//   0  linksim-check: TRACE: ok: N rows, send N, resend N, receive N,
+//      lost N, deliver N, acknowledged N, timeout N, discard N, buffer N
+//   1  linksim-check: TRACE:LINE: WHAT BROKE (the first broken promise)
+//   2  linksim-check: TRACE:LINE: not a trace: WHY
+// What keeps it from giving one goes to standard error, with status 2: a
+// usage error (with the usage), a trace that cannot be read, or a verdict
+// that cannot be written. --help prints the usage on standard output.
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "trace_check.h"
+
+namespace {
+
+constexpr int kUsageError = 2;   ///< a bad command line
+constexpr int kCannotCheck = 2;  ///< a trace unread, or a verdict unwritten
+
+constexpr const char* kUsage =
+    "usage: linksim-check TRACE\n"
+    "Checks a protocol's trace (a CSV file, or - for standard input) for\n"
+    "what every reliable protocol promises: packets delivered and\n"
+    "acknowledged once each, in order, each acknowledged after its delivery,\n"
+    "each delivered after a data frame holding it was received, nothing\n"
+    "arriving that was not sent, a clock that never goes back.\n"
+    "Exit status: 0 every promise holds (one line of counts), 1 a promise\n"
+    "is broken (the first, and its line), 2 not a trace or not readable.\n";
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 ||
+                    std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? 0 : kCannotCheck;
+  }
+  // One argument, a file or "-": a name like an option is a mistyped one.
+  if (argc != 2 || argv[1][0] == '\0' ||
+      (argv[1][0] == '-' && argv[1][1] != '\0')) {
+    if (argc == 2) {
+      std::fprintf(stderr, "linksim-check: unknown option %s\n", argv[1]);
+    }
+    std::fputs(kUsage, stderr);
+    return kUsageError;
+  }
+  const bool standardInput = std::strcmp(argv[1], "-") == 0;
+  const char* const name = standardInput ? "(standard input)" : argv[1];
+
+  errno = 0;
+  std::unique_ptr<std::FILE, FileCloser> opened;
+  if (!standardInput) opened.reset(std::fopen(argv[1], "r"));
+  std::FILE* const file = standardInput ? stdin : opened.get();
+  if (file == nullptr) {
+    std::fprintf(stderr, "linksim-check: cannot read %s: %s\n", name,
+                 std::strerror(errno));
+    return kCannotCheck;
+  }
+  checker::TraceChecker checker;
+  errno = 0;
+  if (const int error = checker::checkFile(file, &checker); error != 0) {
+    std::fprintf(stderr, "linksim-check: cannot read %s: %s\n", name,
+                 std::strerror(error));
+    return kCannotCheck;
+  }
+
+  if (checker.result() == checker::kTraceKept) {
+    std::printf("linksim-check: %s: ok: %s\n", name, checker.summary().c_str());
+  } else {
+    std::printf("linksim-check: %s:%" PRIu64 ": %s\n", name, checker.line(),
+                checker.message().c_str());
+  }
+  // A verdict nobody can read must not pass for one.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "linksim-check: cannot write the verdict: %s\n",
+                 std::strerror(errno));
+    return kCannotCheck;
+  }
+  return checker.result();
+}
