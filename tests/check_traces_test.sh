@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Every shipped protocol's traces keep every promise linksim-check checks,
+# with and without loss, on the example link and one whose frames are
+# shorter than a tick, over a few seeds.
+#
+#   check_traces_test.sh LINKSIM_ARQ LINKSIM_CHECK
+set -euo pipefail
+arq=$(realpath "$1")
+check=$(realpath "$2")
+work=$(mktemp -d /tmp/linksim_check_traces.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export PATH="$(cd "$(dirname "$0")" && pwd)/sessions/bin:$PATH"
+root=$(cd "$(dirname "$0")/.." && pwd)
+cp "$root/examples/link.txt" "$work/link.txt"
+printf '%s\n' "Propagation Delay 0.2" "Processing Delay 0.1" "Bit Rate 100" \
+  "Data Packet Size 48" "Data Packet Overhead 4" "ACK Size 10" \
+  "Simulation Duration 1000" "Packet Rate 5" >"$work/short.txt"
+
+failures=0
+for link in link short; do
+  for protocol in stop-and-wait go-back-n selective-repeat sliding-window; do
+    for loss in 0 0.1 0.4; do
+      [ "$protocol" = sliding-window ] && [ "$loss" != 0 ] && continue
+      for seed in 1 2 3; do
+        variables=(LINKSIM_ARQ=$protocol LINKSIM_TRACE=$work/trace.csv)
+        [ "$protocol" = sliding-window ] ||
+          variables+=(LINKSIM_LOSS=$loss LINKSIM_SEED=$seed)
+        printf 'load %s\n\nrun\n\n\nexit\n' "$work/$link.txt" |
+          env "${variables[@]}" "$arq" >/dev/null
+        if ! "$check" "$work/trace.csv" >"$work/verdict"; then
+          echo "$protocol on $link, loss $loss, seed $seed: $(cat "$work/verdict")"
+          failures=$((failures + 1))
+        fi
+        [ "$protocol" = sliding-window ] && break
+      done
+    done
+  done
+done
+[ "$failures" = 0 ]
