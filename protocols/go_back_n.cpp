@@ -92,7 +92,7 @@ class GoBackN {
   /// The window's frame of count `count`, from base to next - 1.
   Frame& frame(long long count) { return window[count - base]; }
 
-  kit::Arq arq{kName, kit::kReadsArq};
+  kit::Arq arq{kName, kit::kReadsArq | kit::kReadsSequence};
   kit::Fifo<Frame> window;  // from base on
   long long base = 0;       // the oldest packet not acknowledged
   long long next = 0;       // the next packet to enter the window
@@ -113,9 +113,10 @@ void GoBackN::sendFromSource(Node& source) {
   const double now = Time::getTime();
   const double processing = Node::getProcessingDelay();
   while (Packet* ack = arq.receive(source)) {
-    const long long last = kit::countOf(ack->getSequenceNumber(), base);
     // Cumulative: it acknowledges every packet up to its own, sent or
-    // waiting to go again.
+    // waiting to go again; its own is one of the window's or the one
+    // before it, which acknowledges nothing new.
+    const long long last = arq.numbers.from(ack->getSequenceNumber(), base - 1);
     for (; base <= last && base < sentTo; ++base) {
       arq.acknowledged(base);
       window.pop();
@@ -151,7 +152,7 @@ void GoBackN::sendFromSource(Node& source) {
 void GoBackN::answerAtSink(Node& sink) {
   arq.startAtSink(sink);
   while (Packet* data = arq.receive(sink)) {
-    if (kit::countOf(data->getSequenceNumber(), expected) == expected) {
+    if (data->getSequenceNumber() == arq.numbers.of(expected)) {
       arq.deliver(*data);
       ++expected;
     } else {

@@ -12,8 +12,11 @@
 //   kit/link.h          a transmitter that sends one frame at a time, and a
 //                       wire that holds frames until they are due
 //   kit/environment.h   the variables LINKSIM_WINDOW, _LOSS, _BER, _SEED,
-//                       _TIMEOUT and _TRACE
-//   kit/channel.h       the lossy channel
+//                       _TIMEOUT, _TRACE, _STATS, _SEQUENCE_BITS, _BURST
+//                       and _ARRIVALS
+//   kit/random.h        numbers drawn from a seed, alike on every machine
+//   kit/arrivals.h      when each packet arrives: periodic or Poisson
+//   kit/channel.h       the lossy channel, frame by frame or in bursts
 //   kit/trace.h         "acknowledged packet N at CLOCK", and the trace
 //   kit/recorder.h      what a run did: the trace's rows, the counts, the
 //                       summary and the stats row
@@ -22,6 +25,7 @@
 //                       one linksim-arq chooses
 
 #include "kit/arq.h"
+#include "kit/arrivals.h"
 #include "kit/basics.h"
 #include "kit/channel.h"
 #include "kit/environment.h"
@@ -30,6 +34,7 @@
 #include "kit/hooks.h"
 #include "kit/link.h"
 #include "kit/packet_store.h"
+#include "kit/random.h"
 #include "kit/recorder.h"
 #include "kit/trace.h"
 

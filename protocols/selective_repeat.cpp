@@ -99,7 +99,8 @@ class SelectiveRepeat {
   /// Sends the frames that start in this tick: those to go again first.
   void transmit(Node& source, double now);
 
-  kit::Arq arq{kName, kit::kReadsArq};
+  kit::Arq arq{kName, kit::kReadsArq | kit::kReadsSequence,
+               kit::WindowRule::kKeepsOutOfOrder};
   kit::Fifo<Frame> window;     // from base on
   kit::Fifo<Timer> timers;     // in the order they fire
   kit::Fifo<long long> again;  // frames to go again, in the order they wait
@@ -127,8 +128,10 @@ void SelectiveRepeat::generate(Node& source) {
 void SelectiveRepeat::sendFromSource(Node& source) {
   const double now = Time::getTime();
   while (Packet* ack = arq.receive(source)) {
-    const long long count = kit::countOf(ack->getSequenceNumber(), base);
-    if (count >= base && count < sendNew) frame(count).acked = true;
+    // One of the window's, or a late one from before it, which is read as
+    // beyond what was sent and left alone.
+    const long long count = arq.numbers.from(ack->getSequenceNumber(), base);
+    if (count < sendNew) frame(count).acked = true;
     arq.store.release(ack);
   }
   for (; !window.empty() && window.front().acked; ++base) {
@@ -195,10 +198,12 @@ void SelectiveRepeat::answerAtSink(Node& sink) {
   arq.startAtSink(sink);
   const long long window = static_cast<long long>(kept.size());
   while (Packet* data = arq.receive(sink)) {
-    const long long count = kit::countOf(data->getSequenceNumber(), expected);
-    // Beyond the window only if the source's window were larger.
-    if (count < expected + window) arq.answer(count);
-    const bool inWindow = count >= expected && count < expected + window;
+    // In the sink's window if its number is, else one from before it,
+    // whose ACK was lost: answered again, if no more than a window back.
+    long long count = arq.numbers.from(data->getSequenceNumber(), expected);
+    const bool inWindow = count < expected + window;
+    if (!inWindow) count -= arq.numbers.space();
+    if (count >= expected - window && count >= 0) arq.answer(count);
     long long* slot =
         inWindow ? &kept[static_cast<size_t>(count % window)] : nullptr;
     if (slot != nullptr && *slot == kEmpty) {
@@ -210,7 +215,7 @@ void SelectiveRepeat::answerAtSink(Node& sink) {
     for (long long* next = &kept[static_cast<size_t>(expected % window)];
          *next != kEmpty;
          next = &kept[static_cast<size_t>(expected % window)]) {
-      arq.deliver(kit::sequenceNumber(expected), *next);
+      arq.deliver(arq.numbers.of(expected), *next);
       *next = kEmpty;
       ++expected;
     }

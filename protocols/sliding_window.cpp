@@ -11,9 +11,10 @@
 // program starts, before it writes a line: one line on standard error and
 // exit status 2. Each run takes the value again as it starts, so a test can
 // change it between runs. With W = 1 this is the stop-and-wait example,
-// line for line. It loses nothing and has no timer, so it reads no other
-// variable but LINKSIM_TRACE and LINKSIM_STATS (kit/environment.h), and its
-// run ends with the kit's summary (kit/recorder.h). A frame's send is
+// line for line. It loses nothing and has no timer, so beside LINKSIM_TRACE
+// and LINKSIM_STATS it reads only LINKSIM_ARRIVALS, and LINKSIM_SEED with
+// Poisson arrivals (kit/environment.h; see "What it does not read" below),
+// and its run ends with the kit's summary (kit/recorder.h). A frame's send is
 // recorded in the tick it starts, as the kit's transmitter records its own,
 // though it is handed to outgoingQueue, ready later, as soon as the window
 // lets it go: so the counts and the summary without loss are the ARQ
@@ -21,7 +22,16 @@
 //
 // Creation is stop-and-wait's: packet k (sequence number k, from 0) is due at
 // clock k / rate, and generatePackets creates every packet that is due while
-// the backlog in firstQueue has room for it (16).
+// the backlog in firstQueue has room for it (16). With LINKSIM_ARRIVALS=
+// poisson the packets arrive at random instead (kit/arrivals.h), drawn from
+// LINKSIM_SEED, which the sliding window then reads.
+//
+// What it does not read. The link loses nothing, so LINKSIM_LOSS, _BER and
+// _BURST mean nothing here, nor does a timeout. Nor LINKSIM_SEQUENCE_BITS:
+// the sink takes every frame as the next, as on a link that loses and
+// reorders nothing it is, and no frame is ever sent twice, so no window is
+// too large for any number of bits; narrower numbers would change nothing
+// but the trace's sequence column. Each is warned of at start, as ignored.
 //
 // The transmitter. The run loop moves every packet that is due, however
 // many: two packets ready at once arrive at once. A real sender puts one
@@ -98,7 +108,7 @@
 namespace {
 
 constexpr const char* kName = "sliding-window";
-constexpr unsigned kReads = kit::kReadsWindow;
+constexpr unsigned kReads = kit::kReadsWindow | kit::kReadsArrivals;
 
 /// Transfer time of `size` on the running link; 0 outside a run.
 double transferTime(double size) {
@@ -147,6 +157,7 @@ class SlidingWindow {
   kit::Settings settings = kit::settingsOrExit(kName, kReads);
   kit::Recorder recorder{kName};
   PacketStore store;
+  kit::Arrivals arrivals;
   kit::Fifo<Pending> dataStarts;
   kit::Fifo<Pending> ackStarts;
   int window = settings.window;
@@ -161,6 +172,7 @@ void SlidingWindow::begin() {
   kit::readSettings(kReads, &settings);
   window = settings.window;
   recorder.startRun(settings, kReads, window, std::nan(""));
+  arrivals.startRun(settings);
   dataStarts.clear();
   ackStarts.clear();
 }
@@ -190,9 +202,10 @@ void SlidingWindow::generate(Node& source) {
     outstanding = 0;
     dataReady = -std::numeric_limits<double>::infinity();
   }
-  kit::createDuePackets(store, source, created);
+  kit::createDuePackets(store, source, created,
+                        [this](long long k) { return arrivals.at(k); });
   if (source.firstQueue.getLength() < kit::kBacklogLimit) {
-    source.idleUntil(kit::nextDue(created));
+    source.idleUntil(arrivals.at(created));
   } else if (outstanding == window && source.incomingQueue.getLength() == 0) {
     // Full, and sendPackets frees no slot before an ACK arrives. Otherwise
     // it may free one in this tick, to be filled in the next.
@@ -235,7 +248,7 @@ void SlidingWindow::sendFromSource(Node& source) {
     source.idleUntil(kForever);  // until an ACK arrives
   } else {
     // generatePackets, called first in each tick, refills the backlog then.
-    source.idleUntil(kit::nextDue(created));
+    source.idleUntil(arrivals.at(created));
   }
   recordStarts(dataStarts, source, now);
 }
@@ -255,7 +268,8 @@ void SlidingWindow::answerAtSink(Node& sink) {
     if (data->getType() == kit::kDataPacket) {
       // Nothing is lost and the order is kept: each is the next in order.
       const long long packet = PacketStore::tag(*data);
-      recorder.deliver(data->getSequenceNumber(), packet, kit::nextDue(packet));
+      recorder.deliver(data->getSequenceNumber(), packet, arrivals.at(packet));
+      arrivals.forgetBefore(packet + 1);
       Packet* ack = kit::makeAck(store, *data);
       PacketStore::tag(ack) = packet;
       ackReady = std::max(now + Node::getProcessingDelay(),

@@ -122,7 +122,8 @@ class StopAndWait {
   void answerAtSink(Node& sink);
 
  private:
-  kit::Arq arq{kName, kit::kReadsLoss | kit::kReadsTimeout};
+  kit::Arq arq{kName, kit::kReadsLoss | kit::kReadsTimeout |
+                          kit::kReadsArrivals | kit::kReadsSequence};
   // The source's packet in hand: from admission until it is acknowledged.
   bool holding = false;
   long long count = 0;     // its count in the run, from 0
@@ -144,7 +145,7 @@ void StopAndWait::generate(Node& source) {
 void StopAndWait::sendFromSource(Node& source) {
   const double now = Time::getTime();
   while (Packet* ack = arq.receive(source)) {
-    if (holding && kit::countOf(ack->getSequenceNumber(), count) == count) {
+    if (holding && ack->getSequenceNumber() == arq.numbers.of(count)) {
       arq.acknowledged(count);
       holding = false;
     }
@@ -181,7 +182,10 @@ void StopAndWait::sendFromSource(Node& source) {
 void StopAndWait::answerAtSink(Node& sink) {
   arq.startAtSink(sink);
   while (Packet* data = arq.receive(sink)) {
-    const long long got = kit::countOf(data->getSequenceNumber(), expected);
+    // The packet it holds, as the sink can tell: the next one or the one
+    // before, whose ACK was lost; with 1-bit numbers, the alternating bit.
+    const long long got =
+        arq.numbers.nearest(data->getSequenceNumber(), expected);
     if (got == expected) {
       arq.deliver(*data);
       ++expected;

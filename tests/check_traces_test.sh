@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every shipped protocol's traces keep every promise linksim-check checks,
 # with and without loss, on the example link and one whose frames are
-# shorter than a tick, over a few seeds.
+# shorter than a tick, over a few seeds; and on the example link with
+# bursty loss and with Poisson arrivals.
 #
 #   check_traces_test.sh LINKSIM_ARQ LINKSIM_CHECK
 set -euo pipefail
@@ -33,6 +34,22 @@ for link in link short; do
         fi
         [ "$protocol" = sliding-window ] && break
       done
+    done
+  done
+done
+for protocol in stop-and-wait go-back-n selective-repeat sliding-window; do
+  for variables in "LINKSIM_LOSS=0.3 LINKSIM_BURST=5" \
+    "LINKSIM_ARRIVALS=poisson LINKSIM_LOSS=0.2"; do
+    [ "$protocol" != sliding-window ] || variables=LINKSIM_ARRIVALS=poisson
+    for seed in 1 2; do
+      # shellcheck disable=SC2086  # the variables are words of their own
+      printf 'load %s\n\nrun\n\n\nexit\n' "$work/link.txt" |
+        env LINKSIM_ARQ=$protocol $variables LINKSIM_SEED=$seed \
+          LINKSIM_TRACE="$work/trace.csv" "$arq" >/dev/null
+      "$check" "$work/trace.csv" >"$work/verdict" || {
+        echo "$protocol, $variables, seed $seed: $(cat "$work/verdict")"
+        failures=$((failures + 1))
+      }
     done
   done
 done

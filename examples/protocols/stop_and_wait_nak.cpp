@@ -4,9 +4,9 @@
 // once instead of when its timer fires. The timer stays, for a NAK or an ACK
 // that is itself lost. linksim is built with it by
 //   cmake -S . -B build -DLINKSIM_PROTOCOL=PATH_OF_THIS_FILE
-// and runs it as it runs stop-and-wait, with LINKSIM_LOSS or LINKSIM_BER,
-// LINKSIM_SEED, LINKSIM_TIMEOUT and LINKSIM_TRACE; its trace names the NAKs
-// "nak", and its summary counts them on a line of their own.
+// and runs it with the variables stop-and-wait reads (LINKSIM_LOSS or
+// LINKSIM_BER, LINKSIM_TIMEOUT, LINKSIM_TRACE, ...); its trace names the
+// NAKs "nak", and its summary counts them on a line of their own.
 //
 // A damaged frame's number cannot be trusted, so the NAK names the packet
 // the sink awaits. The source acts on a NAK only for the frame it has on the
@@ -34,7 +34,8 @@ class StopAndWaitNak {
   void answerAtSink(Node& sink);
 
  private:
-  kit::Arq arq{kName, kit::kReadsLoss | kit::kReadsTimeout};
+  kit::Arq arq{kName, kit::kReadsLoss | kit::kReadsTimeout |
+                          kit::kReadsArrivals | kit::kReadsSequence};
   // The source's packet in hand: from admission until it is acknowledged.
   bool holding = false;
   long long count = 0;     // its count in the run, from 0
@@ -57,7 +58,7 @@ void StopAndWaitNak::sendFromSource(Node& source) {
   const double now = Time::getTime();
   while (Packet* frame = arq.receive(source)) {
     const bool ours =
-        holding && kit::countOf(frame->getSequenceNumber(), count) == count;
+        holding && frame->getSequenceNumber() == arq.numbers.of(count);
     if (ours && frame->getType() == kit::kAckPacket) {
       arq.acknowledged(count);
       holding = false;
@@ -103,7 +104,8 @@ void StopAndWaitNak::answerAtSink(Node& sink) {
       arq.store.release(data);
       continue;
     }
-    const long long got = kit::countOf(data->getSequenceNumber(), expected);
+    const long long got =
+        arq.numbers.nearest(data->getSequenceNumber(), expected);
     if (got == expected) {
       arq.deliver(*data);
       ++expected;

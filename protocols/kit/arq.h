@@ -6,12 +6,21 @@
 // the source's link and the sink's transmitter) and takes the steps the
 // three take the same way. What tells them apart, which frame goes next and
 // what an ACK or a timeout does, stays in each protocol's file.
+//
+// Frames carry their packet's number modulo 2^k (LINKSIM_SEQUENCE_BITS, 31
+// when unset), and each protocol's receivers decide by those k bits alone
+// (numbers), as a real receiver must; each frame's true packet number, its
+// tag in the store, is for the trace and the counts only. A window too
+// large for k is warned of at start and the run goes on, so that the
+// wrong deliveries it allows can be watched: the recorder counts them.
 
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
+#include "arrivals.h"
 #include "basics.h"
 #include "channel.h"
 #include "environment.h"
@@ -71,14 +80,34 @@ inline double derivedTimeout(int window) {
   return timeout;
 }
 
+/// How a protocol's sink tells frames apart by their k-bit numbers, which
+/// bounds the window W. Its source sends only the W packets from the oldest
+/// one not acknowledged, and acknowledges none the sink has not handed up.
+enum class WindowRule {
+  /// The sink takes only the next packet in order (stop-and-wait, whose W
+  /// is 1, and Go-Back-N). The source's window lies anywhere from the W
+  /// packets before the next one (all handed up, their ACKs lost or late)
+  /// to the W from it on, so the sink may see any packet from W before the
+  /// next one to W - 1 after it: none has the next one's number if
+  /// W <= 2^k - 1. The source reads a cumulative ACK as one of the W + 1
+  /// counts from the one before its window to its last: the same bound.
+  kInOrder,
+  /// The sink keeps packets out of order within a window of W of its own
+  /// (Selective Repeat). It may see the W packets before its window, whose
+  /// ACKs were lost, and the W in it: 2W numbers apart, so W <= 2^(k-1).
+  kKeepsOutOfOrder,
+};
+
 class Arq {
  public:
   /// Reads the variables for the protocol `name`, which reads those in
-  /// `reads` (kReads bits). A bad one ends the program here, before it
-  /// writes anything. Every run ends with its summary, its stats row and
-  /// its trace complete.
-  Arq(const char* name, unsigned reads)
+  /// `reads` (kReads bits), and whose sink tells frames apart by `rule`. A
+  /// bad one ends the program here, before it writes anything; a window
+  /// too large for the sequence numbers is warned of. Every run ends with
+  /// its summary, its stats row and its trace complete.
+  Arq(const char* name, unsigned reads, WindowRule rule = WindowRule::kInOrder)
       : settings(settingsOrExit(name, reads)), recorder(name), reads(reads) {
+    warnWindow(name, rule);
     Simulator::atRunEnd(&endRuns);
     all().push_back(this);
   }
@@ -109,14 +138,15 @@ class Arq {
   /// `windowFull` says that sendPackets takes none from the backlog before
   /// an ACK arrives. The backlog is a count: packet k of a run is due at
   /// k / rate and waits while 16 are waiting, as createDuePackets has it,
-  /// but a frame is made only when it goes on the link.
+  /// but a frame is made only when it goes on the link. (Under Poisson
+  /// arrivals, k / rate is the k-th arrival: kit/arrivals.h.)
   void createDue(Node& source, bool windowFull) {
     while (created - admitted < kBacklogLimit &&
-           nextDue(created) <= Time::getTime()) {
+           arrivals.at(created) <= Time::getTime()) {
       ++created;
     }
     if (created - admitted < kBacklogLimit) {
-      source.idleUntil(nextDue(created));
+      source.idleUntil(arrivals.at(created));
     } else if (windowFull && source.incomingQueue.getLength() == 0) {
       // Full, and sendPackets frees no slot before an ACK arrives. Otherwise
       // it may free one in this tick, to be filled in the next.
@@ -125,7 +155,7 @@ class Arq {
   }
 
   /// When the next data packet is due to be created.
-  double nextCreation() const { return nextDue(created); }
+  double nextCreation() { return arrivals.at(created); }
 
   /// True when the backlog holds a packet for the window.
   bool backlogged() const { return admitted < created; }
@@ -169,7 +199,7 @@ class Arq {
   /// `start` (from dataLink.startFor, in this tick); `again` says it went
   /// before.
   void sendData(long long count, double start, bool again) {
-    Packet* data = makeData(store, sequenceNumber(count), Time::getTime());
+    Packet* data = makeData(store, numbers.of(count), Time::getTime());
     PacketStore::tag(data) = count;
     put(data, start, again);
   }
@@ -178,7 +208,7 @@ class Arq {
   /// `count`, made now, on the source's link at `start` (from
   /// dataLink.startFor, in this tick); `again` says it went before.
   void send(char type, long long count, double start, bool again) {
-    Packet* frame = makeFrame(store, type, kSourceType, sequenceNumber(count));
+    Packet* frame = makeFrame(store, type, kSourceType, numbers.of(count));
     PacketStore::tag(frame) = count;
     put(frame, start, again);
   }
@@ -186,7 +216,7 @@ class Arq {
   /// At the sink: answers with an ACK of packet `count`, ready once the
   /// processing delay has passed.
   void answer(long long count) {
-    Packet* ack = makeAck(store, sequenceNumber(count));
+    Packet* ack = makeAck(store, numbers.of(count));
     PacketStore::tag(ack) = count;
     hand(ack);
   }
@@ -195,7 +225,7 @@ class Arq {
   /// declared, for packet `count`, ready once the processing delay has
   /// passed; it goes after the frames answered before it.
   void answer(char type, long long count) {
-    Packet* frame = makeFrame(store, type, kSinkType, sequenceNumber(count));
+    Packet* frame = makeFrame(store, type, kSinkType, numbers.of(count));
     PacketStore::tag(frame) = count;
     hand(frame);
   }
@@ -215,9 +245,11 @@ class Arq {
     deliver(data.getSequenceNumber(), PacketStore::tag(data));
   }
   /// At the sink: packet `packet`, which came in a frame numbered
-  /// `sequence`, is handed up.
+  /// `sequence`, is handed up; the recorder tells whether it is the next in
+  /// order. No later delivery in order is of a packet before the next one.
   void deliver(int sequence, long long packet) {
-    recorder.deliver(sequence, packet, nextDue(packet));
+    recorder.deliver(sequence, packet, arrivals.at(packet));
+    arrivals.forgetBefore(recorder.counts.delivered);
   }
   /// At the sink: data frame `data` is dropped, a duplicate or out of order.
   void discard(const Packet& data) {
@@ -232,12 +264,12 @@ class Arq {
   /// At the source: packet `count` leaves the window, every packet before
   /// it acknowledged.
   void acknowledged(long long count) {
-    recorder.acknowledged(sequenceNumber(count), count);
+    recorder.acknowledged(numbers.of(count), count);
   }
 
   /// At the source: the timer that guarded packet `count` fired.
   void timedOut(long long count) {
-    recorder.timedOut(sequenceNumber(count), count);
+    recorder.timedOut(numbers.of(count), count);
   }
 
   PacketStore store;
@@ -246,6 +278,7 @@ class Arq {
   Recorder recorder;
   Link dataLink;         // the source's
   double timeout = 0.0;  // the run's retransmission timeout
+  Numbering numbers;     // the run's sequence numbers
 
  private:
   /// Puts `frame` on the source's link at `start`, and records it.
@@ -276,14 +309,33 @@ class Arq {
     }
   }
 
+  /// Says on standard error, at start, when the window is too large for
+  /// the sequence numbers under `rule`: then the sink may hand up a wrong
+  /// packet.
+  void warnWindow(const char* name, WindowRule rule) const {
+    const int window = (reads & kReadsWindow) != 0 ? settings.window : 1;
+    const int k = settings.sequenceBits;
+    const bool inOrder = rule == WindowRule::kInOrder;
+    const long long space = 1LL << k;
+    const long long most = inOrder ? space - 1 : space / 2;
+    if (window <= most) return;
+    std::fprintf(stderr,
+                 "linksim: warning: a window of %d is too large for %d-bit "
+                 "sequence numbers: %s needs at most %s = %lld, or it may "
+                 "hand up wrong packets\n",
+                 window, k, name, inOrder ? "2^k - 1" : "2^(k-1)", most);
+  }
+
   /// Starts a run afresh: the variables read again (a value gone bad since
-  /// the start keeps the old one), the links, the channel, the counts and
-  /// the trace.
+  /// the start keeps the old one), the links, the channel, the arrivals,
+  /// the numbers, the counts and the trace.
   void begin() {
     readSettings(reads, &settings);
     dataLink.startRun(store);
     ackSender.startRun(store);
     channel.startRun(settings);
+    arrivals.startRun(settings);
+    numbers = Numbering(settings.sequenceBits);
     timeout = std::isnan(settings.timeout) ? derivedTimeout(settings.window)
                                            : settings.timeout;
     recorder.startRun(settings, reads, settings.window, timeout);
@@ -293,6 +345,7 @@ class Arq {
 
   unsigned reads;
   InOrderSender ackSender;  // the sink's: its ACKs and frames of its own
+  Arrivals arrivals;        // when each packet arrives
   long long created = 0;    // data packets of the run so far
   long long admitted = 0;   // of them taken from the backlog
 };

@@ -40,6 +40,38 @@ inline long long countOf(int sequence, long long near) {
   return near + step;
 }
 
+/// Sequence numbers of k bits, 1 <= k <= 31: a packet's count in the run
+/// modulo 2^k, all a receiver that decides by the number alone knows of
+/// the count. Which count a number stands for is the receiver's guess from
+/// the counts it can expect, right only while the window is small enough
+/// for the numbers (kit/arq.h, WindowRule).
+class Numbering {
+ public:
+  explicit Numbering(int bits = 31) : mask((1LL << bits) - 1) {}
+
+  /// The number of the packet of count `count`, from 0.
+  int of(long long count) const { return static_cast<int>(count & mask); }
+
+  /// The count numbered `sequence` nearest `near`: from half the numbers
+  /// behind it to less than half ahead.
+  long long nearest(int sequence, long long near) const {
+    long long step = (sequence - near) & mask;
+    if (step > mask / 2) step -= mask + 1;
+    return near + step;
+  }
+
+  /// The first count from `first` on that is numbered `sequence`.
+  long long from(int sequence, long long first) const {
+    return first + ((sequence - first) & mask);
+  }
+
+  /// How many numbers there are: 2^k.
+  long long space() const { return mask + 1; }
+
+ private:
+  long long mask;  // 2^k - 1
+};
+
 /// Takes every packet out of `node`'s queues and gives it back to `store`:
 /// what an earlier run left there.
 inline void releaseAll(PacketStore& store, Node& node) {
@@ -67,16 +99,20 @@ inline Packet* makeData(PacketStore& store, int sequence, double created) {
   return data;
 }
 
+/// The clock at which packet `created` of the run is due.
+inline double nextDue(long long created) {
+  return static_cast<double>(created) / Node::getPacketRate();
+}
+
 /// Creates, in order, every data packet that is due by now into `source`'s
-/// firstQueue while it has room: packet k of a run is due at k / rate.
+/// firstQueue while it has room: packet k of a run is due at due(k).
 /// A full backlog postpones creation without moving the schedule. `created`
 /// counts the run's packets so far.
+template <typename Due>
 inline void createDuePackets(PacketStore& store, Node& source,
-                             long long& created) {
+                             long long& created, Due due) {
   const double now = Time::getTime();
-  const double rate = Node::getPacketRate();
-  while (source.firstQueue.getLength() < kBacklogLimit &&
-         static_cast<double>(created) / rate <= now) {
+  while (source.firstQueue.getLength() < kBacklogLimit && due(created) <= now) {
     Packet* data = makeData(store, sequenceNumber(created), now);
     PacketStore::tag(data) = created;
     source.firstQueue.enqueuePacket(data, kByCreationTime);
@@ -84,9 +120,10 @@ inline void createDuePackets(PacketStore& store, Node& source,
   }
 }
 
-/// The clock at which packet `created` of the run is due.
-inline double nextDue(long long created) {
-  return static_cast<double>(created) / Node::getPacketRate();
+/// The same with packet k of a run due at k / rate.
+inline void createDuePackets(PacketStore& store, Node& source,
+                             long long& created) {
+  createDuePackets(store, source, created, nextDue);
 }
 
 /// A new ACK numbered `sequence`, created now; its ready-to-send time is the

@@ -8,7 +8,20 @@
 // other frame. Whether a frame is lost is drawn there, one number per frame
 // in the order the hooks see them, so a run with the same seed loses the
 // same frames.
+//
+// Bursts (LINKSIM_BURST=b, with LINKSIM_LOSS=p): each direction (that of the
+// frame's sender: the source's data, the sink's ACKs and any frame of a
+// protocol's own by who sends it) is a chain of two states, stepped once
+// per frame where the draw is made. A frame is
+// lost in the bad state and delivered in the good one; the chain stays bad
+// with probability 1 - 1/b, so a run of lost frames is b long on average,
+// and turns bad with probability r = p / (b (1 - p)), so that it is bad
+// r / (r + 1/b) = p of the time. A direction's first frame finds the chain
+// bad with that probability p, so the loss is p from the run's start. With
+// b = 1 / (1 - p) both probabilities are p: each frame is lost on its own,
+// as without bursts, from the same draws.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -16,6 +29,7 @@
 #include "environment.h"
 #include "frames.h"
 #include "model/Packet.h"
+#include "random.h"
 #include "simulator/Node.h"
 
 namespace kit {
@@ -32,13 +46,20 @@ class Channel {
                        ? lossOf(settings, frameKind(kind).bits())
                        : 0.0;
     }
+    bursty = !std::isnan(settings.burst);
+    stayBad = 1.0 - 1.0 / settings.burst;
+    turnBad =
+        std::min(1.0, settings.loss / (settings.burst * (1.0 - settings.loss)));
+    chains[0] = chains[1] = State::kUnknown;
   }
 
   /// Draws whether `frame` is lost. Nothing is drawn where nothing can be
   /// lost, so a run without loss pays nothing for the channel.
   bool lost(const Packet& frame) {
     const double p = loss[frameKindOf(frame.getType())];
-    return p > 0.0 && uniform() < p;
+    if (!(p > 0.0)) return false;
+    const int way = frame.getSource() == kSinkType ? 1 : 0;
+    return bursty ? step(&chains[way], p) : uniform(random) < p;
   }
 
  private:
@@ -49,13 +70,27 @@ class Channel {
     return -std::expm1(bits * std::log1p(-settings.ber));
   }
 
-  /// Uniform on [0, 1): the top 53 bits of the next number. The standard
-  /// fixes mt19937_64's sequence but not its distributions', so this is
-  /// what makes a seed give the same run on every compiler and machine.
-  double uniform() { return static_cast<double>(random() >> 11) * 0x1.0p-53; }
+  /// A direction's chain: bad loses the frame.
+  enum class State { kUnknown, kGood, kBad };
+
+  /// Steps `chain` for the next frame, lost with long-run probability
+  /// `loss`, and says whether the frame is lost.
+  bool step(State* chain, double loss) {
+    const double u = uniform(random);
+    const double bad = *chain == State::kUnknown ? loss
+                       : *chain == State::kBad   ? stayBad
+                                                 : turnBad;
+    *chain = u < bad ? State::kBad : State::kGood;
+    return *chain == State::kBad;
+  }
 
   std::mt19937_64 random;
   double loss[kMaxFrameKinds] = {};  // by kind
+  bool bursty = false;
+  double stayBad = 0.0;  // the chain stays bad: 1 - 1/b
+  double turnBad = 0.0;  // it turns bad: p / (b (1 - p))
+  State chains[2] = {State::kUnknown,
+                     State::kUnknown};  // by way: to the sink, back
 };
 
 }  // namespace kit

@@ -12,6 +12,13 @@
 //   LINKSIM_TRACE    a file each run writes its events to (unset: none)
 //   LINKSIM_STATS    a file each run appends a row of its figures to
 //                    (unset: none)
+//   LINKSIM_SEQUENCE_BITS  k: frames carry their packet's number modulo
+//                    2^k, a whole number from 1 to 31 (31)
+//   LINKSIM_BURST    the mean length of a run of lost frames, from 1 up,
+//                    with LINKSIM_LOSS the long-run loss (unset: each frame
+//                    lost on its own)
+//   LINKSIM_ARRIVALS periodic (packet k arrives at k / rate) or poisson
+//                    (exponential gaps of mean 1 / rate) (periodic)
 // A value a protocol cannot use ends the program where it starts, before it
 // writes a line: one line on standard error naming the variable and what it
 // accepts, and exit status 2. A guess would run a different experiment than
@@ -28,7 +35,9 @@
 #include <string>
 #include <utility>
 
-extern char** environ;  // POSIX: the process's variables, NAME=value
+// POSIX: the process's variables, NAME=value; with C linkage, as <unistd.h>
+// declares it, so that a protocol may include both.
+extern "C" char** environ;
 
 namespace kit {
 
@@ -43,6 +52,9 @@ struct Settings {
   double timeout = std::nan("");  // NaN: derive one from the link
   std::string trace;              // empty: no trace
   std::string stats;              // empty: no stats
+  int sequenceBits = 31;          // sequence numbers modulo 2^sequenceBits
+  double burst = std::nan("");    // mean run of lost frames; NaN: no bursts
+  bool poisson = false;           // arrivals: Poisson, else periodic
 };
 
 /// Which variables a protocol reads, beside LINKSIM_TRACE and LINKSIM_STATS,
@@ -50,7 +62,15 @@ struct Settings {
 constexpr unsigned kReadsWindow = 1;   // LINKSIM_WINDOW
 constexpr unsigned kReadsLoss = 2;     // LINKSIM_LOSS, _BER and _SEED
 constexpr unsigned kReadsTimeout = 4;  // LINKSIM_TIMEOUT
-constexpr unsigned kReadsArq = kReadsWindow | kReadsLoss | kReadsTimeout;
+// LINKSIM_SEQUENCE_BITS: only a protocol whose receivers decide by the
+// numbers the kit gives (Arq::numbers) may claim it.
+constexpr unsigned kReadsSequence = 8;
+constexpr unsigned kReadsArrivals = 16;  // LINKSIM_ARRIVALS
+constexpr unsigned kReadsArq =
+    kReadsWindow | kReadsLoss | kReadsTimeout | kReadsArrivals;
+/// Not a protocol's to claim: set while Poisson arrivals draw from the
+/// seed, which a protocol that reads no loss then reads all the same.
+constexpr unsigned kDrawsArrivals = 32;
 
 /// The variables the kit knows, and the bits that read each; 0 for those
 /// read whatever the protocol. One more, the program's own (linksim-arq's
@@ -62,11 +82,21 @@ constexpr struct {
     {"LINKSIM_WINDOW", kReadsWindow},
     {"LINKSIM_LOSS", kReadsLoss},
     {"LINKSIM_BER", kReadsLoss},
-    {"LINKSIM_SEED", kReadsLoss},
+    {"LINKSIM_SEED", kReadsLoss | kDrawsArrivals},
     {"LINKSIM_TIMEOUT", kReadsTimeout},
     {"LINKSIM_TRACE", 0},
     {"LINKSIM_STATS", 0},
+    {"LINKSIM_SEQUENCE_BITS", kReadsSequence},
+    {"LINKSIM_BURST", kReadsLoss},
+    {"LINKSIM_ARRIVALS", kReadsArrivals},
 };
+
+/// The kReads bits of the variables a protocol that reads `reads` takes
+/// with `settings`: the seed too where Poisson arrivals draw from it.
+inline unsigned readsWith(unsigned reads, const Settings& settings) {
+  const bool draws = (reads & kReadsArrivals) != 0 && settings.poisson;
+  return reads | (draws ? kDrawsArrivals : 0);
+}
 
 /// A variable the program reads beside the kit's; null for none.
 inline const char*& programVariable() {
@@ -83,16 +113,20 @@ inline bool allDigits(const char* text) {
   return true;
 }
 
-/// The window `text` names: a whole number from 1 to kMaxWindow, digits
-/// only (strtol alone would take a sign, spaces or a trailing word); 0 for
+/// The whole number from 1 to `most` that `text` names, digits only
+/// (strtol alone would take a sign, spaces or a trailing word); 0 for
 /// anything else.
-inline int readWindow(const char* text) {
+inline int readCount(const char* text, long most) {
   if (!allDigits(text)) return 0;
   errno = 0;
-  const long window = std::strtol(text, nullptr, 10);
-  if (errno != 0 || window < 1 || window > kMaxWindow) return 0;
-  return static_cast<int>(window);
+  const long count = std::strtol(text, nullptr, 10);
+  if (errno != 0 || count < 1 || count > most) return 0;
+  return static_cast<int>(count);
 }
+
+/// The window `text` names: a whole number from 1 to kMaxWindow; 0 for
+/// anything else.
+inline int readWindow(const char* text) { return readCount(text, kMaxWindow); }
 
 /// What LINKSIM_WINDOW must hold, as the refusal says it.
 inline std::string windowRule() {
@@ -128,6 +162,38 @@ inline std::string writable(const char* path) {
   return std::string();
 }
 
+/// Reads LINKSIM_BURST into `read`, whose loss is read already, where the
+/// protocol reads loss (`lossy`): an empty string, or what is wrong. A
+/// chain that stays bad with probability 1 - 1/b loses frames in runs of
+/// mean b; to lose p of them in the long run it must turn bad with
+/// probability p / (b (1 - p)), which must be at most 1 (give or take the
+/// rounding of b = p / (1 - p) itself). Bursts are of whole frames, so a
+/// bit error rate has none.
+inline std::string readBurst(bool lossy, Settings* read) {
+  const char* text = std::getenv("LINKSIM_BURST");
+  if (!lossy || text == nullptr) return std::string();
+  if (!readDecimal(text, &read->burst) || !(read->burst >= 1.0)) {
+    return "LINKSIM_BURST must be a decimal number from 1 up";
+  }
+  if (std::getenv("LINKSIM_BER") != nullptr) {
+    return "LINKSIM_BURST cannot be set with LINKSIM_BER: bursts are of "
+           "whole frames";
+  }
+  if (std::getenv("LINKSIM_LOSS") == nullptr) {
+    return "LINKSIM_BURST needs LINKSIM_LOSS, the long-run frame loss";
+  }
+  const double p = read->loss;
+  if (p / (read->burst * (1.0 - p)) > 1.0 + 1e-12) {
+    char least[32];
+    std::snprintf(least, sizeof least, "%g", p / (1.0 - p));
+    return std::string(
+               "LINKSIM_BURST must be at least LINKSIM_LOSS / (1 - "
+               "LINKSIM_LOSS) = ") +
+           least + ": shorter bursts cannot lose that much";
+  }
+  return std::string();
+}
+
 /// Reads the variables in `reads` (kReads bits), LINKSIM_TRACE and
 /// LINKSIM_STATS into `*settings`. Returns an empty string, or the message
 /// for the first variable that holds no value the protocol can use, leaving
@@ -158,8 +224,16 @@ inline std::string readSettings(unsigned reads, Settings* settings) {
              " must be a decimal number from 0 up to but not including 1";
     }
   }
+  text = std::getenv("LINKSIM_ARRIVALS");
+  if ((reads & kReadsArrivals) != 0 && text != nullptr) {
+    read.poisson = std::strcmp(text, "poisson") == 0;
+    if (!read.poisson && std::strcmp(text, "periodic") != 0) {
+      return "LINKSIM_ARRIVALS must be periodic or poisson";
+    }
+  }
   text = std::getenv("LINKSIM_SEED");
-  if (lossy && text != nullptr) {
+  if ((readsWith(reads, read) & (kReadsLoss | kDrawsArrivals)) != 0 &&
+      text != nullptr) {
     errno = 0;
     if (!allDigits(text)) errno = EINVAL;
     if (errno == 0) read.seed = std::strtoull(text, nullptr, 10);
@@ -173,6 +247,15 @@ inline std::string readSettings(unsigned reads, Settings* settings) {
       !(readDecimal(text, &read.timeout) && read.timeout > 0.0)) {
     return "LINKSIM_TIMEOUT must be a finite number above 0";
   }
+  text = std::getenv("LINKSIM_SEQUENCE_BITS");
+  if ((reads & kReadsSequence) != 0 && text != nullptr) {
+    read.sequenceBits = readCount(text, 31);
+    if (read.sequenceBits == 0) {
+      return "LINKSIM_SEQUENCE_BITS must be a whole number from 1 to 31";
+    }
+  }
+  const std::string burst = readBurst(lossy, &read);
+  if (!burst.empty()) return burst;
   for (const auto& file : {std::make_pair("LINKSIM_TRACE", &read.trace),
                            std::make_pair("LINKSIM_STATS", &read.stats)}) {
     text = std::getenv(file.first);
@@ -189,9 +272,12 @@ inline std::string readSettings(unsigned reads, Settings* settings) {
 }
 
 /// Says on standard error, one line each, which LINKSIM_ variables the
-/// protocol `name` does not read (those outside `reads`) and which no part
-/// of the program reads at all: the run goes on without them.
-inline void warnUnread(const char* name, unsigned reads) {
+/// protocol `name` does not read (those outside `reads`, as `settings`
+/// make use of them) and which no part of the program reads at all: the
+/// run goes on without them.
+inline void warnUnread(const char* name, unsigned reads,
+                       const Settings& settings) {
+  reads = readsWith(reads, settings);
   for (char** variable = environ; *variable != nullptr; ++variable) {
     const char* entry = *variable;
     if (std::strncmp(entry, "LINKSIM_", 8) != 0) continue;
@@ -228,7 +314,7 @@ inline Settings settingsOrExit(const char* name, unsigned reads) {
     std::fprintf(stderr, "linksim: %s\n", message.c_str());
     std::exit(2);
   }
-  warnUnread(name, reads);
+  warnUnread(name, reads, settings);
   return settings;
 }
 

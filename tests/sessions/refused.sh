@@ -18,6 +18,9 @@ rate="must be a decimal number from 0 up to but not including 1"
 seed="LINKSIM_SEED must be a whole number from 0 to 18446744073709551615"
 timeout="LINKSIM_TIMEOUT must be a finite number above 0"
 trace="LINKSIM_TRACE must name a file that can be written"
+bits="LINKSIM_SEQUENCE_BITS must be a whole number from 1 to 31"
+burst="LINKSIM_BURST must be a decimal number from 1 up"
+arrivals="LINKSIM_ARRIVALS must be periodic or poisson"
 # Variable, value, and the start of the message; a value of "-" unsets.
 refused=(
   "LINKSIM_WINDOW|0|$window" "LINKSIM_WINDOW|65537|$window"
@@ -38,6 +41,11 @@ refused=(
   "LINKSIM_TIMEOUT|10 ticks|$timeout"
   "LINKSIM_TRACE||$trace" "LINKSIM_TRACE|$out|$trace"
   "LINKSIM_TRACE|$out/missing/trace.csv|$trace"
+  "LINKSIM_SEQUENCE_BITS|0|$bits" "LINKSIM_SEQUENCE_BITS|32|$bits"
+  "LINKSIM_SEQUENCE_BITS|+3|$bits" "LINKSIM_SEQUENCE_BITS||$bits"
+  "LINKSIM_BURST|0.99|$burst" "LINKSIM_BURST|inf|$burst"
+  "LINKSIM_BURST|5|LINKSIM_BURST needs LINKSIM_LOSS"
+  "LINKSIM_ARRIVALS|Poisson|$arrivals" "LINKSIM_ARRIVALS||$arrivals"
 )
 accepted=(
   "LINKSIM_WINDOW|1" "LINKSIM_WINDOW|65536" "LINKSIM_WINDOW|0065536"
@@ -45,6 +53,8 @@ accepted=(
   "LINKSIM_LOSS|1e-3" "LINKSIM_BER|0.0001" "LINKSIM_SEED|0"
   "LINKSIM_SEED|18446744073709551615" "LINKSIM_TIMEOUT|0.5"
   "LINKSIM_TIMEOUT|1e6" "LINKSIM_TRACE|$out/trace.csv"
+  "LINKSIM_SEQUENCE_BITS|1" "LINKSIM_SEQUENCE_BITS|031"
+  "LINKSIM_ARRIVALS|poisson" "LINKSIM_ARRIVALS|periodic"
 )
 
 # Runs the binary with `variable` set to `value`; sets status and err.
@@ -75,12 +85,25 @@ for row in "${accepted[@]}"; do
     failures=$((failures + 1))
   fi
 done
-if [[ LINKSIM_LOSS =~ $pattern ]]; then
+# Variables refused together, and the message's start, or accepted ("").
+together=(
+  "LINKSIM_LOSS=0.1 LINKSIM_BER=0.1|LINKSIM_LOSS and LINKSIM_BER cannot both be set"
+  "LINKSIM_BER=0.1 LINKSIM_BURST=2|LINKSIM_BURST cannot be set with LINKSIM_BER"
+  "LINKSIM_LOSS=0.8 LINKSIM_BURST=3.9|LINKSIM_BURST must be at least LINKSIM_LOSS / (1 - LINKSIM_LOSS) = 4"
+  "LINKSIM_LOSS=0.8 LINKSIM_BURST=4|" "LINKSIM_LOSS=0 LINKSIM_BURST=1|"
+)
+for row in "${together[@]}"; do
+  IFS='|' read -r variables message <<<"$row"
+  [[ $variables =~ $pattern ]] && [[ LINKSIM_LOSS =~ $pattern ]] || continue
   status=0
-  err=$(printf 'exit\n' | LINKSIM_LOSS=0.1 LINKSIM_BER=0.1 "$binary" 2>&1 \
-    >/dev/null) || status=$?
-  [ "$status" = 2 ] &&
-    [ "$err" = "linksim: LINKSIM_LOSS and LINKSIM_BER cannot both be set" ] ||
-    { echo "LINKSIM_LOSS and LINKSIM_BER together: $status, $err"; failures=$((failures + 1)); }
-fi
+  # shellcheck disable=SC2086  # the variables are words of their own
+  err=$(printf 'exit\n' | env $variables "$binary" 2>&1 >/dev/null) || status=$?
+  if [ -n "$message" ]; then
+    [ "$status" = 2 ] && [[ "$err" == "linksim: $message"* ]] && continue
+  elif [ "$status" = 0 ]; then
+    continue
+  fi
+  echo "$variables: status $status, standard error \"$err\""
+  failures=$((failures + 1))
+done
 [ "$failures" = 0 ]

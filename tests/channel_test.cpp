@@ -1,0 +1,95 @@
+// The lossy channel in bursts (kit/channel.h), drawn frame by frame as a
+// run draws them: over many frames each direction loses the long-run share
+// p asked for, in runs of lost frames of mean length b, whatever the other
+// direction does between its frames; and b = 1 / (1 - p) loses the very
+// frames that independent loss does.
+
+#include "kit/channel.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "kit/environment.h"
+#include "model/Packet.h"
+#include "simulator/Node.h"
+
+namespace {
+
+/// `count` frames through `channel`, data and ACKs in turn, each from its
+/// node as the kit makes them: for each, lost.
+std::vector<bool> draw(kit::Channel& channel, long count, char type) {
+  Packet data;
+  data.setType(kit::kDataPacket);
+  data.setSource(kSourceType);
+  Packet ack;
+  ack.setType(kit::kAckPacket);
+  ack.setSource(kSinkType);
+  std::vector<bool> lost;
+  for (long i = 0; i < count; ++i) {
+    const bool dataLost = channel.lost(data);
+    const bool ackLost = channel.lost(ack);
+    lost.push_back(type == kit::kDataPacket ? dataLost : ackLost);
+  }
+  return lost;
+}
+
+TEST(ChannelTest, LosesTheShareAskedForInBurstsOfTheMeanLengthAskedFor) {
+  // p and b; with b = 1 at p = 0.5 the chain never stays bad and always
+  // turns bad, losing every other frame; b = 4 is the shortest burst that
+  // can lose 0.8.
+  const struct {
+    double p, b;
+  } kCases[] = {{0.1, 1 / 0.9}, {0.1, 2}, {0.1, 20},
+                {0.3, 5},       {0.5, 1}, {0.8, 4}};
+  const long kFrames = 2000000;
+  for (const auto& c : kCases) {
+    for (const char type : {kit::kDataPacket, kit::kAckPacket}) {
+      kit::Settings settings;
+      settings.loss = c.p;
+      settings.burst = c.b;
+      settings.seed = 7;
+      kit::Channel channel;
+      channel.startRun(settings);
+      const std::vector<bool> lost = draw(channel, kFrames, type);
+      long losses = 0;
+      long bursts = 0;
+      for (size_t i = 0; i < lost.size(); ++i) {
+        losses += lost[i];
+        bursts += lost[i] && (i == 0 || !lost[i - 1]);
+      }
+      const double share = static_cast<double>(losses) / kFrames;
+      const double meanBurst = static_cast<double>(losses) / bursts;
+      // Some standard errors at most: the share's, widened by the chain's
+      // memory, (1 + l) / (1 - l) with l = 1 - 1 / (b (1 - p)); the mean
+      // burst's, a geometric length's over the bursts counted.
+      const double l = 1 - 1 / (c.b * (1 - c.p));
+      const double shareError =
+          std::sqrt(c.p * (1 - c.p) / kFrames * (1 + l) / (1 - l));
+      const double burstError = std::sqrt(c.b * (c.b - 1) / bursts);
+      EXPECT_NEAR(share, c.p, 5 * shareError + 1e-9)
+          << "p " << c.p << ", b " << c.b << ", frame " << type;
+      EXPECT_NEAR(meanBurst, c.b, 5 * burstError + 1e-9)
+          << "p " << c.p << ", b " << c.b << ", frame " << type;
+    }
+  }
+}
+
+TEST(ChannelTest, BurstsOfOneOverOneMinusPLoseWhatIndependentLossLoses) {
+  for (const double p : {0.05, 0.3}) {
+    kit::Settings independent;
+    independent.loss = p;
+    kit::Settings bursty = independent;
+    bursty.burst = 1 / (1 - p);
+    kit::Channel a;
+    kit::Channel b;
+    a.startRun(independent);
+    b.startRun(bursty);
+    EXPECT_EQ(draw(a, 100000, kit::kDataPacket),
+              draw(b, 100000, kit::kDataPacket))
+        << "p " << p;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# k-bit sequence numbers, one table: for each protocol and k, the largest
+# window k allows never hands up a wrong packet over many lossy seeds,
+# with a timeout short of the round trip and with one far shorter; it
+# acknowledges the very packets, at the very clocks, that 31 bits do; and
+# the next window is warned of at start and goes wrong on some seed, which
+# the summary, the stats and the trace's deliver rows all show, and which
+# linksim-check catches where it passes every safe run's trace.
+#
+#   sequence_bits_test.sh LINKSIM_ARQ LINKSIM_CHECK
+set -euo pipefail
+program=$(realpath "$1")
+check=$(realpath "$2")
+work=$(mktemp -d /tmp/linksim_sequence_bits.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+export PATH="$(cd "$(dirname "$0")" && pwd)/sessions/bin:$PATH"
+# The ARQ study's link: Td 10, a round trip of 93 ticks, 9.3 frames.
+printf '%s\n' "Propagation Delay 40" "Processing Delay 1" "Bit Rate 100" \
+  "Data Packet Size 960" "Data Packet Overhead 40" "ACK Size 100" \
+  "Simulation Duration 2000" "Packet Rate 1" >"$work/link.txt"
+run() {  # OUT VARIABLE=VALUE...: a session's output and stats row in OUT.*
+  local out=$1
+  shift
+  rm -f "$out.stats"
+  printf 'load %s\n\nrun\n\n\nexit\n' "$work/link.txt" |
+    env "$@" LINKSIM_STATS="$out.stats" LINKSIM_TRACE="$out.trace" \
+      "$program" >"$out.out" 2>"$out.err"
+}
+# OUT's wrong deliveries three ways: the stats column, the summary's
+# figure, and the deliver rows whose packet is not the next in order.
+wrong() {
+  awk -F, 'FILENAME ~ /stats$/ { if (FNR == 1) for (c = 1; c <= NF; c++) at[$c] = c
+      else stats = $at["misdelivered"]; next }
+    FILENAME ~ /out$/ { if (/^summary: misdelivered: /) summary = $0; next }
+    $3 == "deliver" { traced += $6 != n++ }
+    END { sub(/^summary: misdelivered: /, "", summary); sub(/ of .*/, "", summary)
+      print stats, summary, traced + 0 }' "$1.stats" "$1.out" "$1.trace"
+}
+
+failures=0
+fail() { echo "$*"; failures=$((failures + 1)); }
+# Protocol, k, the largest window k allows (stop-and-wait has no other).
+for row in "go-back-n 3 7" "selective-repeat 3 4" "go-back-n 2 3" \
+  "selective-repeat 2 2" "stop-and-wait 1 1"; do
+  read -r protocol k safe <<<"$row"
+  windowed=$([ "$protocol" = stop-and-wait ] || echo yes)
+  wrong=0
+  for timeout in 85 30; do
+    for seed in $(seq 1 10); do
+      for window in "$safe" $([ -n "$windowed" ] && echo $((safe + 1))); do
+        name="$protocol k=$k W=$window timeout $timeout seed $seed"
+        run "$work/k" LINKSIM_ARQ="$protocol" LINKSIM_SEQUENCE_BITS="$k" \
+          ${windowed:+LINKSIM_WINDOW=$window} LINKSIM_LOSS=0.2 \
+          LINKSIM_SEED="$seed" LINKSIM_TIMEOUT="$timeout" ||
+          fail "$name: status $?"
+        grep -q 'Simulation completed successfully' "$work/k.out" ||
+          fail "$name: the run did not complete"
+        read -r misdelivered summary traced < <(wrong "$work/k")
+        [ "$summary" = "$misdelivered" ] && [ "$traced" = "$misdelivered" ] ||
+          fail "$name: misdelivered $misdelivered, summary $summary, trace $traced"
+        verdict=0
+        "$check" "$work/k.trace" >/dev/null || verdict=$?
+        [ "$verdict" = "$([ "$misdelivered" = 0 ] && echo 0 || echo 1)" ] ||
+          fail "$name: linksim-check says $verdict, $misdelivered misdelivered"
+        if [ "$window" = "$safe" ]; then
+          [ "$misdelivered" = 0 ] && [ ! -s "$work/k.err" ] ||
+            fail "$name: $misdelivered misdelivered: $(cat "$work/k.err")"
+          [ "$timeout" = 85 ] && [ "$seed" -le 3 ] || continue
+          run "$work/wide" LINKSIM_ARQ="$protocol" \
+            ${windowed:+LINKSIM_WINDOW=$window} LINKSIM_LOSS=0.2 \
+            LINKSIM_SEED="$seed" LINKSIM_TIMEOUT="$timeout"
+          cmp -s <(grep '^acknowledged' "$work/k.out") \
+            <(grep '^acknowledged' "$work/wide.out") ||
+            fail "$name: not what 31 bits acknowledge"
+        else
+          grep -q "warning: a window of $window is too large for $k-bit" \
+            "$work/k.err" || fail "$name: no warning"
+          [ "$misdelivered" = 0 ] || wrong=$((wrong + 1))
+        fi
+      done
+    done
+  done
+  [ -z "$windowed" ] || [ "$wrong" -gt 0 ] ||
+    fail "$protocol k=$k W=$((safe + 1)): no seed went wrong"
+done
+[ "$failures" = 0 ]
