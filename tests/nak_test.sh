@@ -39,8 +39,7 @@ sed 's/^Simulation Duration .*/Simulation Duration 5000/' \
   "$root/examples/link.txt" >link.txt
 printf 'load link.txt\n\nrun\n\n\nexit\n' >session.in
 run() { "$@" <session.in >out.txt 2>&1 || fail "$* exited $?"; }
-# The count before WORD (ending a clause) on the summary line that starts
-# with PREFIX.
+# The count before WORD ending a clause on the summary line starting PREFIX.
 summary() {
   grep "^summary: $1" out.txt | grep -o "[0-9]* $2\(,\|$\)" | cut -d' ' -f1
 }
@@ -55,8 +54,7 @@ for lossy in LOSS=0.2:1 LOSS=0.2:2 LOSS=0.2:3 BER=0.0003:1 BER=0.0003:2; do
   "$check" trace.csv >check.txt || fail "$lossy: $(cat check.txt)"
   naks=$(rows ',sink,send,nak,')
   damaged=$(rows ',sink,lost,data,')
-  # One data frame is on the link at a time: at most one NAK is still to go
-  # when the run ends.
+  # One data frame is on the link at a time: one NAK at most is yet to go.
   { [ "$naks" -gt 0 ] && [ "$naks" -le "$damaged" ] &&
     [ "$naks" -ge $((damaged - 1)) ]; } ||
     fail "$lossy: $naks NAKs sent for $damaged damaged data frames"
