@@ -5,8 +5,9 @@
 // build on. Header-only, so a protocol stays one source file to build; this
 // header brings in all of it.
 //   kit/packet_store.h  PacketStore, which owns a protocol's packets
+//   kit/frames.h        the kinds of frame: data, ACK and a protocol's own
 //   kit/basics.h        creating data packets at the packet rate into a
-//                       backlog, making ACKs, numbering, starting a run
+//                       backlog, making frames, numbering, starting a run
 //   kit/fifo.h          a queue that costs the same however much it holds
 //   kit/link.h          a transmitter that sends one frame at a time, and a
 //                       wire that holds frames until they are due
@@ -29,6 +30,7 @@
 #include "kit/channel.h"
 #include "kit/environment.h"
 #include "kit/fifo.h"
+#include "kit/frames.h"
 #include "kit/hooks.h"
 #include "kit/link.h"
 #include "kit/packet_store.h"

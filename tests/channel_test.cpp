@@ -13,15 +13,19 @@
 
 #include "kit/environment.h"
 #include "model/Packet.h"
+#include "simulator/Node.h"
 
 namespace {
 
-/// `count` frames through `channel`, data and ACKs in turn: for each, lost.
+/// `count` frames through `channel`, data and ACKs in turn, each from its
+/// node as the kit makes them: for each, lost.
 std::vector<bool> draw(kit::Channel& channel, long count, char type) {
   Packet data;
   data.setType(kit::kDataPacket);
+  data.setSource(kSourceType);
   Packet ack;
   ack.setType(kit::kAckPacket);
+  ack.setSource(kSinkType);
   std::vector<bool> lost;
   for (long i = 0; i < count; ++i) {
     const bool dataLost = channel.lost(data);

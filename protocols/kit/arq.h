@@ -3,7 +3,7 @@
 
 // What the ARQ protocols share: one object per protocol holds the parts of
 // the kit a run uses (packets, the variables, the lossy channel, the trace,
-// the source's link and the sink's ACK transmitter) and takes the steps the
+// the source's link and the sink's transmitter) and takes the steps the
 // three take the same way. What tells them apart, which frame goes next and
 // what an ACK or a timeout does, stays in each protocol's file.
 //
@@ -179,19 +179,31 @@ class Arq {
   }
 
   /// The next frame in `node`'s incomingQueue that was not lost, or null
-  /// when there is none; the lost ones are dropped on the way.
+  /// when there is none; the lost ones are dropped on the way, as a
+  /// receiver drops a frame that fails its check.
   Packet* receive(Node& node) {
-    PacketQueue& incoming = node.incomingQueue;
-    while (incoming.getLength() > 0) {
-      Packet* frame =
-          incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
-      const bool lost = channel.lost(*frame);
-      recorder.frame(node.getType(),
-                     lost ? FrameEvent::kLost : FrameEvent::kReceive, *frame);
-      if (!lost) return frame;
+    bool damaged = false;
+    while (Packet* frame = receive(node, &damaged)) {
+      if (!damaged) return frame;
       store.release(frame);
     }
     return nullptr;
+  }
+
+  /// The next frame in `node`'s incomingQueue, lost or not, or null when
+  /// there is none; `*damaged` says whether the channel lost it. The trace
+  /// and the counts have it lost all the same: a damaged frame is one the
+  /// receiver knows arrived but cannot read, so a protocol may act on its
+  /// arrival, not on what it holds. The frame is the caller's to release.
+  Packet* receive(Node& node, bool* damaged) {
+    PacketQueue& incoming = node.incomingQueue;
+    if (incoming.getLength() == 0) return nullptr;
+    Packet* frame =
+        incoming.dequeuePacket(incoming.getLeastIndex(), kByReadyToSendTime);
+    *damaged = channel.lost(*frame);
+    recorder.frame(node.getType(),
+                   *damaged ? FrameEvent::kLost : FrameEvent::kReceive, *frame);
+    return frame;
   }
 
   /// Puts data frame `count` of the run, made now, on the source's link at
@@ -200,9 +212,16 @@ class Arq {
   void sendData(long long count, double start, bool again) {
     Packet* data = makeData(store, numbers.of(count), Time::getTime());
     PacketStore::tag(data) = count;
-    dataLink.put(data, start);
-    recorder.frame(kSourceType, again ? FrameEvent::kResend : FrameEvent::kSend,
-                   *data);
+    put(data, start, again);
+  }
+
+  /// Puts a frame of type `type`, a kind the protocol declared, for packet
+  /// `count`, made now, on the source's link at `start` (from
+  /// dataLink.startFor, in this tick); `again` says it went before.
+  void send(char type, long long count, double start, bool again) {
+    Packet* frame = makeFrame(store, type, kSourceType, numbers.of(count));
+    PacketStore::tag(frame) = count;
+    put(frame, start, again);
   }
 
   /// At the sink: answers with an ACK of packet `count`, ready once the
@@ -218,18 +237,29 @@ class Arq {
     waiting = sequence;
     Packet* ack = makeAck(store, sequence);
     PacketStore::tag(ack) = count;
-    ack->setReadyToSendTime(Time::getTime() + Node::getProcessingDelay());
-    ackSender.hand(ack);
+    hand(ack);
   }
 
-  /// At the sink, last in its hook: sends the ACKs that start in this tick,
-  /// and says until when the sink has nothing to do.
+  /// At the sink: answers with a frame of type `type`, a kind the protocol
+  /// declared, for packet `count`, ready once the processing delay has
+  /// passed; it goes after the frames answered before it.
+  void answer(char type, long long count) {
+    Packet* frame = makeFrame(store, type, kSinkType, numbers.of(count));
+    PacketStore::tag(frame) = count;
+    hand(frame);
+  }
+
+  /// At the sink, last in its hook: sends the answers (ACKs, and frames of
+  /// the protocol's own) that start in this tick, and says until when the
+  /// sink has nothing to do.
   void sendAcks(Node& sink) {
-    sink.idleUntil(kForever);  // unless an ACK waits, until a frame arrives
-    ackSender.transmit(sink, Time::getTime(), [this](const Packet& ack) {
-      int& waiting = waitingAck(ack.getSequenceNumber());
-      if (waiting == ack.getSequenceNumber()) waiting = -1;
-      recorder.frame(kSinkType, FrameEvent::kSend, ack);
+    sink.idleUntil(kForever);  // unless one waits, until a frame arrives
+    ackSender.transmit(sink, Time::getTime(), [this](const Packet& frame) {
+      if (frame.getType() == kAckPacket) {
+        int& waiting = waitingAck(frame.getSequenceNumber());
+        if (waiting == frame.getSequenceNumber()) waiting = -1;
+      }
+      recorder.frame(kSinkType, FrameEvent::kSend, frame);
     });
   }
 
@@ -274,6 +304,20 @@ class Arq {
   Numbering numbers;     // the run's sequence numbers
 
  private:
+  /// Puts `frame` on the source's link at `start`, and records it.
+  void put(Packet* frame, double start, bool again) {
+    dataLink.put(frame, start);
+    recorder.frame(kSourceType, again ? FrameEvent::kResend : FrameEvent::kSend,
+                   *frame);
+  }
+
+  /// Hands `frame` to the sink's transmitter, ready once the processing
+  /// delay has passed.
+  void hand(Packet* frame) {
+    frame->setReadyToSendTime(Time::getTime() + Node::getProcessingDelay());
+    ackSender.hand(frame);
+  }
+
   /// Every Arq, for endRuns.
   static std::vector<Arq*>& all() {
     static std::vector<Arq*> arqs;
@@ -334,7 +378,7 @@ class Arq {
   }
 
   unsigned reads;
-  InOrderSender ackSender;  // the sink's
+  InOrderSender ackSender;  // the sink's: its ACKs and frames of its own
   Arrivals arrivals;        // when each packet arrives
   long long created = 0;    // data packets of the run so far
   long long admitted = 0;   // of them taken from the backlog

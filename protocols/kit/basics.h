@@ -2,21 +2,19 @@
 #define LINKSIM_PROTOCOLS_KIT_BASICS_H_
 
 // The steps every example protocol takes the same way: creating data packets
-// at the packet rate into a bounded backlog, making ACKs, numbering packets,
-// and starting each run afresh.
+// at the packet rate into a bounded backlog, making frames, numbering
+// packets, and starting each run afresh.
 
 #include <climits>
 #include <cmath>
 
+#include "frames.h"
 #include "model/Packet.h"
 #include "model/Time.h"
 #include "packet_store.h"
 #include "simulator/Node.h"
 
 namespace kit {
-
-constexpr char kDataPacket = 'D';
-constexpr char kAckPacket = 'A';
 
 /// Most packets waiting in the source's backlog.
 constexpr int kBacklogLimit = 16;
@@ -96,7 +94,7 @@ inline Packet* makeData(PacketStore& store, int sequence, double created) {
   data->setSource(kSourceType);
   data->setDestination(kSinkType);
   data->setSequenceNumber(sequence);
-  data->setSize(Node::getDataPacketSize() + Node::getDataOverhead());
+  data->setSize(dataFrameBits());
   data->setOverhead(Node::getDataOverhead());
   data->setCreationTime(created);
   return data;
@@ -148,6 +146,22 @@ inline Packet* makeAck(PacketStore& store, int sequence) {
 /// A new ACK answering `data`.
 inline Packet* makeAck(PacketStore& store, const Packet& data) {
   return makeAck(store, data.getSequenceNumber());
+}
+
+/// A new frame of type `type`, a kind declared (kit/frames.h), numbered
+/// `sequence`, created now, that node `from` (kSourceType or kSinkType)
+/// sends to the other; its size is its kind's, its ready-to-send time is the
+/// caller's to set.
+inline Packet* makeFrame(PacketStore& store, char type, char from,
+                         int sequence) {
+  Packet* frame = store.make();
+  frame->setType(type);
+  frame->setSource(from);
+  frame->setDestination(from == kSourceType ? kSinkType : kSourceType);
+  frame->setSequenceNumber(sequence);
+  frame->setSize(frameKind(frameKindOf(type)).bits());
+  frame->setCreationTime(Time::getTime());
+  return frame;
 }
 
 }  // namespace kit

@@ -9,8 +9,10 @@
 // in the order the hooks see them, so a run with the same seed loses the
 // same frames.
 //
-// Bursts (LINKSIM_BURST=b, with LINKSIM_LOSS=p): each direction is a chain
-// of two states, stepped once per frame where the draw is made. A frame is
+// Bursts (LINKSIM_BURST=b, with LINKSIM_LOSS=p): each direction (that of the
+// frame's sender: the source's data, the sink's ACKs and any frame of a
+// protocol's own by who sends it) is a chain of two states, stepped once
+// per frame where the draw is made. A frame is
 // lost in the bad state and delivered in the good one; the chain stays bad
 // with probability 1 - 1/b, so a run of lost frames is b long on average,
 // and turns bad with probability r = p / (b (1 - p)), so that it is bad
@@ -24,8 +26,8 @@
 #include <cstdint>
 #include <random>
 
-#include "basics.h"
 #include "environment.h"
+#include "frames.h"
 #include "model/Packet.h"
 #include "random.h"
 #include "simulator/Node.h"
@@ -35,13 +37,15 @@ namespace kit {
 class Channel {
  public:
   /// Starts a run: the generator afresh from the seed, and the probability
-  /// that a data frame or an ACK is lost, from the frame loss or the bit
-  /// error rate and the frame's size in bits.
+  /// that a frame of each kind declared is lost, from the frame loss or the
+  /// bit error rate and the kind's size in bits.
   void startRun(const Settings& settings) {
     random.seed(settings.seed);
-    dataLoss =
-        lossOf(settings, Node::getDataPacketSize() + Node::getDataOverhead());
-    ackLoss = lossOf(settings, Node::getACKSize());
+    for (int kind = 0; kind < kMaxFrameKinds; ++kind) {
+      loss[kind] = kind < frameKindCount()
+                       ? lossOf(settings, frameKind(kind).bits())
+                       : 0.0;
+    }
     bursty = !std::isnan(settings.burst);
     stayBad = 1.0 - 1.0 / settings.burst;
     turnBad =
@@ -52,10 +56,10 @@ class Channel {
   /// Draws whether `frame` is lost. Nothing is drawn where nothing can be
   /// lost, so a run without loss pays nothing for the channel.
   bool lost(const Packet& frame) {
-    const bool ack = frame.getType() == kAckPacket;
-    const double loss = ack ? ackLoss : dataLoss;
-    if (!(loss > 0.0)) return false;
-    return bursty ? step(&chains[ack ? 1 : 0], loss) : uniform(random) < loss;
+    const double p = loss[frameKindOf(frame.getType())];
+    if (!(p > 0.0)) return false;
+    const int way = frame.getSource() == kSinkType ? 1 : 0;
+    return bursty ? step(&chains[way], p) : uniform(random) < p;
   }
 
  private:
@@ -81,12 +85,12 @@ class Channel {
   }
 
   std::mt19937_64 random;
-  double dataLoss = 0.0;
-  double ackLoss = 0.0;
+  double loss[kMaxFrameKinds] = {};  // by kind
   bool bursty = false;
   double stayBad = 0.0;  // the chain stays bad: 1 - 1/b
   double turnBad = 0.0;  // it turns bad: p / (b (1 - p))
-  State chains[2] = {State::kUnknown, State::kUnknown};  // data, ACKs
+  State chains[2] = {State::kUnknown,
+                     State::kUnknown};  // by way: to the sink, back
 };
 
 }  // namespace kit

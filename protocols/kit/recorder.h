@@ -18,6 +18,7 @@
 
 #include "basics.h"
 #include "environment.h"
+#include "frames.h"
 #include "model/Packet.h"
 #include "model/Time.h"
 #include "packet_store.h"
@@ -39,15 +40,18 @@ constexpr const char* kStatsHeader =
     "data_resent,data_lost,acks_sent,acks_lost,timeouts,utilization,"
     "delay_mean,delay_max,sequence_bits,burst,arrivals,misdelivered";
 
+/// A run's frames of one kind so far.
+struct FrameCounts {
+  long long sent = 0;    // first sends
+  long long resent = 0;  // sends again
+  long long lost = 0;
+};
+
 /// A run's figures so far.
 struct Counts {
   long long acknowledged = 0;
   long long delivered = 0;
-  long long dataSent = 0;    // first sends
-  long long dataResent = 0;  // sends again
-  long long dataLost = 0;
-  long long acksSent = 0;  // every ACK put on the link
-  long long acksLost = 0;
+  FrameCounts frames[kMaxFrameKinds];  // by kind (kit/frames.h)
   long long timeouts = 0;
   // Deliveries of a packet other than the next in order, which only a
   // window too large for the sequence numbers lets through.
@@ -92,26 +96,28 @@ class Recorder {
   bool isRunning() const { return running; }
 
   /// Records `event` at `node` (kSourceType or kSinkType) to the frame of
-  /// type `type` numbered `sequence` that holds packet `packet`.
+  /// type `type`, a kind declared, numbered `sequence` that holds packet
+  /// `packet`.
   void frame(char node, FrameEvent event, char type, int sequence,
              long long packet) {
-    const bool data = type != kAckPacket;
+    const int kind = frameKindOf(type);
+    FrameCounts& of = counts.frames[kind];
     switch (event) {
       case FrameEvent::kSend:
-        ++(data ? counts.dataSent : counts.acksSent);
+        ++of.sent;
         break;
       case FrameEvent::kResend:
-        ++(data ? counts.dataResent : counts.acksSent);
+        ++of.resent;
         break;
       case FrameEvent::kLost:
-        ++(data ? counts.dataLost : counts.acksLost);
+        ++of.lost;
         break;
       case FrameEvent::kReceive:
         break;
     }
     static const char* const kEvents[] = {"send", "resend", "receive", "lost"};
     trace.record(node == kSourceType ? "source" : "sink",
-                 kEvents[static_cast<int>(event)], data ? "data" : "ack",
+                 kEvents[static_cast<int>(event)], frameKind(kind).name,
                  sequence, packet);
   }
 
@@ -160,7 +166,10 @@ class Recorder {
   }
 
   /// Ends the run: its summary on standard output, its row in the stats
-  /// file, and its trace complete.
+  /// file, and its trace complete. Frames of a kind the protocol declared
+  /// have a summary line each, after the ACKs', and no column in the stats,
+  /// whose columns are the same for every protocol so that rows of several
+  /// share a file.
   void endRun() {
     running = false;
     trace.close();
@@ -172,14 +181,22 @@ class Recorder {
         (Node::getDataPacketSize() + Node::getDataOverhead()) / bitRate /
         duration;
     const Counts& c = counts;
+    const FrameCounts& data = c.frames[kDataKind];
     std::printf(
         "summary: packets: %lld acknowledged, %lld delivered\n"
         "summary: data frames: %lld sent, %lld sent again, %lld lost\n"
-        "summary: ACKs: %lld sent, %lld lost\n"
+        "summary: ACKs: %lld sent, %lld lost\n",
+        c.acknowledged, c.delivered, data.sent, data.resent, data.lost,
+        acksSent(), c.frames[kAckKind].lost);
+    for (int kind = kAckKind + 1; kind < frameKindCount(); ++kind) {
+      const FrameCounts& own = c.frames[kind];
+      std::printf("summary: %s frames: %lld sent, %lld sent again, %lld lost\n",
+                  frameKind(kind).name, own.sent, own.resent, own.lost);
+    }
+    std::printf(
         "summary: timeouts: %lld\n"
         "summary: utilization: %f\n",
-        c.acknowledged, c.delivered, c.dataSent, c.dataResent, c.dataLost,
-        c.acksSent, c.acksLost, c.timeouts, utilization);
+        c.timeouts, utilization);
     if (inOrder() > 0) {
       std::printf("summary: delay from arrival to delivery: mean %f, max %f\n",
                   delayMean(), c.delayMax);
@@ -204,6 +221,11 @@ class Recorder {
   long long inOrder() const { return counts.delivered - counts.misdelivered; }
   double delayMean() const {
     return counts.delaySum / static_cast<double>(inOrder());
+  }
+
+  /// Every ACK put on the link, the first time or again.
+  long long acksSent() const {
+    return counts.frames[kAckKind].sent + counts.frames[kAckKind].resent;
   }
 
   /// Appends the run's row to the stats file, the header first when the
@@ -236,9 +258,10 @@ class Recorder {
       appendNumber(&row, numbers[i]);
     }
     const Counts& c = counts;
+    const FrameCounts& data = c.frames[kDataKind];
     for (const long long count :
-         {c.acknowledged, c.delivered, c.dataSent, c.dataResent, c.dataLost,
-          c.acksSent, c.acksLost, c.timeouts}) {
+         {c.acknowledged, c.delivered, data.sent, data.resent, data.lost,
+          acksSent(), c.frames[kAckKind].lost, c.timeouts}) {
       row += ',' + std::to_string(count);
     }
     row += ',';

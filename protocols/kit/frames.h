@@ -1,0 +1,123 @@
+#ifndef LINKSIM_PROTOCOLS_KIT_FRAMES_H_
+#define LINKSIM_PROTOCOLS_KIT_FRAMES_H_
+
+// The kinds of frame the link carries. A kind is a type character, which
+// its frames carry (Packet::getType), a name, which the trace's frame column
+// gives them, and a size in bits, by which the channel loses them under a
+// bit error rate. The kit declares its own two, data and ACK, here; a
+// protocol declares any of its own (a NAK, say) with declareFrame, and the
+// channel, the trace and the summary then treat its frames as they treat
+// the kit's. A frame's kind is found through a table of every type
+// character, so that it costs a load per frame, however many kinds there
+// are.
+
+#include <cassert>
+#include <cstring>
+
+#include "simulator/Node.h"
+
+namespace kit {
+
+constexpr char kDataPacket = 'D';
+constexpr char kAckPacket = 'A';
+
+/// Most kinds of frame, the kit's two among them.
+constexpr int kMaxFrameKinds = 8;
+
+/// The kit's kinds, by index: their frames are counted in columns of their
+/// own in the summary and the stats.
+constexpr int kDataKind = 0;
+constexpr int kAckKind = 1;
+
+/// A data frame's size on the link: the packet and its overhead.
+inline double dataFrameBits() {
+  return Node::getDataPacketSize() + Node::getDataOverhead();
+}
+
+/// A kind of frame.
+struct FrameKind {
+  char type = 0;
+  const char* name = nullptr;  // in the trace: a lowercase word
+  double (*bits)() = nullptr;  // its frames' size, as the settings now are
+};
+
+/// Every kind declared so far. Initialised before any code runs, so that a
+/// kind may be declared from anywhere.
+struct FrameKinds {
+  constexpr FrameKinds()
+      : kinds{{kDataPacket, "data", &dataFrameBits},
+              {kAckPacket, "ack", &Node::getACKSize}} {
+    index[static_cast<unsigned char>(kAckPacket)] = kAckKind;
+  }
+  FrameKind kinds[kMaxFrameKinds];
+  int count = 2;
+  // The kind of each type character; an undeclared one reads as data.
+  unsigned char index[256] = {};
+};
+
+// Constant, so that it is initialised before any declaration.
+static_assert(FrameKinds().count == 2, "the table is a constant expression");
+inline FrameKinds frameKinds;
+
+/// The index of the kind of frames of type `type`: kDataKind, kAckKind, or
+/// one the protocol declared.
+inline int frameKindOf(char type) {
+  const int kind = frameKinds.index[static_cast<unsigned char>(type)];
+  assert(frameKinds.kinds[kind].type == type && "an undeclared frame type");
+  return kind;
+}
+
+/// The kind of index `kind`, from 0 to frameKindCount() - 1.
+inline const FrameKind& frameKind(int kind) {
+  assert(kind >= 0 && kind < frameKinds.count);
+  return frameKinds.kinds[kind];
+}
+
+/// How many kinds are declared, the kit's two included.
+inline int frameKindCount() { return frameKinds.count; }
+
+/// True for a lowercase word: a letter, then letters, digits, '_' or '-',
+/// which the trace keeps as one CSV field and linksim-check reads as a kind.
+inline bool isFrameName(const char* name) {
+  if (name == nullptr || *name < 'a' || *name > 'z') return false;
+  for (; *name != '\0'; ++name) {
+    const char c = *name;
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+          c == '-')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+/// Declares a kind of frame of the protocol's own, and returns `type`:
+/// frames of type `type` are named `name` in the trace (a lowercase word
+/// that lives as long as the program) and weigh `bits()` bits on the link.
+/// Declare it in the protocol's constructor, before the first run, so that a
+/// program that holds several protocols declares only the chosen one's.
+/// Declaring a kind again as it is changes nothing. A name that is not a
+/// lowercase word, no size, a type or a name that another kind has, or more
+/// than kMaxFrameKinds kinds, is a programmer's error, and declares nothing.
+inline char declareFrame(char type, const char* name, double (*bits)()) {
+  assert(isFrameName(name) && bits != nullptr);
+  if (!isFrameName(name) || bits == nullptr) return type;
+  for (int i = 0; i < frameKinds.count; ++i) {
+    const FrameKind& kind = frameKinds.kinds[i];
+    const bool sameType = kind.type == type;
+    const bool sameName = std::strcmp(kind.name, name) == 0;
+    if (sameType && sameName && kind.bits == bits) return type;
+    assert(!sameType && !sameName && "a type or name of another kind");
+    if (sameType || sameName) return type;
+  }
+  assert(frameKinds.count < kMaxFrameKinds && "too many frame kinds");
+  if (frameKinds.count == kMaxFrameKinds) return type;
+  const int kind = frameKinds.count++;
+  frameKinds.kinds[kind] = FrameKind{type, name, bits};
+  frameKinds.index[static_cast<unsigned char>(type)] =
+      static_cast<unsigned char>(kind);
+  return type;
+}
+
+}  // namespace kit
+
+#endif  // LINKSIM_PROTOCOLS_KIT_FRAMES_H_
