@@ -4,8 +4,8 @@
 #   debug     unit, e2e, protocol
 #   sanitize  unit, e2e, protocol (ASan + UBSan)
 #   fuzz      fuzz (FUZZ_SECONDS per target, default 10)
-#   measure   measure: the check tree's instruction counts, which check
-#             nothing; only with LINKSIM_MEASURE=ON, as CI runs it
+#   measure   measure: the check tree's instruction counts, which check no
+#             figure; only with LINKSIM_MEASURE=ON, as CI runs it
 # The four trees are built and tested side by side, so that one tree's
 # serial steps (a link, its slowest test) leave no core idle, and the lint
 # tests run while the check tree builds; each tree's output is shown whole
@@ -59,11 +59,12 @@ case $LINKSIM_MEASURE in
   ON | OFF) ;;
   *) echo "LINKSIM_MEASURE must be ON or OFF, not '$LINKSIM_MEASURE'" >&2; exit 2 ;;
 esac
-work=$(mktemp -d /tmp/linksim_test.XXXXXX)
+work=$(mktemp -d /tmp/linksim_ctest.XXXXXX)
 declare -A lane  # the process group of each tree still running: its preset
 # A tree still running when the script ends is ended with it, whole.
 cleanup() {
   local pid
+  set +m  # no notice of each tree ended
   for pid in "${!lane[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
   wait
   rm -rf "$work"
