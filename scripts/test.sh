@@ -4,11 +4,17 @@
 #   debug     unit, e2e, protocol
 #   sanitize  unit, e2e, protocol (ASan + UBSan)
 #   fuzz      fuzz (FUZZ_SECONDS per target, default 10)
+#   measure   measure: the check tree's instruction counts, which check no
+#             figure; only with LINKSIM_MEASURE=ON, as CI runs it
+# The four trees are built and tested side by side, so that one tree's
+# serial steps (a link, its slowest test) leave no core idle, and the lint
+# tests run while the check tree builds; each tree's output is shown whole
+# when it ends.
 # First it installs what the machine lacks: as root with apt-get, otherwise
 # it prints the apt-get line to run and stops. LINKSIM_WERROR=ON makes
 # warnings errors. Nothing is skipped: a missing tool fails. It ends with a
-# summary, each tree's tests passed and failed and the whole time, and with
-# status 1 if any tree failed to configure, build or pass.
+# summary, each tree's tests passed and failed and its time, and the whole
+# time, and with status 1 if any tree failed to configure, build or pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -49,43 +55,129 @@ fi
 
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
-# Every tree is tried even after one fails, so that the summary covers all
-# of them; any failure still fails the script.
-summary=()
-failed=0
-log=$(mktemp /tmp/linksim_ctest.XXXXXX)
-trap 'rm -f "$log"' EXIT
-for preset in check debug sanitize fuzz; do
-  echo "== $preset"
-  options=(-DLINKSIM_WERROR="${LINKSIM_WERROR:-OFF}")
+LINKSIM_MEASURE=${LINKSIM_MEASURE:-OFF}
+case $LINKSIM_MEASURE in
+  ON | OFF) ;;
+  *) echo "LINKSIM_MEASURE must be ON or OFF, not '$LINKSIM_MEASURE'" >&2; exit 2 ;;
+esac
+work=$(mktemp -d /tmp/linksim_ctest.XXXXXX)
+declare -A lane  # the process group of each tree still running: its preset
+# A tree still running when the script ends is ended with it, whole.
+cleanup() {
+  local pid
+  set +m  # no notice of each tree ended
+  for pid in "${!lane[@]}"; do kill -- "-$pid" 2>/dev/null || true; done
+  wait
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+minutes() { echo "$(($1 / 60)) min $(($1 % 60)) s"; }
+
+# Runs ctest with the options given, its output into NAME.log and its
+# summary into NAME.summary: ctest's own count ("N% tests passed, F tests
+# failed out of T") and the time. Returns 1 unless every test ran and passed.
+tests() {
+  local name=$1 start=$SECONDS status=0 counts total failures
+  shift
+  ctest "$@" >"$work/$name.log" 2>&1 || status=$?
+  counts=$(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests? failed out of ([0-9]+)$/\2 \1/p' \
+    "$work/$name.log")
+  if [ -z "$counts" ]; then
+    echo "$name: tests did not run" >"$work/$name.summary"
+    return 1
+  fi
+  read -r total failures <<<"$counts"
+  echo "$name: $((total - failures)) passed, $failures failed;" \
+    "tests $(minutes $((SECONDS - start)))" >"$work/$name.summary"
+  [ "$status" = 0 ] && [ "$failures" = 0 ]
+}
+
+# Configures, builds and tests tree PRESET: what it writes goes to
+# PRESET.build.log and PRESET.log, its summary to PRESET.summary. Returns 1
+# if any step failed.
+tree() {
+  local preset=$1 start=$SECONDS status=0 lint= measure= line
+  local options=(-DLINKSIM_WERROR="${LINKSIM_WERROR:-OFF}") rest=()
   [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-10}")
+  exec >"$work/$preset.build.log" 2>&1
   if ! cmake --preset "$preset" "${options[@]}" >/dev/null; then
-    summary+=("$preset: configure FAILED")
-    failed=1
-    continue
+    echo "$preset: configure FAILED" >"$work/$preset.summary"
+    return 1
+  fi
+  # The lint tests read the sources and the compile commands alone, so they
+  # run while the tree builds, from their own directory (tests/lint), where
+  # ctest meets no test binary that may be half linked.
+  if [ "$preset" = check ]; then
+    tests lint --test-dir build-check/tests/lint --output-on-failure \
+      --no-tests=error &
+    lint=$!
+    rest=(-E '^lint\.')
   fi
   if ! cmake --build --preset "$preset"; then
-    summary+=("$preset: build FAILED")
-    failed=1
-    continue
+    echo "$preset: build FAILED" >"$work/$preset.summary"
+    if [ -n "$lint" ]; then wait "$lint" || true; fi
+    return 1
   fi
+  # The measurements need the tree built, and run beside its tests.
+  if [ "$preset" = check ] && [ "$LINKSIM_MEASURE" = ON ]; then
+    tests measure --preset measure &
+    measure=$!
+  fi
+  tests "$preset" --preset "$preset" "${rest[@]}" || status=1
+  line=$(cat "$work/$preset.summary")
+  echo "$line, with the build $(minutes $((SECONDS - start)))" >"$work/$preset.summary"
+  if [ -n "$lint" ]; then wait "$lint" || status=1; fi
+  if [ -n "$measure" ]; then wait "$measure" || status=1; fi
+  return "$status"
+}
+
+# Each tree in a process group of its own, so that it can be ended whole.
+set -m
+trees=(check debug sanitize fuzz)
+echo "== ${trees[*]}: side by side; each tree's output when it ends"
+for preset in "${trees[@]}"; do
+  tree "$preset" </dev/null &
+  lane[$!]=$preset
+done
+
+# Every tree runs to its end even after another fails, so that the summary
+# covers all of them; any failure still fails the script.
+failed=0
+while [ ${#lane[@]} -gt 0 ]; do
   status=0
-  ctest --preset "$preset" | tee "$log" || status=$?
-  # ctest's own count: "N% tests passed, F tests failed out of T".
-  counts=$(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests? failed out of ([0-9]+)$/\2 \1/p' "$log")
-  if [ -n "$counts" ]; then
-    read -r total failures <<<"$counts"
-    summary+=("$preset: $((total - failures)) passed, $failures failed")
-  else
-    summary+=("$preset: tests did not run")
+  wait -n -p pid "${!lane[@]}" || status=$?
+  preset=${lane[$pid]}
+  unset "lane[$pid]"
+  [ "$status" = 0 ] || failed=1
+  echo "== $preset"
+  cat "$work/$preset.build.log"
+  if [ -f "$work/$preset.log" ]; then cat "$work/$preset.log"; fi
+  if [ "$preset" = check ]; then
+    for part in lint measure; do
+      if [ -f "$work/$part.log" ]; then
+        echo "== $part (check)"
+        cat "$work/$part.log"
+      fi
+    done
   fi
-  if [ "$status" != 0 ] || [ "${failures:-1}" != 0 ]; then failed=1; fi
-  unset failures
 done
 
 echo "== Summary"
-printf '%s\n' "${summary[@]}"
+for preset in "${trees[@]}"; do
+  cat "$work/$preset.summary"
+  if [ "$preset" = check ] && [ -f "$work/lint.summary" ]; then cat "$work/lint.summary"; fi
+done
+if [ "$LINKSIM_MEASURE" = ON ]; then
+  if [ -f "$work/measure.summary" ]; then
+    cat "$work/measure.summary"
+  else
+    echo "measure: did not run, the check tree did not build"
+    failed=1
+  fi
+fi
 verdict=passed
 [ "$failed" = 0 ] || verdict=FAILED
-echo "all trees: $verdict in $((SECONDS / 60)) min $((SECONDS % 60)) s"
+echo "all trees: $verdict in $(minutes "$SECONDS")"
 exit "$failed"

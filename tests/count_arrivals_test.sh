@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The README's first protocol, used as an author would: the README's copy is
-# examples/protocols/count_arrivals.cpp byte for byte; copied to a directory
-# outside the source tree and named relative to the directory cmake runs in,
-# it builds, finding "protocol_kit.h", and a session of two runs of
-# examples/link.txt counts what the README says each time.
+# The manual's first protocol, used as an author would: the copy in
+# docs/protocols.md is examples/protocols/count_arrivals.cpp byte for byte;
+# copied to a directory outside the source tree and named relative to the
+# directory cmake runs in, it builds, finding "protocol_kit.h", and a
+# session of two runs of examples/link.txt counts what the page says each
+# time.
 #
 #   count_arrivals_test.sh [CMAKE_OPTION...]
 set -euo pipefail
@@ -13,14 +14,14 @@ work=$(mktemp -d /tmp/linksim_count_arrivals.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "count_arrivals test FAILED: $*"; exit 1; }
 
-# The README's copy: the first cpp block after the file is first named.
+# The page's copy: the first cpp block after the file is first named.
 awk -v name="$name" '
   index($0, name) { named = 1 }
   named && !inside && $0 == "```cpp" { inside = 1; next }
   inside && $0 == "```" { exit }
-  inside { print }' "$root/README.md" >"$work/count_arrivals.cpp"
+  inside { print }' "$root/docs/protocols.md" >"$work/count_arrivals.cpp"
 cmp -s "$root/$name" "$work/count_arrivals.cpp" ||
-  fail "the README's copy differs from $name"
+  fail "the copy in docs/protocols.md differs from $name"
 
 (cd "$work" && cmake -S "$root" -B build -DCMAKE_BUILD_TYPE=Release \
   -DLINKSIM_PROTOCOL=count_arrivals.cpp "$@") >"$work/configure.log" 2>&1 ||

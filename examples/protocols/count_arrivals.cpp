@@ -1,7 +1,7 @@
 // A first protocol: the source sends a data packet on every tick, and the
 // sink counts the packets that arrive and writes the count when the run ends.
 // linksim is built with it by cmake -DLINKSIM_PROTOCOL=PATH_OF_THIS_FILE;
-// the README's "Writing a protocol" explains every step.
+// docs/protocols.md, "Writing a protocol", explains every step.
 
 #include <cstdio>
 
