@@ -25,7 +25,7 @@ for program in "$nak" "$plain" "$check"; do
 done
 
 # The guide's copy: the first cpp block after the file is first named.
-guide=docs/kit-guide.md
+guide=docs/protocols.md
 name=examples/protocols/stop_and_wait_nak.cpp
 awk -v name="$name" '
   index($0, name) { named = 1 }
