@@ -56,11 +56,20 @@ fi
 
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
-LINKSIM_MEASURE=${LINKSIM_MEASURE:-OFF}
-case $LINKSIM_MEASURE in
+measuring=${LINKSIM_MEASURE:-OFF}
+case $measuring in
   ON | OFF) ;;
-  *) echo "LINKSIM_MEASURE must be ON or OFF, not '$LINKSIM_MEASURE'" >&2; exit 2 ;;
+  *) echo "LINKSIM_MEASURE must be ON or OFF, not '$measuring'" >&2; exit 2 ;;
 esac
+werror=${LINKSIM_WERROR:-OFF}
+# The debug tree is the sanitize tree without its sanitizers: what it
+# checks, the sanitize tree checks too, so CI alone runs it
+# (LINKSIM_TREES="check debug sanitize fuzz").
+read -r -a trees <<<"${LINKSIM_TREES:-check sanitize fuzz}"
+# Every LINKSIM_ variable, these included, is kept from the tests: the
+# protocols would warn of the script's own, and run another experiment
+# than a test asks for with one of theirs.
+while read -r variable; do unset "$variable"; done < <(compgen -e LINKSIM_)
 work=$(mktemp -d /tmp/linksim_ctest.XXXXXX)
 declare -A lane  # the process group of each tree still running: its preset
 # A tree still running when the script ends is ended with it, whole.
@@ -100,7 +109,7 @@ tests() {
 # if any step failed.
 tree() {
   local preset=$1 start=$SECONDS status=0 lint= measure= line
-  local options=(-DLINKSIM_WERROR="${LINKSIM_WERROR:-OFF}") rest=()
+  local options=(-DLINKSIM_WERROR="$werror") rest=()
   [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-10}")
   exec >"$work/$preset.build.log" 2>&1
   if ! cmake --preset "$preset" "${options[@]}" >/dev/null; then
@@ -122,7 +131,7 @@ tree() {
     return 1
   fi
   # The measurements need the tree built, and run beside its tests.
-  if [ "$preset" = check ] && [ "$LINKSIM_MEASURE" = ON ]; then
+  if [ "$preset" = check ] && [ "$measuring" = ON ]; then
     tests measure --preset measure &
     measure=$!
   fi
@@ -136,10 +145,6 @@ tree() {
 
 # Each tree in a process group of its own, so that it can be ended whole.
 set -m
-# The debug tree is the sanitize tree without its sanitizers: what it
-# checks, the sanitize tree checks too, so CI alone runs it
-# (LINKSIM_TREES="check debug sanitize fuzz").
-read -r -a trees <<<"${LINKSIM_TREES:-check sanitize fuzz}"
 echo "== ${trees[*]}: side by side; each tree's output when it ends"
 for preset in "${trees[@]}"; do
   tree "$preset" </dev/null &
@@ -173,7 +178,7 @@ for preset in "${trees[@]}"; do
   cat "$work/$preset.summary"
   if [ "$preset" = check ] && [ -f "$work/lint.summary" ]; then cat "$work/lint.summary"; fi
 done
-if [ "$LINKSIM_MEASURE" = ON ]; then
+if [ "$measuring" = ON ]; then
   if [ -f "$work/measure.summary" ]; then
     cat "$work/measure.summary"
   else
