@@ -82,28 +82,26 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
 study_start 20000 "$@"
 
-fail() { echo "$0: $*" >&2; exit 2; }
 # A loss, seed or window named twice is run once: twice would count its
 # runs twice. Losses are compared as numbers, seeds as whole numbers.
-words() { tr -s '[:space:]' '\n' <<<"$1" | awk NF; }
-losses=$(words "${LOSSES:-0 0.02 0.05 0.1 0.2 0.3 0.4 0.5}")
+losses=$(study_words "${LOSSES:-0 0.02 0.05 0.1 0.2 0.3 0.4 0.5}")
 for loss in $losses; do
-  study_decimal "$loss" 0 1 || fail "LOSSES: $loss: each must be 0 <= p < 1"
+  study_decimal "$loss" 0 1 || study_fail "LOSSES: $loss: each must be 0 <= p < 1"
 done
 losses=$(awk '!seen[sprintf("%.17g", $0 + 0)]++' <<<"$losses")
-seeds=$(words "${SEEDS:-$(seq 1 20)}")
+seeds=$(study_words "${SEEDS:-$(seq 1 20)}")
 for seed in $seeds; do
   study_seed "$seed" ||
-    fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
+    study_fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
 done
 seeds=$(awk '{ key = $0; sub(/^0+/, "", key) } !seen[key]++' <<<"$seeds")
 # Two runs at least: an interval needs a spread to be measured.
-[ "$(wc -w <<<"$seeds")" -ge 2 ] || fail "SEEDS must name two seeds or more"
+[ "$(wc -w <<<"$seeds")" -ge 2 ] || study_fail "SEEDS must name two seeds or more"
 protocols=()
-for protocol in $(words "${PROTOCOLS:-stop-and-wait go-back-n selective-repeat}"); do
+for protocol in $(study_words "${PROTOCOLS:-stop-and-wait go-back-n selective-repeat}"); do
   case $protocol in
     stop-and-wait | go-back-n | selective-repeat) ;;
-    *) fail "PROTOCOLS must name stop-and-wait, go-back-n or selective-repeat, not $protocol" ;;
+    *) study_fail "PROTOCOLS must name stop-and-wait, go-back-n or selective-repeat, not $protocol" ;;
   esac
   [[ " ${protocols[*]} " == *" $protocol "* ]] || protocols+=("$protocol")
 done
@@ -111,11 +109,11 @@ declare -A windows=([stop-and-wait]=1)
 for word in ${WINDOWS:-}; do
   case $word in
     go-back-n=* | selective-repeat=*) named=("${word%%=*}") ;;
-    *=*) fail "WINDOWS: $word: only go-back-n and selective-repeat have a window" ;;
+    *=*) study_fail "WINDOWS: $word: only go-back-n and selective-repeat have a window" ;;
     *) named=(go-back-n selective-repeat) ;;
   esac
   study_whole "${word#*=}" 1 65536 ||
-    fail "WINDOWS: $word: a window is a whole number from 1 to 65536"
+    study_fail "WINDOWS: $word: a window is a whole number from 1 to 65536"
   for protocol in "${named[@]}"; do
     window=$((10#${word#*=}))
     [[ " ${windows[$protocol]:-} " == *" $window "* ]] ||

@@ -97,27 +97,25 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
 study_start 50000 "$@"
 
-fail() { echo "$0: $*" >&2; exit 2; }
-words() { tr -s '[:space:]' '\n' <<<"$1" | awk NF; }
 loss=${LOSS:-0.1}
 study_decimal "$loss" 0 1 && awk -v p="$loss" 'BEGIN { exit !(p > 0) }' ||
-  fail "LOSS must be a decimal number, 0 < p < 1"
+  study_fail "LOSS must be a decimal number, 0 < p < 1"
 least=$(awk -v p="$loss" 'BEGIN { printf "%.17g", p / (1 - p) }')
-bursts=$(words "${BURSTS:-$(awk -v p="$loss" 'BEGIN { printf "%.17g", 1 / (1 - p) }') 2 3 5 8 12 20}")
+bursts=$(study_words "${BURSTS:-$(awk -v p="$loss" 'BEGIN { printf "%.17g", 1 / (1 - p) }') 2 3 5 8 12 20}")
 for burst in $bursts; do
   study_decimal "$burst" 1 1e300 &&
     awk -v b="$burst" -v least="$least" 'BEGIN { exit !(b * (1 + 1e-12) >= least) }' ||
-    fail "BURSTS: $burst: each must be at least 1 and LOSS / (1 - LOSS) = $least"
+    study_fail "BURSTS: $burst: each must be at least 1 and LOSS / (1 - LOSS) = $least"
 done
 # A burst or seed named twice is run once: twice would count its runs twice.
 bursts=$(awk '!seen[sprintf("%.17g", $0 + 0)]++' <<<"$bursts")
-seeds=$(words "${SEEDS:-$(seq 1 20)}")
+seeds=$(study_words "${SEEDS:-$(seq 1 20)}")
 for seed in $seeds; do
   study_seed "$seed" ||
-    fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
+    study_fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
 done
 seeds=$(awk '{ key = $0; sub(/^0+/, "", key) } !seen[key]++' <<<"$seeds")
-[ "$(wc -w <<<"$seeds")" -ge 2 ] || fail "SEEDS must name two seeds or more"
+[ "$(wc -w <<<"$seeds")" -ge 2 ] || study_fail "SEEDS must name two seeds or more"
 
 # The link, as linksim-arq reads it: a run of one tick says in its stats.
 study_settings "$work/link.txt"

@@ -94,29 +94,27 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
 study_start 200000 "$@"
 
-fail() { echo "$0: $*" >&2; exit 2; }
-words() { tr -s '[:space:]' '\n' <<<"$1" | awk NF; }
-loads=$(words "${LOADS:-0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9}")
+loads=$(study_words "${LOADS:-0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9}")
 for load in $loads; do
   study_decimal "$load" 0 1 && awk -v x="$load" 'BEGIN { exit !(x > 0) }' ||
-    fail "LOADS: $load: each must be 0 < rho < 1"
+    study_fail "LOADS: $load: each must be 0 < rho < 1"
 done
-losses=$(words "${LOSSES:-0 0.1}")
+losses=$(study_words "${LOSSES:-0 0.1}")
 for loss in $losses; do
-  study_decimal "$loss" 0 1 || fail "LOSSES: $loss: each must be 0 <= p < 1"
+  study_decimal "$loss" 0 1 || study_fail "LOSSES: $loss: each must be 0 <= p < 1"
 done
 # A value named twice is run once: twice would count its runs twice.
 loads=$(awk '!seen[sprintf("%.17g", $0 + 0)]++' <<<"$loads")
 losses=$(awk '!seen[sprintf("%.17g", $0 + 0)]++' <<<"$losses")
-seeds=$(words "${SEEDS:-$(seq 1 20)}")
+seeds=$(study_words "${SEEDS:-$(seq 1 20)}")
 for seed in $seeds; do
   study_seed "$seed" ||
-    fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
+    study_fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
 done
 seeds=$(awk '{ key = $0; sub(/^0+/, "", key) } !seen[key]++' <<<"$seeds")
-[ "$(wc -w <<<"$seeds")" -ge 2 ] || fail "SEEDS must name two seeds or more"
+[ "$(wc -w <<<"$seeds")" -ge 2 ] || study_fail "SEEDS must name two seeds or more"
 window=${WINDOW:-8}
-study_whole "$window" 1 65536 || fail "WINDOW must be a whole number from 1 to 65536"
+study_whole "$window" 1 65536 || study_fail "WINDOW must be a whole number from 1 to 65536"
 window=$((10#$window))
 
 # The link, the study's own unless LINK names one, with the packet rate of

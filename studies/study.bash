@@ -21,6 +21,12 @@ study_help() {
 # Knobs are checked before any run, so that a bad one is said once, with
 # status 2, and not as a run that failed.
 
+# Ends the study for a bad knob: the message, status 2.
+study_fail() { echo "$0: $*" >&2; exit 2; }
+
+# The words of a knob's value, one a line.
+study_words() { tr -s '[:space:]' '\n' <<<"$1" | awk NF; }
+
 # A decimal whole number from LOW to HIGH, digits only.
 study_whole() {
   [[ $1 =~ ^[0-9]+$ ]] && [ ${#1} -le 18 ] && [ "$((10#$1))" -ge "$2" ] &&

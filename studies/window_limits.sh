@@ -78,28 +78,26 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
 study_start 3000 "$@"
 
-fail() { echo "$0: $*" >&2; exit 2; }
-words() { tr -s '[:space:]' '\n' <<<"$1" | awk NF; }
-bits=$(words "${BITS:-2 3}")
+bits=$(study_words "${BITS:-2 3}")
 for k in $bits; do
-  study_whole "$k" 1 16 || fail "BITS: $k: each must be a whole number from 1 to 16"
+  study_whole "$k" 1 16 || study_fail "BITS: $k: each must be a whole number from 1 to 16"
 done
 bits=$(awk '!seen[$0 + 0]++ { print $0 + 0 }' <<<"$bits")
 loss=${LOSS:-0.1}
-study_decimal "$loss" 0 1 || fail "LOSS must be a decimal number, 0 <= p < 1"
+study_decimal "$loss" 0 1 || study_fail "LOSS must be a decimal number, 0 <= p < 1"
 timeout=${TIMEOUT:-}
 if [ -n "$timeout" ] && ! { study_decimal "$timeout" 0 1e300 &&
   awk -v x="$timeout" 'BEGIN { exit !(x > 0) }'; }; then
-  fail "TIMEOUT must be a number above 0"
+  study_fail "TIMEOUT must be a number above 0"
 fi
-seeds=$(words "${SEEDS:-$(seq 1 40)}")
+seeds=$(study_words "${SEEDS:-$(seq 1 40)}")
 for seed in $seeds; do
   study_seed "$seed" ||
-    fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
+    study_fail "SEEDS: $seed: each must be a whole number from 0 to 2^64 - 1"
 done
 # A seed named twice is run once: twice would count its runs twice.
 seeds=$(awk '{ key = $0; sub(/^0+/, "", key) } !seen[key]++' <<<"$seeds")
-[ "$(wc -w <<<"$seeds")" -ge 2 ] || fail "SEEDS must name two seeds or more"
+[ "$(wc -w <<<"$seeds")" -ge 2 ] || study_fail "SEEDS must name two seeds or more"
 
 study_settings "$work/link.txt"
 i=0
