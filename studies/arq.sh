@@ -182,20 +182,7 @@ while read -r index _; do echo "$work/$index.stats"; done <"$work/points" |
 # the textbook's figures for its protocol and window.
 csv=$out/arq.csv
 echo "protocol,window,loss,runs,mean,ci95_low,ci95_high,textbook_any_loss,textbook_data_loss" >"$csv"
-awk -F, "$study_awk_stats"'
-  BEGIN {
-    # Two-sided 95% quantiles of Student t by degrees of freedom; between
-    # two rows the smaller count is taken, which widens the interval.
-    split("12.706 4.303 3.182 2.776 2.571 2.447 2.365 2.306 2.262 2.228 " \
-          "2.201 2.179 2.160 2.145 2.131 2.120 2.110 2.101 2.093 2.086 " \
-          "2.080 2.074 2.069 2.064 2.060 2.056 2.052 2.048 2.045 2.042", q, " ")
-    q[40] = 2.021; q[60] = 2.000; q[120] = 1.980
-  }
-  function quantile(df) {
-    if (df <= 30) return q[df]
-    if (df >= 1000) return 1.960
-    return df >= 120 ? q[120] : df >= 60 ? q[60] : df >= 40 ? q[40] : q[30]
-  }
+awk -F, "$study_awk_stats$study_awk_t95"'
   # The textbook utilization of protocol name with window w when a frame
   # must go again with probability P, on a link of K = T / Td.
   function textbook(name, w, P) {

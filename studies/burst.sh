@@ -223,20 +223,7 @@ curves='
 # the curves at its burst length.
 csv=$out/burst.csv
 echo "protocol,window,loss,burst,runs,mean,ci95_low,ci95_high,stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper" >"$csv"
-awk -F, "$study_awk_stats$curves"'
-  BEGIN {
-    # Two-sided 95% quantiles of Student t by degrees of freedom; between
-    # two rows the smaller count is taken, which widens the interval.
-    split("12.706 4.303 3.182 2.776 2.571 2.447 2.365 2.306 2.262 2.228 " \
-          "2.201 2.179 2.160 2.145 2.131 2.120 2.110 2.101 2.093 2.086 " \
-          "2.080 2.074 2.069 2.064 2.060 2.056 2.052 2.048 2.045 2.042", q, " ")
-    q[40] = 2.021; q[60] = 2.000; q[120] = 1.980
-  }
-  function quantile(df) {
-    if (df <= 30) return q[df]
-    if (df >= 1000) return 1.960
-    return df >= 120 ? q[120] : df >= 60 ? q[60] : df >= 40 ? q[40] : q[30]
-  }
+awk -F, "$study_awk_stats$study_awk_t95$curves"'
   {
     key = $col["protocol"] "," $col["window"] "," $col["loss"] "," $col["burst"]
     if (!(key in n_)) order[++points] = key

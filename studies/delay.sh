@@ -210,22 +210,11 @@ csv=$out/delay.csv
 echo "protocol,window,loss,load,runs,mean,ci95_low,ci95_high,closed_form" >"$csv"
 stats=()
 while read -r index _; do stats+=("$work/$index.stats"); done <"$work/points"
-awk -F, -v d="$d" -v hd="$hd" -v points="$work/points" "$study_awk_stats$closed"'
+awk -F, -v d="$d" -v hd="$hd" -v points="$work/points" "$study_awk_stats$study_awk_t95$closed"'
   BEGIN {
-    # Two-sided 95% quantiles of Student t by degrees of freedom; between
-    # two rows the smaller count is taken, which widens the interval.
-    split("12.706 4.303 3.182 2.776 2.571 2.447 2.365 2.306 2.262 2.228 " \
-          "2.201 2.179 2.160 2.145 2.131 2.120 2.110 2.101 2.093 2.086 " \
-          "2.080 2.074 2.069 2.064 2.060 2.056 2.052 2.048 2.045 2.042", q, " ")
-    q[40] = 2.021; q[60] = 2.000; q[120] = 1.980
     while ((getline line < points) > 0) {
       split(line, f, " "); load[f[1]] = f[4]
     }
-  }
-  function quantile(df) {
-    if (df <= 30) return q[df]
-    if (df >= 1000) return 1.960
-    return df >= 120 ? q[120] : df >= 60 ? q[60] : df >= 40 ? q[40] : q[30]
   }
   FNR == 2 { point++ }
   $col["delay_mean"] != "" {

@@ -170,6 +170,22 @@ study_awk_stats='
     k = t / td
   }'
 
+# For awk programs: quantile(df), Student t's two-sided 95% quantile by
+# degrees of freedom; between two rows of the table the smaller count is
+# taken, which widens the interval.
+study_awk_t95='
+  BEGIN {
+    split("12.706 4.303 3.182 2.776 2.571 2.447 2.365 2.306 2.262 2.228 " \
+          "2.201 2.179 2.160 2.145 2.131 2.120 2.110 2.101 2.093 2.086 " \
+          "2.080 2.074 2.069 2.064 2.060 2.056 2.052 2.048 2.045 2.042", t95, " ")
+    t95[40] = 2.021; t95[60] = 2.000; t95[120] = 1.980
+  }
+  function quantile(df) {
+    if (df <= 30) return t95[df]
+    if (df >= 1000) return 1.960
+    return df >= 120 ? t95[120] : df >= 60 ? t95[60] : df >= 40 ? t95[40] : t95[30]
+  }'
+
 # The measured points stand; only the picture needs gnuplot. Without it,
 # says which FILES were written and how to get the picture, and ends the
 # study with status 1.
