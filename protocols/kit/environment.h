@@ -292,13 +292,12 @@ inline std::string readSettings(unsigned reads, Settings* settings) {
   const std::string burst = readBurst(lossy, &read);
   if (!burst.empty()) return burst;
   static int held[] = {-1, -1};  // a FIFO each, open while the program runs
-  int* const holds[] = {&held[0], &held[1]};
   const std::pair<const char*, std::string*> files[] = {
       {"LINKSIM_TRACE", &read.trace}, {"LINKSIM_STATS", &read.stats}};
   for (size_t i = 0; i < 2; ++i) {
     text = std::getenv(files[i].first);
     if (text == nullptr) continue;
-    const std::string problem = fileProblem(files[i].first, text, holds[i]);
+    const std::string problem = fileProblem(files[i].first, text, &held[i]);
     if (!problem.empty()) return problem;
     *files[i].second = text;
   }
