@@ -108,7 +108,7 @@ tests() {
 # PRESET.build.log and PRESET.log, its summary to PRESET.summary. Returns 1
 # if any step failed.
 tree() {
-  local preset=$1 start=$SECONDS status=0 lint= measure= line
+  local preset=$1 start=$SECONDS status=0 lint= line
   local options=(-DLINKSIM_WERROR="$werror") rest=()
   [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-10}")
   exec >"$work/$preset.build.log" 2>&1
@@ -130,16 +130,17 @@ tree() {
     if [ -n "$lint" ]; then wait "$lint" || true; fi
     return 1
   fi
-  # The measurements need the tree built, and run beside its tests.
-  if [ "$preset" = check ] && [ "$measuring" = ON ]; then
-    tests measure --preset measure &
-    measure=$!
-  fi
   tests "$preset" --preset "$preset" "${rest[@]}" || status=1
   line=$(cat "$work/$preset.summary")
   echo "$line, with the build $(minutes $((SECONDS - start)))" >"$work/$preset.summary"
+  # The measurements need the tree built, and run after its tests, not
+  # beside them: two ctest runs in one tree list the test binaries' tests at
+  # once, into the same files, and one could find a list half written and
+  # run fewer tests without a word.
+  if [ "$preset" = check ] && [ "$measuring" = ON ]; then
+    tests measure --preset measure || status=1
+  fi
   if [ -n "$lint" ]; then wait "$lint" || status=1; fi
-  if [ -n "$measure" ]; then wait "$measure" || status=1; fi
   return "$status"
 }
 
