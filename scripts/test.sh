@@ -2,7 +2,7 @@
 # Builds linksim and runs every check, each a labelled CTest test:
 #   check     unit, e2e, valgrind, protocol, bench, package, lint, terminal
 #   sanitize  unit, e2e, protocol (ASan + UBSan)
-#   fuzz      fuzz (FUZZ_SECONDS per target, default 10)
+#   fuzz      fuzz (FUZZ_SECONDS per target, default 3; CI runs 60)
 #   debug     unit, e2e, protocol, as sanitize without the sanitizers; only
 #             when LINKSIM_TREES names it, as CI does
 #   measure   measure: the check tree's instruction counts, which check no
@@ -110,7 +110,7 @@ tests() {
 tree() {
   local preset=$1 start=$SECONDS status=0 lint= line
   local options=(-DLINKSIM_WERROR="$werror") rest=()
-  [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-10}")
+  [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-3}")
   exec >"$work/$preset.build.log" 2>&1
   if ! cmake --preset "$preset" "${options[@]}" >/dev/null; then
     echo "$preset: configure FAILED" >"$work/$preset.summary"

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
-# Builds the Debian package the way the README does, from the release preset
-# in a scratch tree, and checks it: the tree builds linksim and no test, the
-# package's name, fields and contents (the programs, their manual pages, the
-# example settings and the studies) are what a Debian user expects, the
-# linksim it holds, extracted with dpkg -x, passes every golden session, and
-# its other commands work from there: linksim-arq with a protocol and a
-# trace, linksim-check on that trace, linksim-study in an empty directory.
+# Makes the Debian package from a built release tree and checks it: the
+# release preset, which a newcomer builds first, configures with no test
+# and no test library; the package's name, fields and contents (the
+# programs, their manual pages, the example settings and the studies) are
+# what a Debian user expects; the linksim it holds, extracted with dpkg -x,
+# passes every golden session; and its other commands work from there:
+# linksim-arq with a protocol and a trace, linksim-check on that trace,
+# linksim-study in an empty directory.
 #
-#   tests/package_test.sh VERSION [CMAKE_OPTION...]
+#   tests/package_test.sh VERSION TREE [CMAKE_OPTION...]
+#
+# TREE is a Release tree already built, the check tree in the test: its
+# programs are built with the release preset's flags, so cpack packages
+# them as they are, not built a second time; the package and cpack's
+# staging go to a scratch directory, not into TREE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 version=$1
-shift
+tree=$2
+shift 2
 
 for tool in dpkg dpkg-deb readelf; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed"; exit 1; }
@@ -22,24 +28,23 @@ work=$(mktemp -d /tmp/linksim_package.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "package test FAILED: $*"; exit 1; }
 
-tree=$work/build
-cmake --preset release -B "$tree" "$@" >"$work/configure.log" ||
-  { cat "$work/configure.log"; fail "configure"; }
-cmake --build "$tree" >"$work/build.log" ||
-  { cat "$work/build.log"; fail "build"; }
-(cd "$tree" && cpack) >"$work/cpack.log" 2>&1 ||
-  { cat "$work/cpack.log"; fail "cpack"; }
-
+grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$tree/CMakeCache.txt" ||
+  fail "$tree is not a Release tree"
 # The tree a newcomer builds first must need nothing but a compiler.
-if grep -qiE '^(GTEST|benchmark)_' "$tree/CMakeCache.txt"; then
+release=$work/release
+cmake --preset release -B "$release" "$@" >"$work/configure.log" ||
+  { cat "$work/configure.log"; fail "configure"; }
+if grep -qiE '^(GTEST|benchmark)_' "$release/CMakeCache.txt"; then
   fail "the release tree looks for GoogleTest or Google Benchmark"
 fi
-ctest --test-dir "$tree" -N | grep -qx 'Total Tests: 0' ||
+ctest --test-dir "$release" -N | grep -qx 'Total Tests: 0' ||
   fail "the release tree has tests"
+(cd "$tree" && cpack -B "$work/package") >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; fail "cpack"; }
 
 arch=$(dpkg --print-architecture)
-deb=$tree/linksim_${version}_${arch}.deb
-[ -f "$deb" ] || fail "no $(basename "$deb"); cpack made: $(ls "$tree"/*.deb)"
+deb=$work/package/linksim_${version}_${arch}.deb
+[ -f "$deb" ] || fail "no $(basename "$deb"); cpack made: $(ls "$work/package")"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 expect_field() {
