@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # k-bit sequence numbers, one table: for each protocol and k, the largest
-# window k allows never hands up a wrong packet over many lossy seeds,
-# with a timeout short of the round trip and with one far shorter; it
-# acknowledges the very packets, at the very clocks, that 31 bits do; and
-# the next window is warned of at start and goes wrong on some seed, which
-# the summary, the stats and the trace's deliver rows all show, and which
-# linksim-check catches where it passes every safe run's trace.
+# window k allows never hands up a wrong packet over SEEDS lossy seeds
+# (default 10), with a timeout short of the round trip and with one far
+# shorter; it acknowledges the very packets, at the very clocks, that 31
+# bits do; and the next window is warned of at start and goes wrong on some
+# seed, which the summary, the stats and the trace's deliver rows all show,
+# and which linksim-check catches where it passes every safe run's trace.
 #
 #   sequence_bits_test.sh LINKSIM_ARQ LINKSIM_CHECK
 set -euo pipefail
@@ -46,7 +46,7 @@ for row in "go-back-n 3 7" "selective-repeat 3 4" "go-back-n 2 3" \
   windowed=$([ "$protocol" = stop-and-wait ] || echo yes)
   wrong=0
   for timeout in 85 30; do
-    for seed in $(seq 1 10); do
+    for seed in $(seq 1 "${SEEDS:-10}"); do
       for window in "$safe" $([ -n "$windowed" ] && echo $((safe + 1))); do
         name="$protocol k=$k W=$window timeout $timeout seed $seed"
         run "$work/k" LINKSIM_ARQ="$protocol" LINKSIM_SEQUENCE_BITS="$k" \
