@@ -11,7 +11,6 @@
 // protocol runs: the protocols can be compared on the very same packets.
 
 #include <cmath>
-#include <cstdint>
 #include <random>
 
 #include "basics.h"

@@ -23,7 +23,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <random>
 
 #include "environment.h"
