@@ -2,8 +2,10 @@
 #define LINKSIM_PROTOCOLS_PROTOCOL_KIT_H_
 
 // The protocol kit: what the example protocols share, for any protocol to
-// build on. Header-only, so a protocol stays one source file to build; this
-// header brings in all of it.
+// build on; this header brings in all of it. What runs on every tick or
+// frame is inline in the headers; what runs once per run, load or file is
+// in the library linksim_kit, which a protocol links, so a protocol stays one
+// source file to write.
 //   kit/packet_store.h  PacketStore, which owns a protocol's packets
 //   kit/frames.h        the kinds of frame: data, ACK and a protocol's own
 //   kit/basics.h        creating data packets at the packet rate into a

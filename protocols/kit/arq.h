@@ -14,10 +14,8 @@
 // large for k is warned of at start and the run goes on, so that the
 // wrong deliveries it allows can be watched: the recorder counts them.
 
-#include <algorithm>
 #include <cassert>
-#include <cmath>
-#include <cstdio>
+#include <cstddef>
 #include <vector>
 
 #include "arrivals.h"
@@ -65,31 +63,7 @@ namespace kit {
 /// With ACKs longer than data frames (Ta > Td) ACKs queue at the sink, at
 /// most window - 1 ahead of one when nothing is lost, so (window - 1) Ta is
 /// added: a run without loss never times out, at any clock.
-inline double derivedTimeout(int window) {
-  const Simulator* link = Simulator::running();
-  if (link == nullptr) return std::nan("");
-  const double p = Node::getProcessingDelay();
-  const double a = link->propagationDelay;
-  const double td =
-      (Node::getDataPacketSize() + Node::getDataOverhead()) / link->bitRate;
-  const double ta = Node::getACKSize() / link->bitRate;
-  const auto whole = [](double v) { return std::floor(v) == v; };
-  const auto binary = [&](double v) {
-    return std::fabs(v) < 0x1p32 && whole(v * 0x1p20);
-  };
-  const double roundTrip = td + ta + 2 * a + 2 * p;  // T
-  double timeout = roundTrip - p;
-  if (!(whole(p) && whole(a) && whole(td) && whole(ta))) {
-    const double d = link->duration;
-    const double spacing = std::nextafter(d, HUGE_VAL) - d;  // NaN: no tick
-    const bool exact =
-        binary(p) && binary(a) && binary(td) && binary(ta) && d < 0x1p32;
-    timeout +=
-        exact ? 1.0 : 1.0 + std::max(0x1p-16, (2.0 * window + 16) * spacing);
-  }
-  if (ta > td) timeout += (window - 1) * ta;
-  return timeout;
-}
+double derivedTimeout(int window);
 
 /// How a protocol's sink tells frames apart by their k-bit numbers, which
 /// bounds the window W. Its source sends only the W packets from the oldest
@@ -116,13 +90,8 @@ class Arq {
   /// bad one ends the program here, before it writes anything; a window
   /// too large for the sequence numbers is warned of. Every run ends with
   /// its summary, its stats row and its trace complete.
-  Arq(const char* name, unsigned reads, WindowRule rule = WindowRule::kInOrder)
-      : settings(settingsOrExit(name, reads)), recorder(name), reads(reads) {
-    warnWindow(name, rule);
-    Simulator::atRunEnd(&endRuns);
-    all().push_back(this);
-  }
-  ~Arq() { all().erase(std::find(all().begin(), all().end(), this)); }
+  Arq(const char* name, unsigned reads, WindowRule rule = WindowRule::kInOrder);
+  ~Arq();
   Arq(const Arq&) = delete;
   Arq& operator=(const Arq&) = delete;
 
@@ -319,57 +288,20 @@ class Arq {
   }
 
   /// Every Arq, for endRuns.
-  static std::vector<Arq*>& all() {
-    static std::vector<Arq*> arqs;
-    return arqs;
-  }
+  static std::vector<Arq*>& all();
   /// At the end of every run: its summary and stats, its trace complete. A
   /// run that ticked no tick started nothing, and reports just that.
-  static void endRuns() {
-    for (Arq* arq : all()) {
-      if (!arq->recorder.isRunning()) arq->begin();
-      arq->recorder.endRun();
-    }
-  }
+  static void endRuns();
 
   /// Says on standard error, at start, when the window is too large for
   /// the sequence numbers under `rule`: then the sink may hand up a wrong
   /// packet.
-  void warnWindow(const char* name, WindowRule rule) const {
-    const int window = (reads & kReadsWindow) != 0 ? settings.window : 1;
-    const int k = settings.sequenceBits;
-    const bool inOrder = rule == WindowRule::kInOrder;
-    const long long space = 1LL << k;
-    const long long most = inOrder ? space - 1 : space / 2;
-    if (window <= most) return;
-    std::fprintf(stderr,
-                 "linksim: warning: a window of %d is too large for %d-bit "
-                 "sequence numbers: %s needs at most %s = %lld, or it may "
-                 "hand up wrong packets\n",
-                 window, k, name, inOrder ? "2^k - 1" : "2^(k-1)", most);
-  }
+  void warnWindow(const char* name, WindowRule rule) const;
 
   /// Starts a run afresh: the variables read again (a value gone bad since
   /// the start keeps the old one), the links, the channel, the arrivals,
   /// the numbers, the counts and the trace.
-  void begin() {
-    readSettings(reads, &settings);
-    dataLink.startRun(store);
-    ackSender.startRun(store);
-    channel.startRun(settings);
-    arrivals.startRun(settings);
-    numbers = Numbering(settings.sequenceBits);
-    // A protocol without a window has one frame in flight.
-    const int window = (reads & kReadsWindow) != 0 ? settings.window : 1;
-    timeout = std::isnan(settings.timeout) ? derivedTimeout(window)
-                                           : settings.timeout;
-    size_t slots = 2;
-    while (slots < 2 * static_cast<size_t>(window)) slots *= 2;
-    waitingAcks.assign(slots, -1);
-    recorder.startRun(settings, reads, settings.window, timeout);
-    created = 0;
-    admitted = 0;
-  }
+  void begin();
 
   /// The slot of waitingAcks for ACK `sequence`.
   int& waitingAck(int sequence) {

@@ -11,8 +11,6 @@
 // protocol runs: the protocols can be compared on the very same packets.
 
 #include <cmath>
-#include <cstdint>
-#include <random>
 
 #include "basics.h"
 #include "environment.h"
@@ -68,7 +66,7 @@ class Arrivals {
   }
 
   bool poisson = false;
-  std::mt19937_64 random;
+  Random random;
   Fifo<double> times;   // of the packets from first on, as drawn so far
   long long first = 0;  // the oldest packet whose arrival is kept
   double last = 0.0;    // the latest arrival drawn

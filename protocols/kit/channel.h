@@ -23,8 +23,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <random>
 
 #include "environment.h"
 #include "frames.h"
@@ -84,7 +82,7 @@ class Channel {
     return *chain == State::kBad;
   }
 
-  std::mt19937_64 random;
+  Random random;
   double loss[kMaxFrameKinds] = {};  // by kind
   bool bursty = false;
   double stayBad = 0.0;  // the chain stays bad: 1 - 1/b

@@ -5,7 +5,6 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -94,6 +93,12 @@ class PacketStore {
     std::bitset<kBlockSlots> released;
   };
 
+  /// Where `block` lies: blocks are ordered, and a packet's block found, by
+  /// this one number.
+  static std::uintptr_t addressOf(const std::unique_ptr<Block>& block) {
+    return reinterpret_cast<std::uintptr_t>(block.get());
+  }
+
   /// Adds a block of released slots, keeping the blocks in address order.
   void grow() {
     auto block = std::make_unique<Block>();
@@ -102,10 +107,10 @@ class PacketStore {
       block->slots[i - 1].released = {spare, block.get()};
       spare = &block->slots[i - 1];
     }
-    const auto at = std::upper_bound(
-        blocks.begin(), blocks.end(), block, [](const auto& a, const auto& b) {
-          return std::less<const Block*>()(a.get(), b.get());
-        });
+    const auto at = std::upper_bound(blocks.begin(), blocks.end(), block,
+                                     [](const auto& a, const auto& b) {
+                                       return addressOf(a) < addressOf(b);
+                                     });
     blocks.insert(at, std::move(block));
   }
 
@@ -116,7 +121,7 @@ class PacketStore {
     const auto after = std::upper_bound(
         blocks.begin(), blocks.end(), at,
         [](std::uintptr_t a, const std::unique_ptr<Block>& block) {
-          return a < reinterpret_cast<std::uintptr_t>(block.get());
+          return a < addressOf(block);
         });
     if (after == blocks.begin()) return nullptr;
     Block* block = (after - 1)->get();

@@ -9,12 +9,8 @@
 // numbers that read back as the doubles they were.
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <string>
-#include <system_error>
 
 #include "basics.h"
 #include "environment.h"
@@ -62,13 +58,7 @@ struct Counts {
 
 /// Appends `value` to `*text` in the fewest digits that read back as it;
 /// nothing for NaN, which stands for "none".
-inline void appendNumber(std::string* text, double value) {
-  if (std::isnan(value)) return;
-  char digits[32];
-  const auto [last, error] =
-      std::to_chars(digits, digits + sizeof digits, value);
-  if (error == std::errc()) text->append(digits, last);
-}
+void appendNumber(std::string* text, double value);
 
 class Recorder {
  public:
@@ -82,15 +72,7 @@ class Recorder {
   /// variables the protocol reads, `window` and `timeout` are the run's
   /// (NaN: it has no timer), for the stats row.
   void startRun(const Settings& run, unsigned runReads, int runWindow,
-                double runTimeout) {
-    settings = run;
-    reads = runReads;
-    window = runWindow;
-    timeout = runTimeout;
-    counts = Counts();
-    trace.open(settings.trace);
-    running = true;
-  }
+                double runTimeout);
 
   /// True from startRun to endRun.
   bool isRunning() const { return running; }
@@ -170,48 +152,7 @@ class Recorder {
   /// have a summary line each, after the ACKs', and no column in the stats,
   /// whose columns are the same for every protocol so that rows of several
   /// share a file.
-  void endRun() {
-    running = false;
-    trace.close();
-    const Simulator* link = Simulator::running();
-    const double duration = link != nullptr ? link->duration : std::nan("");
-    const double bitRate = link != nullptr ? link->bitRate : std::nan("");
-    const double utilization =
-        static_cast<double>(counts.acknowledged) *
-        (Node::getDataPacketSize() + Node::getDataOverhead()) / bitRate /
-        duration;
-    const Counts& c = counts;
-    const FrameCounts& data = c.frames[kDataKind];
-    std::printf(
-        "summary: packets: %lld acknowledged, %lld delivered\n"
-        "summary: data frames: %lld sent, %lld sent again, %lld lost\n"
-        "summary: ACKs: %lld sent, %lld lost\n",
-        c.acknowledged, c.delivered, data.sent, data.resent, data.lost,
-        acksSent(), c.frames[kAckKind].lost);
-    for (int kind = kAckKind + 1; kind < frameKindCount(); ++kind) {
-      const FrameCounts& own = c.frames[kind];
-      std::printf("summary: %s frames: %lld sent, %lld sent again, %lld lost\n",
-                  frameKind(kind).name, own.sent, own.resent, own.lost);
-    }
-    std::printf(
-        "summary: timeouts: %lld\n"
-        "summary: utilization: %f\n",
-        c.timeouts, utilization);
-    if (inOrder() > 0) {
-      std::printf("summary: delay from arrival to delivery: mean %f, max %f\n",
-                  delayMean(), c.delayMax);
-    } else {
-      std::printf("summary: delay from arrival to delivery: none delivered%s\n",
-                  c.delivered > 0 ? " in order" : "");
-    }
-    // Where wrong deliveries can happen, or did: with the full 31 bits the
-    // shipped protocols have none, and say nothing more.
-    if (settings.sequenceBits < 31 || c.misdelivered > 0) {
-      std::printf("summary: misdelivered: %lld of %lld delivered\n",
-                  c.misdelivered, c.delivered);
-    }
-    if (!settings.stats.empty()) writeStats(link, utilization);
-  }
+  void endRun();
 
   Counts counts;
   Trace trace;
@@ -230,75 +171,7 @@ class Recorder {
 
   /// Appends the run's row to the stats file, the header first when the
   /// file is empty.
-  void writeStats(const Simulator* link, double utilization) const {
-    const unsigned used = readsWith(reads, settings);
-    const bool lossy = (used & kReadsLoss) != 0;
-    const bool seeded = (used & (kReadsLoss | kDrawsArrivals)) != 0;
-    const bool none = link == nullptr;
-    const double nan = std::nan("");
-    std::string row = protocol;
-    const double numbers[] = {
-        (reads & kReadsWindow) != 0 ? static_cast<double>(window) : 1.0,
-        lossy && std::isnan(settings.ber) ? settings.loss : nan,
-        lossy ? settings.ber : nan,
-        nan,  // the seed, written whole below
-        timeout,
-        none ? nan : link->propagationDelay,
-        Node::getProcessingDelay(),
-        none ? nan : link->bitRate,
-        Node::getDataPacketSize(),
-        Node::getDataOverhead(),
-        Node::getACKSize(),
-        none ? nan : link->duration,
-        Node::getPacketRate(),
-    };
-    for (size_t i = 0; i < sizeof numbers / sizeof numbers[0]; ++i) {
-      row += ',';
-      if (i == 3 && seeded) row += std::to_string(settings.seed);
-      appendNumber(&row, numbers[i]);
-    }
-    const Counts& c = counts;
-    const FrameCounts& data = c.frames[kDataKind];
-    for (const long long count :
-         {c.acknowledged, c.delivered, data.sent, data.resent, data.lost,
-          acksSent(), c.frames[kAckKind].lost, c.timeouts}) {
-      row += ',' + std::to_string(count);
-    }
-    row += ',';
-    appendNumber(&row, utilization);
-    row += ',';
-    if (inOrder() > 0) appendNumber(&row, delayMean());
-    row += ',';
-    if (inOrder() > 0) appendNumber(&row, c.delayMax);
-    row += ',' + std::to_string(settings.sequenceBits) + ',';
-    // The mean run of lost frames: as given, or 1 / (1 - p) for frames
-    // lost each on its own; none under a bit error rate, whose runs differ
-    // by direction.
-    if (lossy && std::isnan(settings.ber)) {
-      appendNumber(&row, std::isnan(settings.burst)
-                             ? 1.0 / (1.0 - settings.loss)
-                             : settings.burst);
-    }
-    row += settings.poisson ? ",poisson," : ",periodic,";
-    row += std::to_string(c.misdelivered);
-    row += '\n';
-
-    std::FILE* file = openRows(settings.stats.c_str(), O_APPEND);
-    bool failed = file == nullptr;
-    if (!failed) {
-      const bool empty =
-          std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0;
-      if (empty) std::fprintf(file, "%s\n", kStatsHeader);
-      std::fputs(row.c_str(), file);
-      failed = std::ferror(file) != 0;
-      failed = std::fclose(file) != 0 || failed;
-    }
-    if (failed) {
-      std::fprintf(stderr, "linksim: write error on the stats %s: %s\n",
-                   settings.stats.c_str(), std::strerror(errno));
-      Simulator::reportLostOutput();
-    }
-  }
+  void writeStats(const Simulator* link, double utilization) const;
 
   const char* protocol;
   Settings settings;

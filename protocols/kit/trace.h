@@ -6,19 +6,13 @@
 // std::to_chars, byte for byte as printf's "%d" and "%f" write them, at a
 // tenth of the cost.
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <system_error>
 
 #include "model/Time.h"
-#include "simulator/Simulator.h"
 
 namespace kit {
 
@@ -78,23 +72,7 @@ inline void writeAcknowledged(int sequence) {
 /// Opens `path` for writing rows, with `mode` O_TRUNC or O_APPEND; null,
 /// with errno set, when it cannot. The open does not wait: a FIFO whose
 /// reader has gone cannot be opened, where waiting would hang the run.
-inline std::FILE* openRows(const char* path, int mode) {
-  const int fd = ::open(
-      path, O_WRONLY | O_CREAT | mode | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-      0666);
-  const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
-  // Writes wait, as any writer's would, once a reader is there.
-  std::FILE* file = nullptr;
-  if (flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
-    file = fdopen(fd, mode == O_APPEND ? "a" : "w");
-  }
-  if (file == nullptr && fd >= 0) {
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-  }
-  return file;
-}
+std::FILE* openRows(const char* path, int mode);
 
 /// The events of a run, one CSV row each in the order they happen, with
 /// the header "clock,node,event,frame,sequence,packet": packet is the
@@ -114,19 +92,7 @@ class Trace {
   /// file that cannot be opened is said on standard error, and the run goes
   /// on untraced. The open does not wait: a FIFO whose reader has gone
   /// cannot be opened.
-  void open(const std::string& path) {
-    close();
-    if (path.empty()) return;
-    file = openRows(path.c_str(), O_TRUNC);
-    if (file == nullptr) {
-      std::fprintf(stderr, "linksim: cannot write the trace %s: %s\n",
-                   path.c_str(), std::strerror(errno));
-      Simulator::reportLostOutput();
-      return;
-    }
-    name = path;
-    std::fputs("clock,node,event,frame,sequence,packet\n", file);
-  }
+  void open(const std::string& path);
 
   /// Records that `event` happened now at `node` ("source" or "sink") to
   /// the frame of kind `frame` ("data", "ack", ...) numbered `sequence`
@@ -141,38 +107,13 @@ class Trace {
 
   /// Ends the trace: everything written reaches the file, and a write that
   /// failed is said on standard error.
-  void close() {
-    if (file == nullptr) return;
-    const bool failed = std::ferror(file) != 0;
-    const int closed = std::fclose(file);
-    if (closed != 0 || failed) {
-      std::fprintf(stderr, "linksim: write error on the trace %s: %s\n",
-                   name.c_str(), std::strerror(closed != 0 ? errno : EIO));
-      Simulator::reportLostOutput();
-    }
-    file = nullptr;
-  }
+  void close();
 
  private:
   /// Out of line, so that a run without a trace pays one test per event.
   [[gnu::noinline]] void write(const char* node, const char* event,
                                const char* frame, int sequence,
-                               long long packet) {
-    char row[160];
-    char* at = row;
-    char* const end = row + sizeof row;
-    if (appendClock(&at, end, Time::getTime()) && appendText(&at, end, ",") &&
-        appendText(&at, end, node) && appendText(&at, end, ",") &&
-        appendText(&at, end, event) && appendText(&at, end, ",") &&
-        appendText(&at, end, frame) && appendText(&at, end, ",") &&
-        appendInt(&at, end, sequence) && appendText(&at, end, ",") &&
-        appendInt(&at, end, packet) && appendText(&at, end, "\n")) {
-      std::fwrite(row, 1, static_cast<size_t>(at - row), file);
-    } else {
-      std::fprintf(file, "%f,%s,%s,%s,%d,%lld\n", Time::getTime(), node, event,
-                   frame, sequence, packet);
-    }
-  }
+                               long long packet);
 
   std::FILE* file = nullptr;
   std::string name;
