@@ -13,7 +13,8 @@
 # when it ends.
 # First it installs what the machine lacks: as root with apt-get, otherwise
 # it prints the apt-get line to run and stops. LINKSIM_WERROR=ON makes
-# warnings errors. Nothing is skipped: a missing tool fails. It ends with a
+# warnings errors; LINKSIM_LONG_SWEEPS=ON runs the protocol tests' whole
+# sweeps, three times as long. Nothing is skipped: a missing tool fails. It ends with a
 # summary, each tree's tests passed and failed and its time, and the whole
 # time, and with status 1 if any tree failed to configure, build or pass.
 set -euo pipefail
@@ -62,6 +63,12 @@ case $measuring in
   *) echo "LINKSIM_MEASURE must be ON or OFF, not '$measuring'" >&2; exit 2 ;;
 esac
 werror=${LINKSIM_WERROR:-OFF}
+# The protocol tests' whole sweeps, where CI runs them; a third otherwise.
+sweeps=${LINKSIM_LONG_SWEEPS:-OFF}
+case $sweeps in
+  ON | OFF) ;;
+  *) echo "LINKSIM_LONG_SWEEPS must be ON or OFF, not '$sweeps'" >&2; exit 2 ;;
+esac
 # The debug tree is the sanitize tree without its sanitizers: what it
 # checks, the sanitize tree checks too, so CI alone runs it
 # (LINKSIM_TREES="check debug sanitize fuzz").
@@ -109,7 +116,8 @@ tests() {
 # if any step failed.
 tree() {
   local preset=$1 start=$SECONDS status=0 lint= line
-  local options=(-DLINKSIM_WERROR="$werror") rest=()
+  local options=(-DLINKSIM_WERROR="$werror" -DLINKSIM_LONG_SWEEPS="$sweeps")
+  local rest=()
   [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-3}")
   exec >"$work/$preset.build.log" 2>&1
   if ! cmake --preset "$preset" "${options[@]}" >/dev/null; then
