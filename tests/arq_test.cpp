@@ -1,18 +1,20 @@
-// The ARQ protocols, each linked as the hooks of a test binary of its own
-// (ARQ_PROTOCOL: 1 stop-and-wait, 2 go-back-n, 3 selective-repeat), held to
-// what they promise whatever the channel loses, as their traces tell: every
+// The ARQ protocols, run through linksim-arq's hooks, the one LINKSIM_ARQ
+// names chosen as the test program starts (a test runs in a process of its
+// own, so each protocol has its tests, PROTOCOL.ArqTest.*), held to what
+// they promise whatever the channel loses, as their traces tell: every
 // packet delivered once and in order, acknowledged once and in order after
 // its delivery, nothing delivered from a frame the channel lost, a lost
 // frame never waited on for longer than a timeout, and without loss no
 // loss at all; the stats row agreeing with the trace; and their utilization
 // over long runs to the figure each protocol's opening comment derives.
 // ARQ_SEEDS is the number of seeds each lossy case runs with: fewer in the
-// slower trees.
+// shorter sweeps and the slower trees.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,11 +25,17 @@
 
 namespace {
 
-#if ARQ_PROTOCOL == 1
-const std::vector<int> kWindows = {1};
-#else
-const std::vector<int> kWindows = {1, 4, 16};
-#endif
+/// The protocol under test: what linksim-arq's hooks chose at start.
+std::string protocol() {
+  const char* name = std::getenv("LINKSIM_ARQ");
+  return name == nullptr ? "stop-and-wait" : name;
+}
+
+/// Stop-and-wait has a window of one frame; the others a window of any size.
+std::vector<int> windows() {
+  if (protocol() == "stop-and-wait") return {1};
+  return {1, 4, 16};
+}
 
 struct Link {
   const char* name;
@@ -217,7 +225,7 @@ class ArqTest : public ::testing::Test {
 TEST_F(ArqTest, DeliversEveryPacketOnceAndInOrderWhateverIsLost) {
   for (const Link& link : kLinks) {
     for (const char* loss : {"0", "0.05", "0.3", "0.8"}) {
-      for (const int window : kWindows) {
+      for (const int window : windows()) {
         for (int seed = 1; seed <= ARQ_SEEDS; ++seed) {
           run(link.settings, loss, window, seed);
           const bool lossFree = std::string(loss) == "0";
@@ -240,29 +248,31 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
   const LinkSettings link{1, 40, 100, 960, 40, 100, 100000, 1};
   const double td = link.dataTime();
   const double t = link.textbookPeriod();
-  [[maybe_unused]] const double k = t / td;
-  [[maybe_unused]] const double start = 1 - t / link.duration;
+  const double k = t / td;
+  const double start = 1 - t / link.duration;
   const int kRuns = 8;
   for (const double p : {0.05, 0.2, 0.4}) {
     const double q = (1 - p) * (1 - p);
-#if ARQ_PROTOCOL == 1
-    // Binomial: q of the attempts that end within the run, each T long.
-    const int window = 1;
-    const double low =
-        q * td * (std::ceil(link.duration / t) - 1) / link.duration;
-    const double high = low;
-#elif ARQ_PROTOCOL == 2
-    // The textbook's band: every lost ACK costing a go-back, or none.
-    const int window = 16;
-    const double low = start * q / (1 + (k - 1) * (1 - q));
-    const double high = (1 - p) / (1 + (k - 1) * p);
-#else
-    // q of the frames sent, less the first round trip; a window this wide
-    // all but never stalls.
-    const int window = 64;
-    const double low = start * q;
-    const double high = q;
-#endif
+    int window = 0;
+    double low = 0;
+    double high = 0;
+    if (protocol() == "stop-and-wait") {
+      // Binomial: q of the attempts that end within the run, each T long.
+      window = 1;
+      low = q * td * (std::ceil(link.duration / t) - 1) / link.duration;
+      high = low;
+    } else if (protocol() == "go-back-n") {
+      // The textbook's band: every lost ACK costing a go-back, or none.
+      window = 16;
+      low = start * q / (1 + (k - 1) * (1 - q));
+      high = (1 - p) / (1 + (k - 1) * p);
+    } else {
+      // q of the frames sent, less the first round trip; a window this
+      // wide all but never stalls.
+      window = 64;
+      low = start * q;
+      high = q;
+    }
     std::vector<double> measured;
     for (int seed = 1; seed <= kRuns; ++seed) {
       run(link, std::to_string(p), window, seed);
