@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds linksim and runs every check, each a labelled CTest test:
-#   check     unit, e2e, valgrind, protocol, bench, package, lint, terminal
-#   sanitize  unit, e2e, protocol (ASan + UBSan)
+#   check     e2e, valgrind, protocol, bench, package, lint, terminal
+#             (Release, as shipped; no GoogleTest program)
+#   sanitize  unit, e2e, protocol (clang, ASan + UBSan)
 #   fuzz      fuzz (FUZZ_SECONDS per target, default 3; CI runs 60)
-#   debug     unit, e2e, protocol, as sanitize without the sanitizers; only
+#   debug     unit, e2e, protocol, built by gcc without sanitizers; only
 #             when LINKSIM_TREES names it, as CI does
 #   measure   measure: the check tree's instruction counts, which check no
 #             figure; only with LINKSIM_MEASURE=ON, as CI runs it
@@ -14,9 +15,10 @@
 # First it installs what the machine lacks: as root with apt-get, otherwise
 # it prints the apt-get line to run and stops. LINKSIM_WERROR=ON makes
 # warnings errors; LINKSIM_LONG_SWEEPS=ON runs the protocol tests' whole
-# sweeps, three times as long. Nothing is skipped: a missing tool fails. It ends with a
-# summary, each tree's tests passed and failed and its time, and the whole
-# time, and with status 1 if any tree failed to configure, build or pass.
+# sweeps, three times as long. Nothing is skipped: a missing tool fails. It
+# ends with a summary, each tree's tests passed and failed and its time, and
+# the whole time, and with status 1 if any tree failed to configure, build
+# or pass.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -69,9 +71,9 @@ case $sweeps in
   ON | OFF) ;;
   *) echo "LINKSIM_LONG_SWEEPS must be ON or OFF, not '$sweeps'" >&2; exit 2 ;;
 esac
-# The debug tree is the sanitize tree without its sanitizers: what it
-# checks, the sanitize tree checks too, so CI alone runs it
-# (LINKSIM_TREES="check debug sanitize fuzz").
+# The debug tree runs the sanitize tree's tests, built by gcc without
+# sanitizers: what it checks, the sanitize tree checks too, so CI alone
+# runs it (LINKSIM_TREES="check debug sanitize fuzz").
 read -r -a trees <<<"${LINKSIM_TREES:-check sanitize fuzz}"
 # Every LINKSIM_ variable, these included, is kept from the tests: the
 # protocols would warn of the script's own, and run another experiment
