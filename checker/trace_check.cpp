@@ -604,39 +604,40 @@ void TraceChecker::checkRow(const Row& row) {
       break;
     }
     case kDeliver:
-      if (packet < nextDelivery_) {
-        fail(kTraceBroken, "packet %" PRIu64 " delivered again", packet);
-      } else if (packet > nextDelivery_) {
-        fail(kTraceBroken,
-             "packet %" PRIu64 " delivered before packet %" PRIu64, packet,
-             nextDelivery_);
-      } else if (!received_.removeAll(packet, 0)) {
+      if (!isNext(packet, nextDelivery_, "delivered")) break;
+      if (!received_.removeAll(packet, 0)) {
         fail(kTraceBroken,
              "packet %" PRIu64
              " delivered, but the sink received no data frame holding it",
              packet);
-      } else {
-        ++nextDelivery_;
+        break;
       }
+      ++nextDelivery_;
       break;
     case kAcknowledged:
-      if (packet < nextAcknowledgement_) {
-        fail(kTraceBroken, "packet %" PRIu64 " acknowledged again", packet);
-      } else if (packet > nextAcknowledgement_) {
-        fail(kTraceBroken,
-             "packet %" PRIu64 " acknowledged before packet %" PRIu64, packet,
-             nextAcknowledgement_);
-      } else if (packet >= nextDelivery_) {
+      if (!isNext(packet, nextAcknowledgement_, "acknowledged")) break;
+      if (packet >= nextDelivery_) {
         fail(kTraceBroken,
              "packet %" PRIu64 " acknowledged before the sink delivered it",
              packet);
-      } else {
-        ++nextAcknowledgement_;
+        break;
       }
+      ++nextAcknowledgement_;
       break;
     default:  // timeout, discard, buffer: counted only
       break;
   }
+}
+
+bool TraceChecker::isNext(std::uint64_t packet, std::uint64_t next,
+                          const char* done) {
+  if (packet < next) {
+    fail(kTraceBroken, "packet %" PRIu64 " %s again", packet, done);
+  } else if (packet > next) {
+    fail(kTraceBroken, "packet %" PRIu64 " %s before packet %" PRIu64, packet,
+         done, next);
+  }
+  return packet == next;
 }
 
 int TraceChecker::frameKind(std::string_view kind) {

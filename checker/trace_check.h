@@ -160,6 +160,10 @@ class TraceChecker {
   /// The number of `kind`, added when new; -1, having failed, when it is not
   /// a word or one too many.
   int frameKind(std::string_view kind);
+  /// True if `packet` is `next`, the next packet to be `done` ("delivered",
+  /// "acknowledged"); false, having failed, if it is one done already or
+  /// one that skips ahead.
+  bool isNext(std::uint64_t packet, std::uint64_t next, const char* done);
   void fail(int result, const char* format, ...)
       __attribute__((format(printf, 3, 4)));
 
