@@ -58,6 +58,10 @@ for entry in "${cases[@]}"; do
   program=${words[-2]}
   name=${words[-1]}
   binary=$build/$program
+  [ -x "$binary" ] || {
+    echo "$binary is not built: configure with -DLINKSIM_MEASURE=ON" >&2
+    exit 1
+  }
   env "${variables[@]}" "$binary" --benchmark_filter="^$name\$" --benchmark_repetitions="$reps" \
     --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true --benchmark_format=csv \

@@ -7,7 +7,8 @@
 #   debug     unit, e2e, protocol, built by gcc without sanitizers; only
 #             when LINKSIM_TREES names it, as CI does
 #   measure   measure: the check tree's instruction counts, which check no
-#             figure; only with LINKSIM_MEASURE=ON, as CI runs it
+#             figure; only with LINKSIM_MEASURE=ON, as CI runs it, which
+#             also builds the protocols' benchmarks (and their bench tests)
 # The trees are built and tested side by side, so that one tree's
 # serial steps (a link, its slowest test) leave no core idle, and the lint
 # tests run while the check tree builds; each tree's output is shown whole
@@ -118,7 +119,8 @@ tests() {
 # if any step failed.
 tree() {
   local preset=$1 start=$SECONDS status=0 lint= line
-  local options=(-DLINKSIM_WERROR="$werror" -DLINKSIM_LONG_SWEEPS="$sweeps")
+  local options=(-DLINKSIM_WERROR="$werror" -DLINKSIM_LONG_SWEEPS="$sweeps"
+    -DLINKSIM_MEASURE="$measuring")
   local rest=()
   [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-3}")
   exec >"$work/$preset.build.log" 2>&1
