@@ -59,7 +59,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 measuring=${LINKSIM_MEASURE:-OFF}
 case $measuring in
   ON | OFF) ;;
@@ -76,13 +75,15 @@ esac
 # sanitizers: what it checks, the sanitize tree checks too, so CI alone
 # runs it (LINKSIM_TREES="check debug sanitize fuzz").
 read -r -a trees <<<"${LINKSIM_TREES:-check sanitize fuzz}"
-# Each tree but fuzz builds with an equal share of the cores, one job at
-# least: the trees build at once, and more jobs than cores only take turns,
-# which cost a two-core machine a sixth more CPU time.
+# Each tree but fuzz builds and tests with an equal share of the cores, one
+# job at least: the trees run at once, and more jobs than cores only take
+# turns, which cost a two-core machine a sixth more CPU time.
 builds=0
 for preset in "${trees[@]}"; do [ "$preset" = fuzz ] || builds=$((builds + 1)); done
 share=$(($(nproc) / (builds > 0 ? builds : 1)))
-export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$((share > 0 ? share : 1))}
+[ "$share" -gt 0 ] || share=1
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$share}
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$share}
 # Every LINKSIM_ variable, these included, is kept from the tests: the
 # protocols would warn of the script's own, and run another experiment
 # than a test asks for with one of theirs.
@@ -138,10 +139,11 @@ tree() {
   fi
   # The lint tests read the sources and the compile commands alone, so they
   # run while the tree builds, from their own directory (tests/lint), where
-  # ctest meets no test binary that may be half linked.
+  # ctest meets no test binary that may be half linked; at the lowest
+  # priority, on every core, in the time the trees leave idle.
   if [ "$preset" = check ]; then
     priority=19 tests lint --test-dir build-check/tests/lint \
-      --output-on-failure --no-tests=error &
+      --parallel "$(nproc)" --output-on-failure --no-tests=error &
     lint=$!
     rest=(-E '^lint\.')
   fi
