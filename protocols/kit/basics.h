@@ -105,7 +105,8 @@ inline Packet* makeData(PacketStore& store, int sequence, double created) {
 /// called on every tick.
 inline double nextDue(long long created) {
   const double due = static_cast<double>(created) / Node::getPacketRate();
-  return std::isnan(due) ? kForever : due;
+  if (std::isnan(due)) return kForever;
+  return due;
 }
 
 /// Creates, in order, every data packet that is due by now into `source`'s

@@ -46,7 +46,7 @@ inline bool appendInt(char** at, char* end, Integer value) {
 }
 
 /// Appends `text` to [*at, end); false if it does not fit.
-inline bool appendText(char** at, char* end, const char* text) {
+inline bool appendText(char** at, const char* end, const char* text) {
   const size_t length = std::strlen(text);
   if (length > static_cast<size_t>(end - *at)) return false;
   std::memcpy(*at, text, length);
