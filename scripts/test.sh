@@ -8,7 +8,8 @@
 #             when LINKSIM_TREES names it, as CI does
 #   measure   measure: the check tree's instruction counts, which check no
 #             figure; only with LINKSIM_MEASURE=ON, as CI runs it, which
-#             also builds the protocols' benchmarks (and their bench tests)
+#             also builds every benchmark (and its bench test), not only the
+#             shipped program's
 # The trees are built and tested side by side, so that one tree's
 # serial steps (a link, its slowest test) leave no core idle, and the lint
 # tests run while the check tree builds; the lint tests and the fuzz tree's
