@@ -2,8 +2,10 @@
 // run draws them: over many frames each direction loses the long-run share
 // p asked for, in runs of lost frames of mean length b, whatever the other
 // direction does between its frames; and b = 1 / (1 - p) loses the very
-// frames that independent loss does. The kit's generator draws what
-// std::mt19937_64 draws, so a seed loses the frames it always has.
+// frames that independent loss does. A frame kind a protocol declares is
+// lost as any frame of its size is, the kit's own included, by the same
+// draws. The kit's generator draws what std::mt19937_64 draws, so a seed
+// loses the frames it always has.
 
 #include "kit/channel.h"
 
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "kit/environment.h"
+#include "kit/frames.h"
 #include "kit/random.h"
 #include "model/Packet.h"
 #include "simulator/Node.h"
@@ -94,6 +97,32 @@ TEST(ChannelTest, BurstsOfOneOverOneMinusPLoseWhatIndependentLossLoses) {
               draw(b, 100000, kit::kDataPacket))
         << "p " << p;
   }
+}
+
+/// Whether each of 1000 frames of type `type` is lost, on a channel started
+/// afresh with `settings`.
+std::vector<bool> losses(char type, const kit::Settings& settings) {
+  kit::Channel channel;
+  channel.startRun(settings);
+  Packet frame;
+  frame.setType(type);
+  std::vector<bool> lost;
+  for (int i = 0; i < 1000; ++i) lost.push_back(channel.lost(frame));
+  return lost;
+}
+
+TEST(FrameKindsTest, AFrameOfItsOwnIsLostAsAnyFrameOfItsSize) {
+  Node::setDataPacketSize(800.0);
+  Node::setDataOverhead(64.0);
+  Node::setACKSize(128.0);
+  const char nak = kit::declareFrame('N', "nak", &Node::getACKSize);
+  kit::Settings byBit;
+  byBit.ber = 3e-4;  // loses a data frame 6 times as often as an ACK
+  kit::Settings byFrame;
+  byFrame.loss = 0.3;  // every frame alike
+  EXPECT_EQ(losses(kit::kAckPacket, byBit), losses(nak, byBit));
+  EXPECT_NE(losses(kit::kDataPacket, byBit), losses(nak, byBit));
+  EXPECT_EQ(losses(kit::kDataPacket, byFrame), losses(nak, byFrame));
 }
 
 TEST(RandomTest, DrawsWhatMt19937_64DrawsFromTheSameSeed) {
