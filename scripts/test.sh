@@ -3,7 +3,7 @@
 #   check     e2e, valgrind, protocol, bench, package, lint, terminal
 #             (Release, as shipped; no GoogleTest program)
 #   sanitize  unit, e2e, protocol (clang, ASan + UBSan)
-#   fuzz      fuzz (FUZZ_SECONDS per target, default 3; CI runs 60)
+#   fuzz      fuzz (FUZZ_SECONDS per target, default 2; CI runs 60)
 #   debug     unit, e2e, protocol, built by gcc without sanitizers; only
 #             when LINKSIM_TREES names it, as CI does
 #   measure   measure: the check tree's instruction counts, which check no
@@ -132,7 +132,7 @@ tree() {
   local options=(-DLINKSIM_WERROR="$werror" -DLINKSIM_LONG_SWEEPS="$sweeps"
     -DLINKSIM_MEASURE="$measuring")
   local rest=()
-  [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-3}")
+  [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-2}")
   exec >"$work/$preset.build.log" 2>&1
   if ! cmake --preset "$preset" "${options[@]}" >/dev/null; then
     echo "$preset: configure FAILED" >"$work/$preset.summary"
