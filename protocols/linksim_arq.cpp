@@ -11,7 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "protocol_kit.h"
+#include "kit/environment.h"
+#include "kit/hooks.h"
 #include "simulator/Node.h"
 
 extern const kit::Protocol kStopAndWait;
