@@ -29,6 +29,7 @@ missing=()
 need() { command -v "$1" >/dev/null || missing+=("$2"); }
 need cmake cmake
 need make make
+need ninja ninja-build
 need g++ g++
 need clang++ clang
 need valgrind valgrind
@@ -134,6 +135,12 @@ tree() {
   local rest=()
   [ "$preset" = fuzz ] && options+=(-DLINKSIM_FUZZ_SECONDS="${FUZZ_SECONDS:-2}")
   exec >"$work/$preset.build.log" 2>&1
+  # A tree configured for make, as the test trees once were, would refuse
+  # the preset's Ninja: it is configured afresh.
+  if [ -f "build-$preset/CMakeCache.txt" ] &&
+    ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "build-$preset/CMakeCache.txt"; then
+    rm -rf "build-$preset/CMakeCache.txt" "build-$preset/CMakeFiles"
+  fi
   if ! cmake --preset "$preset" "${options[@]}" >/dev/null; then
     echo "$preset: configure FAILED" >"$work/$preset.summary"
     return 1
