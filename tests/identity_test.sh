@@ -58,9 +58,13 @@ LINKS
   }'
 } >"$work/links"
 
-run() {  # PROGRAM [WINDOW]: the session's output
-  printf 'load %s\n\nrun\n\n\nexit\n' "$work/link.txt" |
-    env ${2:+LINKSIM_WINDOW=$2} "$1" 2>&1
+# Every run loads the link, runs it, passes both pauses and exits.
+session=$(printf 'load %s\n\nrun\n\n\nexit' "$work/link.txt")
+# PROGRAM [WINDOW]: becomes the program, its output the session's; so it
+# runs in a subshell. Each process started costs milliseconds here.
+run() {
+  [ -z "${2:-}" ] || export LINKSIM_WINDOW=$2
+  exec "$1" <<<"$session" 2>&1
 }
 
 failures=0
@@ -89,14 +93,14 @@ while read -r p a bits data overhead ack duration rate window; do
   for preset in "${presets[@]}"; do
     read -r name program <<<"$preset"
     for loss in 0 0.25; do
+      rm -f "$work/a.stats" "$work/b.stats"
       for file in a b; do
-        rm -f "$work/$file.stats"
         export LINKSIM_LOSS=$loss LINKSIM_SEED=$fixed \
           LINKSIM_TRACE=$work/$file.trace LINKSIM_STATS=$work/$file.stats
         if [ "$file" = a ]; then
-          LINKSIM_ARQ=$name run "$chooser" "$window" >"$work/a.out"
+          (LINKSIM_ARQ=$name run "$chooser" "$window") >"$work/a.out"
         else
-          run "$program" "$window" >"$work/b.out"
+          (run "$program" "$window") >"$work/b.out"
         fi
       done
       unset LINKSIM_LOSS LINKSIM_SEED LINKSIM_TRACE LINKSIM_STATS
