@@ -17,17 +17,13 @@ printf '%s\n' "Propagation Delay 0.2" "Processing Delay 0.1" "Bit Rate 100" \
   "Data Packet Size 48" "Data Packet Overhead 4" "ACK Size 10" \
   "Simulation Duration 1000" "Packet Rate 5" >"$work/short.txt"
 
-# LINK VARIABLE=VALUE...: a session on LINK, its trace in trace.csv; in a
-# subshell that becomes linksim-arq, where an env and a pipe's writer would
-# be two more processes a run, each costing milliseconds to start.
+# LINK VARIABLE=VALUE...: a session on LINK, its trace in trace.csv, in a
+# subshell that becomes linksim-arq, with no env or pipe's writer to start.
 run() {
-  (export "${@:2}" LINKSIM_TRACE="$work/trace.csv"
-    exec "$arq" <<<"load $work/$1.txt
-
-run
-
-
-exit" >/dev/null)
+  local session
+  printf -v session 'load %s\n\nrun\n\n\nexit' "$work/$1.txt"
+  (export "${@:2}" LINKSIM_TRACE="$work/trace.csv" &&
+    exec "$arq" <<<"$session" >/dev/null)
 }
 
 failures=0

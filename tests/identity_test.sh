@@ -60,8 +60,8 @@ LINKS
 
 # Every run loads the link, runs it, passes both pauses and exits.
 session=$(printf 'load %s\n\nrun\n\n\nexit' "$work/link.txt")
-# PROGRAM [WINDOW]: becomes the program, its output the session's; so it
-# runs in a subshell. Each process started costs milliseconds here.
+# PROGRAM [WINDOW]: the session's output. It becomes the program, with no
+# env or pipe's writer to start, so it runs in a subshell.
 run() {
   [ -z "${2:-}" ] || export LINKSIM_WINDOW=$2
   exec "$1" <<<"$session" 2>&1

@@ -19,9 +19,8 @@ printf '%s\n' "Propagation Delay 40" "Processing Delay 1" "Bit Rate 100" \
   "Data Packet Size 960" "Data Packet Overhead 40" "ACK Size 100" \
   "Simulation Duration 2000" "Packet Rate 1" >"$work/link.txt"
 session=$(printf 'load %s\n\nrun\n\n\nexit' "$work/link.txt")
-# OUT VARIABLE=VALUE...: a session's output and stats row in OUT.*; in a
-# subshell that becomes the program, where an env and a pipe's writer
-# would be two more processes a run, each costing milliseconds to start.
+# OUT VARIABLE=VALUE...: a session's output and stats row in OUT.*, in a
+# subshell that becomes the program, with no env or pipe's writer to start.
 run() {
   local out=$1
   shift

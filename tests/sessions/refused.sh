@@ -58,8 +58,8 @@ accepted=(
 )
 
 # Runs the binary with VARIABLE=VALUE... set; sets status and err. The
-# command substitution's subshell becomes the binary: an env and a pipe's
-# writer would be two more processes a run, each costing milliseconds.
+# command substitution's subshell becomes the binary, with no env or pipe's
+# writer to start.
 try() {
   status=0
   err=$(export "$@" && exec "$binary" <<<exit 2>&1 >"$out/stdout") ||
