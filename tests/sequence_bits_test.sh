@@ -25,7 +25,7 @@ run() {
   local out=$1
   shift
   rm -f "$out.stats"
-  (export "$@" LINKSIM_STATS="$out.stats" LINKSIM_TRACE="$out.trace"
+  (export "$@" LINKSIM_STATS="$out.stats" LINKSIM_TRACE="$out.trace" &&
     exec "$program" <<<"$session" >"$out.out" 2>"$out.err")
 }
 # OUT's wrong deliveries three ways: the stats column, the summary's
