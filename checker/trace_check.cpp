@@ -31,6 +31,7 @@ constexpr EventName kEvents[kEventCount] = {
     {"send", kAnyNode},   {"resend", kAnyNode}, {"receive", kAnyNode},
     {"lost", kAnyNode},   {"deliver", kSink},   {"acknowledged", kSource},
     {"timeout", kSource}, {"discard", kSink},   {"buffer", kSink},
+    {"end", kSource},
 };
 
 /// The kinds every protocol has, numbered so from the start.
@@ -374,9 +375,9 @@ int TraceChecker::finish() {
 
 std::string TraceChecker::summary() const {
   std::uint64_t rows = 0;
-  for (const std::uint64_t rowsOfEvent : counts_) rows += rowsOfEvent;
+  for (int event = 0; event < kEnd; ++event) rows += counts_[event];
   std::string text = std::to_string(rows) + " rows";
-  for (int event = 0; event < kEventCount; ++event) {
+  for (int event = 0; event < kEnd; ++event) {
     text += ", ";
     text += kEvents[event].name;
     text += ' ';

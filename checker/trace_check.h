@@ -71,6 +71,7 @@ enum Event : int {
   kTimeout,
   kDiscard,
   kBuffer,
+  kEnd,  ///< the run's last row; not in the OK line's counts
   kEventCount
 };
 
