@@ -1,0 +1,304 @@
+#include "run.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+// POSIX: the process's variables, NAME=value (see kit/environment.cpp).
+// NOLINTNEXTLINE(readability-redundant-declaration)
+extern "C" char** environ;
+
+namespace exercise {
+
+namespace {
+
+/// What the console is typed to run the settings once: the load, its
+/// pause, the run, the pause before it and after it, and the exit.
+constexpr const char* kSession = "load link.txt\n\nrun\n\n\nexit\n";
+
+/// A directory of this process's own under $TMPDIR (or /tmp), removed with
+/// everything in it when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base
+                                                                      : "/tmp") +
+                          "/linksim-exercise.XXXXXX";
+    if (mkdtemp(&pattern[0]) != nullptr) path = pattern;
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  ~ScratchDir() { remove(); }
+
+  /// Removes the directory and its files, at most once.
+  void remove() {
+    if (path.empty()) return;
+    if (DIR* dir = opendir(path.c_str())) {
+      while (const dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 &&
+            std::strcmp(entry->d_name, "..") != 0) {
+          unlink((path + "/" + entry->d_name).c_str());
+        }
+      }
+      closedir(dir);
+    }
+    rmdir(path.c_str());
+    path.clear();
+  }
+
+  std::string path;  // empty where none could be made
+};
+
+bool writeFile(const std::string& path, const std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) ==
+                       text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+bool readFile(const std::string& path, std::string* text) {
+  text->clear();
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) return errno == ENOENT;
+  char buffer[1 << 16];
+  std::size_t read = 0;
+  while ((read = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    text->append(buffer, read);
+  }
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  return !failed;
+}
+
+/// The signals that end the command: held back while a run is under way,
+/// so that the run and its directory go first.
+void endingSignals(sigset_t* set) {
+  sigemptyset(set);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    sigaddset(set, signal);
+  }
+}
+
+/// The run's lines of a console session's output: its "acknowledged" lines
+/// and its summary, as linksim-arq FILE writes them. The first comes right
+/// after the console's "Press any key to continue...".
+std::string runLines(const std::string& console) {
+  static const std::string kPause = "Press any key to continue...";
+  std::string lines;
+  std::size_t start = 0;
+  while (start < console.size()) {
+    std::size_t end = console.find('\n', start);
+    if (end == std::string::npos) end = console.size();
+    std::string line = console.substr(start, end - start);
+    start = end + 1;
+    if (line.compare(0, kPause.size(), kPause) == 0) {
+      line.erase(0, kPause.size());
+    }
+    if (line.compare(0, 20, "acknowledged packet ") == 0 ||
+        line.compare(0, 9, "summary: ") == 0) {
+      lines += line + "\n";
+    }
+  }
+  return lines;
+}
+
+/// The first line of `text`, or `otherwise` where it has none.
+std::string firstLine(const std::string& text, const char* otherwise) {
+  const std::string line = text.substr(0, text.find('\n'));
+  return line.empty() ? otherwise : line;
+}
+
+}  // namespace
+
+std::string arqProgram(const char* argv0) {
+  const char* named = std::getenv("LINKSIM_ARQ_PROGRAM");
+  if (named != nullptr && *named != '\0') return named;
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string program =
+      length > 0 ? std::string(self, static_cast<std::size_t>(length))
+                 : std::string(argv0 != nullptr ? argv0 : "");
+  const std::size_t slash = program.rfind('/');
+  return (slash == std::string::npos ? std::string(".")
+                                     : program.substr(0, slash)) +
+         "/linksim-arq";
+}
+
+int runArq(const std::string& program, const std::string& settings,
+           const std::vector<std::pair<std::string, std::string>>& variables,
+           RunOutputs* outputs, std::string* error) {
+  *outputs = RunOutputs();
+  sigset_t held;
+  endingSignals(&held);
+  sigaddset(&held, SIGCHLD);
+  sigset_t before;
+  sigprocmask(SIG_BLOCK, &held, &before);
+  struct Unblock {
+    sigset_t* mask;
+    ~Unblock() { sigprocmask(SIG_SETMASK, mask, nullptr); }
+  } unblock{&before};
+
+  ScratchDir dir;
+  if (dir.path.empty()) {
+    *error = std::string("cannot make a temporary directory: ") +
+             std::strerror(errno);
+    return kRunFailed;
+  }
+  const std::string session = dir.path + "/session";
+  if (!writeFile(dir.path + "/link.txt", settings) ||
+      !writeFile(session, kSession)) {
+    *error = "cannot write in " + dir.path + ": " + std::strerror(errno);
+    return kRunFailed;
+  }
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "LINKSIM_", 8) != 0) environment.push_back(*entry);
+  }
+  for (const auto& variable : variables) {
+    environment.push_back(variable.first + "=" + variable.second);
+  }
+  environment.push_back("LINKSIM_TRACE=" + dir.path + "/trace.csv");
+  environment.push_back("LINKSIM_STATS=" + dir.path + "/stats.csv");
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(&entry[0]);
+  envp.push_back(nullptr);
+  std::string name = program;
+  char* argv[] = {&name[0], nullptr};
+  const std::string outputPath = dir.path + "/output";
+  const std::string errorsPath = dir.path + "/errors";
+
+  const pid_t child = fork();
+  if (child < 0) {
+    *error = std::string("cannot start linksim-arq: ") + std::strerror(errno);
+    return kRunFailed;
+  }
+  if (child == 0) {
+    // Only async-signal-safe calls from here to the exec.
+    signal(SIGPIPE, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    const rlimit size{static_cast<rlim_t>(kRunFileBytes),
+                      static_cast<rlim_t>(kRunFileBytes)};
+    setrlimit(RLIMIT_FSIZE, &size);
+    const int in = open(session.c_str(), O_RDONLY);
+    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+        dup2(err, 2) < 0 || chdir(dir.path.c_str()) != 0) {
+      _exit(126);
+    }
+    execve(argv[0], argv, envp.data());
+    const char* why = std::strerror(errno);
+    if (write(2, "exec: ", 6) < 0 || write(2, why, std::strlen(why)) < 0) {
+    }
+    _exit(127);
+  }
+
+  // Wait for the child, the time limit or a signal that ends the command,
+  // whichever comes first.
+  timespec start{};
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  int status = 0;
+  int ending = 0;
+  bool late = false;
+  for (;;) {
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) break;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const double left = kRunSeconds - static_cast<double>(now.tv_sec - start.tv_sec) -
+                        static_cast<double>(now.tv_nsec - start.tv_nsec) * 1e-9;
+    if (left <= 0.0 || ending != 0) {
+      late = ending == 0;
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    const timespec wait{static_cast<time_t>(left),
+                        static_cast<long>((left - static_cast<double>(
+                                                      static_cast<time_t>(left))) *
+                                          1e9)};
+    const int signal = sigtimedwait(&held, nullptr, &wait);
+    if (signal > 0 && signal != SIGCHLD) ending = signal;
+  }
+  if (ending != 0) {
+    // The run and its directory are gone: end as the signal would have.
+    dir.remove();
+    signal(ending, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    raise(ending);
+    _exit(128 + ending);
+  }
+
+  std::string console;
+  std::string errors;
+  if (!readFile(outputPath, &console) || !readFile(errorsPath, &errors) ||
+      !readFile(dir.path + "/trace.csv", &outputs->trace) ||
+      !readFile(dir.path + "/stats.csv", &outputs->stats)) {
+    *error = "cannot read what linksim-arq wrote in " + dir.path + ": " +
+             std::strerror(errno);
+    return kRunFailed;
+  }
+  if (late) {
+    *error = "linksim-arq ran for more than " + std::to_string(kRunSeconds) +
+             " s, and was stopped";
+    return kRunFailed;
+  }
+  if (WIFSIGNALED(status)) {
+    *error = "linksim-arq was ended by signal " +
+             std::to_string(WTERMSIG(status)) +
+             (WTERMSIG(status) == SIGXFSZ ? " (a file grew too large)" : "");
+    return kRunFailed;
+  }
+  const int code = WEXITSTATUS(status);
+  if (code == 126 || code == 127) {
+    *error = "cannot run " + program + ": " +
+             firstLine(errors.substr(errors.find(": ") + 2), "not found");
+    return kRunFailed;
+  }
+  if (code == 2) {
+    *error = firstLine(errors, "linksim-arq refused the scenario");
+    return kRunRefused;
+  }
+  // A variable linksim-arq does not read would leave the run another
+  // experiment than the exercise's, and every answer wrong.
+  const std::size_t ignored = errors.find(" is ignored: ");
+  if (ignored != std::string::npos) {
+    const std::size_t line = errors.rfind('\n', ignored);
+    *error = firstLine(errors.substr(line == std::string::npos ? 0 : line + 1),
+                       "");
+    return kRunRefused;
+  }
+  outputs->output = runLines(console);
+  if (code != 0 || outputs->output.find("summary: ") == std::string::npos) {
+    // The console says on standard output why it did not run: a settings
+    // file it could not open, or a setting it rejected.
+    std::string why = firstLine(errors, "");
+    for (const char* said : {"Error in opening", "Invalid value"}) {
+      const std::size_t at = console.find(said);
+      if (why.empty() && at != std::string::npos) {
+        why = firstLine(console.substr(at), "");
+      }
+    }
+    *error = "linksim-arq's run failed (status " + std::to_string(code) +
+             "): " + (why.empty() ? "it wrote no summary" : why);
+    return kRunFailed;
+  }
+  return kRan;
+}
+
+}  // namespace exercise
