@@ -125,8 +125,9 @@ std::string refusal(const std::string& name, Rule rule,
       break;
     case Rule::kDuration:
       if (decimal && number > 0.0 && number <= kMaxDuration) return "";
-      must = "a decimal number above 0 and at most 1000000 (every grading "
-             "runs it)";
+      must =
+          "a decimal number above 0 and at most 1000000 (every grading "
+          "runs it)";
       break;
     case Rule::kWindow:
       if (allDigits(text) && decimal && number >= 1 && number <= 65536) {
@@ -180,8 +181,8 @@ std::string refusal(const std::string& name, Rule rule,
 /// The rule of a scenario line's values; parameters have none.
 bool ruleOf(const ValueLine& value, Rule* rule) {
   if (value.target == Target::kSetting) {
-    *rule = value.name == "Simulation Duration" ? Rule::kDuration
-                                                : Rule::kPositive;
+    *rule =
+        value.name == "Simulation Duration" ? Rule::kDuration : Rule::kPositive;
     return true;
   }
   for (const VariableRule& variable : kVariableRules) {
@@ -194,8 +195,8 @@ bool ruleOf(const ValueLine& value, Rule* rule) {
 }
 
 bool isName(const std::string& text) {
-  if (text.empty() || !(std::isalpha(static_cast<unsigned char>(text[0])) ||
-                        text[0] == '_')) {
+  if (text.empty() ||
+      !(std::isalpha(static_cast<unsigned char>(text[0])) || text[0] == '_')) {
     return false;
   }
   for (const char c : text) {
@@ -215,14 +216,14 @@ bool readRangeNumber(const std::string& text, long long* whole,
   *negative = !text.empty() && text[0] == '-';
   if (*negative) ++at;
   const std::size_t point = text.find('.', at);
-  const std::string integer =
-      text.substr(at, point == std::string::npos ? std::string::npos
-                                                 : point - at);
+  const std::string integer = text.substr(
+      at, point == std::string::npos ? std::string::npos : point - at);
   *fraction = point == std::string::npos ? "" : text.substr(point + 1);
   if ((integer.empty() && fraction->empty()) ||
       (!integer.empty() && !allDigits(integer)) ||
       (!fraction->empty() && !allDigits(*fraction)) || fraction->size() > 6 ||
-      integer.size() > 12 || (point != std::string::npos && fraction->empty())) {
+      integer.size() > 12 ||
+      (point != std::string::npos && fraction->empty())) {
     return false;
   }
   *whole = integer.empty() ? 0 : std::strtoll(integer.c_str(), nullptr, 10);
@@ -440,7 +441,8 @@ class Reader {
         "title", "salt", "intro", "question", "answer", "within", "note"};
     const std::size_t colon = line.find(':');
     for (const char* keyword : kKeywords) {
-      if (colon == std::strlen(keyword) && line.compare(0, colon, keyword) == 0) {
+      if (colon == std::strlen(keyword) &&
+          line.compare(0, colon, keyword) == 0) {
         return keywordLine(number, keyword, trimmed(line.substr(colon + 1)));
       }
     }
@@ -517,12 +519,14 @@ class Reader {
     if (rest == "exact") return true;
     std::string figure = rest;
     question->relative = !figure.empty() && figure.back() == '%';
-    if (question->relative) figure = trimmed(figure.substr(0, figure.size() - 1));
+    if (question->relative)
+      figure = trimmed(figure.substr(0, figure.size() - 1));
     double within = 0.0;
     if (!readDecimal(figure, &within) || within < 0.0 || figure[0] == '-') {
-      return fail(number, "within: takes exact, a number from 0 up or a "
-                          "percentage such as 2%, not '" + shortened(rest) +
-                              "'");
+      return fail(number,
+                  "within: takes exact, a number from 0 up or a "
+                  "percentage such as 2%, not '" +
+                      shortened(rest) + "'");
     }
     question->within = question->relative ? within / 100.0 : within;
     return true;
@@ -537,8 +541,9 @@ class Reader {
       source->kind = SourceKind::kSummary;
       source->figure = normalizedFigure(after);
       if (source->figure.empty()) {
-        return fail(number, "answer: summary names a figure of the summary, "
-                            "such as 'summary data frames sent again'");
+        return fail(number,
+                    "answer: summary names a figure of the summary, "
+                    "such as 'summary data frames sent again'");
       }
       return true;
     }
@@ -546,8 +551,9 @@ class Reader {
       source->kind = SourceKind::kStats;
       source->figure = after;
       if (words.size() != 2 || !isName(after)) {
-        return fail(number, "answer: stats names one column of the stats "
-                            "row, such as 'stats data_resent'");
+        return fail(number,
+                    "answer: stats names one column of the stats "
+                    "row, such as 'stats data_resent'");
       }
       return true;
     }
@@ -578,7 +584,8 @@ class Reader {
     if (words.size() < 3) {
       return fail(number, "answer: " + words[0] +
                               " names a trace event and a frame kind, such "
-                              "as '" + words[0] + " resend data'");
+                              "as '" +
+                              words[0] + " resend data'");
     }
     source->event = -1;
     for (int event = 0; event < kit::kTraceEventCount; ++event) {
@@ -590,8 +597,8 @@ class Reader {
         events += events.empty() ? "" : ", ";
         events += event.name;
       }
-      return fail(number, "no trace event is '" + shortened(words[1]) +
-                              "' (" + events + ")");
+      return fail(number, "no trace event is '" + shortened(words[1]) + "' (" +
+                              events + ")");
     }
     if (!kit::isFrameName(words[2].data(), words[2].size())) {
       return fail(number, "'" + shortened(words[2]) +
@@ -611,11 +618,11 @@ class Reader {
       const bool takesValue = word == "at" || word == "number" ||
                               word == "packet" || word == "sequence";
       if (!takesValue || i + 1 >= words.size()) {
-        return fail(number,
-                    takesValue ? word + " needs a value after it"
-                               : "'" + shortened(word) +
-                                     "' is no filter of trace rows (at, "
-                                     "number, packet, sequence or wrong)");
+        return fail(number, takesValue
+                                ? word + " needs a value after it"
+                                : "'" + shortened(word) +
+                                      "' is no filter of trace rows (at, "
+                                      "number, packet, sequence or wrong)");
       }
       const std::string& value = words[++i];
       if (word == "at") {
@@ -694,8 +701,8 @@ class Reader {
         const std::size_t bar = spec.find('|', at);
         const std::string item = trimmed(spec.substr(at, bar - at));
         if (item.empty()) {
-          return fail(number, "the list '" + shortened(spec) +
-                                  "' has an empty value");
+          return fail(number,
+                      "the list '" + shortened(spec) + "' has an empty value");
         }
         if (item.find('`') != std::string::npos) {
           return fail(number, "a value may not hold a backquote");
@@ -775,19 +782,20 @@ class Reader {
     std::vector<const ValueLine*> reads;
     long long combinations = 1;
     for (const std::string& name : templateNames(value.choices.list[0])) {
-      const ValueLine* read = findValue(*out, name);
-      if (read == nullptr) {
+      const ValueLine* source = findValue(*out, name);
+      if (source == nullptr) {
         return fail(number, "{" + name + "} names no value set before it");
       }
-      if (read->templated) {
-        return fail(number, "{" + name + "} is a template itself: a "
+      if (source->templated) {
+        return fail(number, "{" + name +
+                                "} is a template itself: a "
                                 "template reads drawn values only");
       }
       bool again = false;
-      for (const ValueLine* seen : reads) again = again || seen == read;
+      for (const ValueLine* seen : reads) again = again || seen == source;
       if (again) continue;
-      reads.push_back(read);
-      combinations *= read->choices.size();
+      reads.push_back(source);
+      combinations *= source->choices.size();
       if (combinations > kMaxCombinations) break;
     }
     checked += combinations;
@@ -823,7 +831,8 @@ class Reader {
         }
       }
       std::size_t digit = 0;
-      while (digit < index.size() && ++index[digit] == reads[digit]->choices.size()) {
+      while (digit < index.size() &&
+             ++index[digit] == reads[digit]->choices.size()) {
         index[digit++] = 0;
       }
       if (digit == index.size()) break;
@@ -850,8 +859,9 @@ class Reader {
     for (const ValueLine& value : out->values) {
       if (value.name == "LINKSIM_LOSS") loss = true;
       if (value.name == "LINKSIM_BER" && loss) {
-        return fail(value.line, "LINKSIM_LOSS and LINKSIM_BER cannot both "
-                                "be set");
+        return fail(value.line,
+                    "LINKSIM_LOSS and LINKSIM_BER cannot both "
+                    "be set");
       }
     }
     // Every question's templates, as the first student to be drawn the
@@ -867,8 +877,6 @@ class Reader {
   int saltLine = 0;
   int withinLine = 0;
   long long checked = 0;
-
-  friend int readExercise(const std::string&, Exercise*, Problem*);
 
  public:
   static int draw(const Exercise& exercise, const std::string& student,
@@ -907,9 +915,11 @@ int Reader::draw(const Exercise& exercise, const std::string& student,
         return kRefused;
       }
     } else {
-      const std::uint64_t size = static_cast<std::uint64_t>(value.choices.size());
+      const std::uint64_t size =
+          static_cast<std::uint64_t>(value.choices.size());
       const std::uint64_t index =
-          firstOfEach ? 0 : studentHash(exercise.salt, value.name, student) % size;
+          firstOfEach ? 0
+                      : studentHash(exercise.salt, value.name, student) % size;
       drawn.text = value.choices.at(static_cast<long long>(index));
     }
     out->values.push_back(std::move(drawn));
@@ -924,7 +934,7 @@ int Reader::draw(const Exercise& exercise, const std::string& student,
     const Source& source = question.source;
     problem->line = question.answerLine;
     std::string text;
-    struct {
+    const struct {
       const std::string* spec;
       bool* used;
       long long* value;
@@ -1067,8 +1077,8 @@ std::vector<std::pair<std::string, std::string>> variables(const Draw& draw) {
 }
 
 std::string sheet(const Exercise& exercise, const Draw& draw) {
-  std::string out = "# " + exercise.title + "\n\nStudent: " +
-                    escapedMarkdown(draw.student) + "\n\n";
+  std::string out = "# " + exercise.title +
+                    "\n\nStudent: " + escapedMarkdown(draw.student) + "\n\n";
   if (!exercise.intro.empty()) out += exercise.intro + "\n\n";
   out += "## The scenario\n\n| Setting | Value |\n|---|---|\n";
   std::string protocol = "stop-and-wait";
@@ -1110,16 +1120,17 @@ std::string sheet(const Exercise& exercise, const Draw& draw) {
     const Question& question = exercise.questions[i];
     std::string within = "exact";
     if (question.within > 0.0) {
-      within = "within " +
-               (question.relative ? formatNumber(question.within * 100.0) + "%"
-                                  : formatNumber(question.within));
+      within = "within " + (question.relative
+                                ? formatNumber(question.within * 100.0) + "%"
+                                : formatNumber(question.within));
     }
     out += std::to_string(i + 1) + ". " + draw.questions[i].text + " (" +
            within + ")\n";
   }
-  out += "\nWrite your answers in a plain text file, one a line in the "
-         "questions' order: a number, `none` where the run has none, or a "
-         "blank line for a question you leave out.\n";
+  out +=
+      "\nWrite your answers in a plain text file, one a line in the "
+      "questions' order: a number, `none` where the run has none, or a "
+      "blank line for a question you leave out.\n";
   return out;
 }
 

@@ -127,7 +127,7 @@ struct Question {
   int answerLine = 0;
   std::string answer;  ///< the answer line as written, after "answer:"
   Source source;
-  double within = 0.0;  ///< how far off an answer may be; 0: exact
+  double within = 0.0;    ///< how far off an answer may be; 0: exact
   bool relative = false;  ///< within is a share of the answer, not a figure
   std::string note;
 };

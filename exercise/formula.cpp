@@ -34,8 +34,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 /// the order a stack machine applies them.
 class FormulaParser {
  public:
-  FormulaParser(const std::string& text, Formula* out)
-      : text(text), out(out) {}
+  FormulaParser(const std::string& text, Formula* out) : text(text), out(out) {}
 
   bool parse(std::string* error) {
     if (!sum(0)) {
@@ -191,7 +190,7 @@ class FormulaParser {
         arguments > kFunctions[function].most) {
       return fail(word + " takes " +
                   (kFunctions[function].most == 1 ? "one argument"
-                                                   : "1 to 64 arguments"));
+                                                  : "1 to 64 arguments"));
     }
     push(Formula::Op::kCall, 0.0, function, arguments);
     return true;

@@ -54,9 +54,9 @@ class Formula {
   /// apply an operator or a function to what is on the stack.
   struct Step {
     Op op;
-    double number;   // kNumber
-    int index;       // kName: into `used`; kCall: the function
-    int arguments;   // kCall
+    double number;  // kNumber
+    int index;      // kName: into `used`; kCall: the function
+    int arguments;  // kCall
   };
 
   std::vector<Step> steps;

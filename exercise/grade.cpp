@@ -47,23 +47,22 @@ std::vector<std::string> fieldsOf(const std::string& line) {
 /// named by the label and the item's words: its first number is its value,
 /// and any other ("3 of 40 delivered") is left out of its name.
 struct Figure {
-  std::string name;   // normalized
-  std::string label;  // normalized
+  std::string name;  // normalized
   double value;
   int line;
 };
 
 void readSummary(const std::vector<std::string>& lines,
-                 std::vector<Figure>* figures, std::vector<std::string>* labels) {
+                 std::vector<Figure>* figures,
+                 std::vector<std::string>* labels) {
   const std::string prefix = "summary: ";
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& line = lines[i];
     if (line.compare(0, prefix.size(), prefix) != 0) continue;
     const std::size_t colon = line.find(": ", prefix.size());
-    const std::string label = normalizedFigure(
-        line.substr(prefix.size(), colon == std::string::npos
-                                       ? std::string::npos
-                                       : colon - prefix.size()));
+    const std::string label = normalizedFigure(line.substr(
+        prefix.size(), colon == std::string::npos ? std::string::npos
+                                                  : colon - prefix.size()));
     labels->push_back(label);
     if (colon == std::string::npos) continue;
     std::string items = line.substr(colon + 2);
@@ -84,8 +83,8 @@ void readSummary(const std::vector<std::string>& lines,
         }
       }
       if (found) {
-        figures->push_back({normalizedFigure(label + words), label, value,
-                            static_cast<int>(i) + 1});
+        figures->push_back(
+            {normalizedFigure(label + words), value, static_cast<int>(i) + 1});
       }
       if (comma == std::string::npos) break;
       start = comma + 2;
@@ -119,7 +118,7 @@ bool readTrace(const std::vector<std::string>& lines, std::vector<Row>* rows,
     row.line = static_cast<int>(i) + 1;
     double sequence = 0.0;
     double packet = 0.0;
-    row.node = fields.size() != 6           ? -1
+    row.node = fields.size() != 6                 ? -1
                : fields[1] == kit::kTraceNodes[0] ? kit::kAtSource
                : fields[1] == kit::kTraceNodes[1] ? kit::kAtSink
                                                   : -1;
@@ -147,9 +146,10 @@ bool readTrace(const std::vector<std::string>& lines, std::vector<Row>* rows,
 /// What the rows of a question are: "resend data", "deliver data wrong at
 /// sink packet 3", as the report says it.
 std::string rowsNamed(const Source& source, const DrawnQuestion& drawn) {
-  std::string name = std::string(kit::kTraceEvents[source.event].name) + " " +
-                     source.frame;
-  if (source.node >= 0) name += std::string(" at ") + kit::kTraceNodes[source.node];
+  std::string name =
+      std::string(kit::kTraceEvents[source.event].name) + " " + source.frame;
+  if (source.node >= 0)
+    name += std::string(" at ") + kit::kTraceNodes[source.node];
   if (drawn.byPacket) name += " packet " + std::to_string(drawn.packet);
   if (drawn.bySequence) name += " sequence " + std::to_string(drawn.sequence);
   if (source.wrong) name += " wrong";
@@ -286,7 +286,8 @@ int expect(const Exercise& exercise, const Draw& draw, const RunOutputs& run,
       case SourceKind::kSummary: {
         bool labelled = false;
         for (const std::string& label : labels) {
-          labelled = labelled || source.figure.compare(0, label.size(), label) == 0;
+          labelled =
+              labelled || source.figure.compare(0, label.size(), label) == 0;
         }
         for (const Figure& found : figures) {
           if (found.name != source.figure) continue;
@@ -316,8 +317,8 @@ int expect(const Exercise& exercise, const Draw& draw, const RunOutputs& run,
         double value = 0.0;
         std::string text;
         if (!column(source.figure, &value, &text)) {
-          problem->message = "the run's stats row has no column " +
-                             source.figure;
+          problem->message =
+              "the run's stats row has no column " + source.figure;
           return kRefused;
         }
         setValue(&expected, value);
@@ -341,8 +342,8 @@ int expect(const Exercise& exercise, const Draw& draw, const RunOutputs& run,
           expected.from += ", on line";
           expected.from += expected.lines.size() > 1 ? "s " : " ";
           for (std::size_t i = 0; i < expected.lines.size() && i < 10; ++i) {
-            expected.from += (i == 0 ? "" : ", ") +
-                             std::to_string(expected.lines[i]);
+            expected.from +=
+                (i == 0 ? "" : ", ") + std::to_string(expected.lines[i]);
           }
           if (expected.lines.size() > 10) expected.from += ", ...";
         }
@@ -379,7 +380,8 @@ int expect(const Exercise& exercise, const Draw& draw, const RunOutputs& run,
         }
         setValue(&expected, value);
         expected.place = Place::kFormula;
-        expected.from = "from the formula " + source.formula.text() + names(source.formula);
+        expected.from =
+            "from the formula " + source.formula.text() + names(source.formula);
         break;
       }
     }
@@ -399,8 +401,10 @@ int readAnswers(const std::string& text, std::size_t questions,
     if (answer.empty()) continue;
     problem->line = static_cast<int>(i) + 1;
     if (i >= questions) {
-      problem->message = "an answer past the last question (the exercise "
-                         "has " + std::to_string(questions) + ")";
+      problem->message =
+          "an answer past the last question (the exercise "
+          "has " +
+          std::to_string(questions) + ")";
       return kRefused;
     }
     Answer& read = (*out)[i];
@@ -426,8 +430,9 @@ bool isRight(const Question& question, const Expected& expected,
   // "Exact" is to the digits the outputs are written in: a clock read from
   // the trace, a figure from the summary, a formula's 15 digits.
   const double scale = std::fmax(1.0, std::fabs(expected.value));
-  double within = question.relative ? question.within * std::fabs(expected.value)
-                                    : question.within;
+  double within = question.relative
+                      ? question.within * std::fabs(expected.value)
+                      : question.within;
   within = std::fmax(within, 1e-9 * scale);
   return std::fabs(answer.value - expected.value) <= within;
 }
@@ -447,9 +452,9 @@ Graded grade(const Exercise& exercise, const std::vector<Expected>& expected,
                                : formatNumber(question.within));
     }
     graded.report += "q" + std::to_string(q + 1) + " " +
-                     (right                               ? "right: "
+                     (right                              ? "right: "
                       : answer.state == Answer::kLeftOut ? "left out"
-                                                          : "wrong: ") +
+                                                         : "wrong: ") +
                      answer.text + " (" + how + ")\n  " + expected[q].from +
                      "\n";
     if (!right && !question.note.empty()) {

@@ -78,8 +78,9 @@ bool readInput(const std::string& path, std::string* text) {
     refuse(path, 0, "cannot read: it is not a regular file");
   } else if (file.st_size > static_cast<off_t>(exercise::kMaxFileBytes)) {
     ok = false;
-    refuse(path, 0, "too large: more than " +
-                        std::to_string(exercise::kMaxFileBytes) + " bytes");
+    refuse(path, 0,
+           "too large: more than " + std::to_string(exercise::kMaxFileBytes) +
+               " bytes");
   }
   text->clear();
   char buffer[1 << 16];
@@ -94,8 +95,9 @@ bool readInput(const std::string& path, std::string* text) {
     } else if (text->size() + static_cast<std::size_t>(got) >
                exercise::kMaxFileBytes) {
       ok = false;  // it grew since fstat
-      refuse(path, 0, "too large: more than " +
-                          std::to_string(exercise::kMaxFileBytes) + " bytes");
+      refuse(path, 0,
+             "too large: more than " + std::to_string(exercise::kMaxFileBytes) +
+                 " bytes");
     } else {
       text->append(buffer, static_cast<std::size_t>(got));
     }
@@ -129,8 +131,7 @@ bool loadExercise(const std::string& path, exercise::Exercise* read) {
 bool identifier(const char* given, std::string* student) {
   *student = exercise::trimmed(given);
   if (student->empty()) {
-    std::fprintf(stderr, "%s: the student's identifier is empty\n%s",
-                 program, kUsage);
+    std::fprintf(stderr, "%s: the student's identifier is empty\n", program);
     return false;
   }
   return true;
@@ -180,13 +181,13 @@ class Grader {
       const int ran = exercise::runArq(arq, settings, set, &outputs, &error);
       if (ran == exercise::kRunRefused) {
         refuse(path, lineNamed(read, error),
-               "linksim-arq refuses the scenario drawn for " + student +
-                   ": " + error);
+               "linksim-arq refuses the scenario drawn for " + student + ": " +
+                   error);
         return false;
       }
       if (ran != exercise::kRan) {
-        refuse(path, 0, "cannot run the scenario drawn for " + student + ": " +
-                            error);
+        refuse(path, 0,
+               "cannot run the scenario drawn for " + student + ": " + error);
         return false;
       }
       // Only the last run's outputs are kept: a key's students come in no
@@ -266,7 +267,8 @@ int key(const std::string& path, const std::string& studentsPath,
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    const std::string student = exercise::trimmed(text.substr(start, end - start));
+    const std::string student =
+        exercise::trimmed(text.substr(start, end - start));
     start = end + 1;
     if (student.empty()) continue;
     exercise::Draw drawn;

@@ -35,9 +35,9 @@ class ScratchDir {
  public:
   ScratchDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base
-                                                                      : "/tmp") +
-                          "/linksim-exercise.XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+        "/linksim-exercise.XXXXXX";
     if (mkdtemp(&pattern[0]) != nullptr) path = pattern;
   }
   ScratchDir(const ScratchDir&) = delete;
@@ -66,8 +66,8 @@ class ScratchDir {
 bool writeFile(const std::string& path, const std::string& text) {
   std::FILE* file = std::fopen(path.c_str(), "w");
   if (file == nullptr) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) ==
-                       text.size();
+  const bool written =
+      std::fwrite(text.data(), 1, text.size(), file) == text.size();
   return std::fclose(file) == 0 && written;
 }
 
@@ -174,11 +174,11 @@ int runArq(const std::string& program, const std::string& settings,
   }
   environment.push_back("LINKSIM_TRACE=" + dir.path + "/trace.csv");
   environment.push_back("LINKSIM_STATS=" + dir.path + "/stats.csv");
-  std::vector<char*> envp;
-  for (std::string& entry : environment) envp.push_back(&entry[0]);
-  envp.push_back(nullptr);
+  std::vector<char*> envp(environment.size() + 1, nullptr);
+  for (std::size_t i = 0; i < environment.size(); ++i) {
+    envp[i] = &environment[i][0];
+  }
   std::string name = program;
-  char* argv[] = {&name[0], nullptr};
   const std::string outputPath = dir.path + "/output";
   const std::string errorsPath = dir.path + "/errors";
 
@@ -195,12 +195,15 @@ int runArq(const std::string& program, const std::string& settings,
                       static_cast<rlim_t>(kRunFileBytes)};
     setrlimit(RLIMIT_FSIZE, &size);
     const int in = open(session.c_str(), O_RDONLY);
-    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out =
+        open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err =
+        open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
         dup2(err, 2) < 0 || chdir(dir.path.c_str()) != 0) {
       _exit(126);
     }
+    char* argv[] = {&name[0], nullptr};
     execve(argv[0], argv, envp.data());
     const char* why = std::strerror(errno);
     if (write(2, "exec: ", 6) < 0 || write(2, why, std::strlen(why)) < 0) {
@@ -220,7 +223,8 @@ int runArq(const std::string& program, const std::string& settings,
     if (done == child) break;
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const double left = kRunSeconds - static_cast<double>(now.tv_sec - start.tv_sec) -
+    const double left = kRunSeconds -
+                        static_cast<double>(now.tv_sec - start.tv_sec) -
                         static_cast<double>(now.tv_nsec - start.tv_nsec) * 1e-9;
     if (left <= 0.0 || ending != 0) {
       late = ending == 0;
@@ -228,10 +232,10 @@ int runArq(const std::string& program, const std::string& settings,
       waitpid(child, &status, 0);
       break;
     }
-    const timespec wait{static_cast<time_t>(left),
-                        static_cast<long>((left - static_cast<double>(
-                                                      static_cast<time_t>(left))) *
-                                          1e9)};
+    const timespec wait{
+        static_cast<time_t>(left),
+        static_cast<long>(
+            (left - static_cast<double>(static_cast<time_t>(left))) * 1e9)};
     const int signal = sigtimedwait(&held, nullptr, &wait);
     if (signal > 0 && signal != SIGCHLD) ending = signal;
   }
@@ -241,7 +245,6 @@ int runArq(const std::string& program, const std::string& settings,
     signal(ending, SIG_DFL);
     sigprocmask(SIG_SETMASK, &before, nullptr);
     raise(ending);
-    _exit(128 + ending);
   }
 
   std::string console;
@@ -279,8 +282,8 @@ int runArq(const std::string& program, const std::string& settings,
   const std::size_t ignored = errors.find(" is ignored: ");
   if (ignored != std::string::npos) {
     const std::size_t line = errors.rfind('\n', ignored);
-    *error = firstLine(errors.substr(line == std::string::npos ? 0 : line + 1),
-                       "");
+    *error =
+        firstLine(errors.substr(line == std::string::npos ? 0 : line + 1), "");
     return kRunRefused;
   }
   outputs->output = runLines(console);

@@ -102,8 +102,9 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 std::string csvField(const std::string& text) {
-  const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
-                     (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+  const bool quote =
+      text.find_first_of(",\"\r\n") != std::string::npos ||
+      (!text.empty() && (text.front() == ' ' || text.back() == ' '));
   if (!quote) return text;
   std::string out = "\"";
   for (const char c : text) {
@@ -152,8 +153,10 @@ int checkText(const std::string& text, Problem* problem) {
       valid = (next & 0xC0) == 0x80;
       code = (code << 6) | (next & 0x3F);
     }
-    valid = valid && !(more == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) &&
-            !(more == 3 && (code < 0x10000 || code > 0x10FFFF));
+    valid =
+        valid &&
+        !(more == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) &&
+        !(more == 3 && (code < 0x10000 || code > 0x10FFFF));
     if (!valid) {
       problem->line = line;
       problem->message = "not a text file: it is not UTF-8";

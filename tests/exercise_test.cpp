@@ -1,13 +1,14 @@
 // linksim-exercise's core: the readers' refusals, word for word; the draw,
 // pinned; the answers found in a run's outputs; the formulas.
 
+#include "exercise.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
 
-#include "exercise.h"
 #include "formula.h"
 
 namespace {
@@ -123,7 +124,8 @@ TEST(ExerciseTest, ReadsAnswers) {
        "not a number: 'abc' (an answer is a number, none, or a blank line)"},
       {"1\n0x10\n", 2,
        "not a number: '0x10' (an answer is a number, none, or a blank line)"},
-      {"1\n2\n3\n4\n", 4, "an answer past the last question (the exercise has 3)"},
+      {"1\n2\n3\n4\n", 4,
+       "an answer past the last question (the exercise has 3)"},
       {"1\n\x01\n", 2,
        "not a text file: it holds the byte 0x01, a control character"},
   };
@@ -192,8 +194,8 @@ TEST(ExerciseTest, FindsAnswersInARun) {
       "12.000000,source,acknowledged,data,1,1\n"
       "13.000000,sink,deliver,data,0,0\n";
   run.stats = "timeouts,ber,duration\n7,,500\n";
-  const char* const wanted[] = {"1",   "0",   "none", "7",   "none", "1",
-                                "12",  "0",   "none", "201", "1"};
+  const char* const wanted[] = {"1",  "0", "none", "7",   "none", "1",
+                                "12", "0", "none", "201", "1"};
   const int lines[] = {2, 3, 0, 0, 0, 5, 6, 7, 0, 0, 4};
   exercise::Exercise read;
   exercise::Problem problem;
@@ -238,7 +240,8 @@ TEST(ExerciseTest, Formulas) {
       {"1 / 0", INFINITY, ""},
       {"2 *", 0, "the formula ends too soon"},
       {"1e", 0, "unexpected 'e' in the formula"},
-      {"pow(2, 3)", 0, "no function pow (min, max, floor, ceil, abs and sqrt are)"},
+      {"pow(2, 3)", 0,
+       "no function pow (min, max, floor, ceil, abs and sqrt are)"},
       {"sqrt(1, 2)", 0, "sqrt takes one argument"},
       {"q + 1", 0, "no figure is named q"},
       {"((1)", 0, "a '(' in the formula is not closed"},
