@@ -117,6 +117,32 @@ std::string runLines(const std::string& console) {
   return lines;
 }
 
+/// `program` as a path that still names it from the run's directory: a
+/// name without a slash found on PATH, as a shell finds it, and a
+/// relative path taken from the current directory.
+std::string absoluteProgram(const std::string& program) {
+  if (program.empty() || program[0] == '/') return program;
+  if (program.find('/') == std::string::npos) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t colon = dirs.find(':', start);
+      std::string dir = dirs.substr(start, colon - start);
+      if (dir.empty()) dir = ".";
+      const std::string candidate = dir + "/" + program;
+      if (access(candidate.c_str(), X_OK) == 0) {
+        return absoluteProgram(candidate);
+      }
+      if (colon == std::string::npos) return program;
+      start = colon + 1;
+    }
+  }
+  char here[4096];
+  if (getcwd(here, sizeof here) == nullptr) return program;
+  return std::string(here) + "/" + program;
+}
+
 /// The first line of `text`, or `otherwise` where it has none.
 std::string firstLine(const std::string& text, const char* otherwise) {
   const std::string line = text.substr(0, text.find('\n'));
@@ -178,7 +204,9 @@ int runArq(const std::string& program, const std::string& settings,
   for (std::size_t i = 0; i < environment.size(); ++i) {
     envp[i] = &environment[i][0];
   }
-  std::string name = program;
+  // The child runs in the run's directory, where a relative path would
+  // name nothing.
+  std::string name = absoluteProgram(program);
   const std::string outputPath = dir.path + "/output";
   const std::string errorsPath = dir.path + "/errors";
 
@@ -268,9 +296,12 @@ int runArq(const std::string& program, const std::string& settings,
     return kRunFailed;
   }
   const int code = WEXITSTATUS(status);
+  // 127: the exec failed, its reason after "exec: "; 126: the child could
+  // not set up its files. A program's own 126 or 127 may say anything.
   if (code == 126 || code == 127) {
+    const std::size_t said = errors.compare(0, 6, "exec: ") == 0 ? 6 : 0;
     *error = "cannot run " + program + ": " +
-             firstLine(errors.substr(errors.find(": ") + 2), "not found");
+             firstLine(errors.substr(said), "it could not be started");
     return kRunFailed;
   }
   if (code == 2) {

@@ -89,8 +89,56 @@ LINKSIM_ARQ_PROGRAM=/nonexistent "$program" grade "$exercise" alice one \
   2>errors || status=$?
 [ $status = 2 ] && grep -qx "$me: .*: cannot run the scenario drawn for alice: cannot run /nonexistent: No such file or directory" errors ||
   fail "a grading with no linksim-arq: status $status: $(cat errors)"
-[ -z "$(find "${TMPDIR:-/tmp}" -maxdepth 1 -name 'linksim-exercise.*' -user "$(id -u)" -newer students)" ] ||
-  fail "a run's temporary directory is left behind"
+
+# linksim-arq stand-ins, each failing one way, on a small exercise: status
+# 2 and one line naming the exercise (and the line of the variable named).
+# The runs' directories go to tmp/, which must be empty after each.
+mkdir tmp stubs
+export TMPDIR=$PWD/tmp
+printf 'linksim-exercise 1\ntitle: T\nLINKSIM_LOSS = 0.1\nLINKSIM_WINDOW = 4\nquestion: Q\nanswer: summary timeouts\n' >small
+stub() {  # NAME BODY: a linksim-arq that runs BODY
+  printf '#!/usr/bin/env bash\n%s\n' "$2" >"stubs/$1"
+  chmod +x "stubs/$1"
+}
+stub refuses 'echo "linksim: LINKSIM_WINDOW must be a whole number from 1 to 65536" >&2; exit 2'
+stub ignores 'echo "linksim: warning: LINKSIM_LOSS is ignored: sliding-window does not read it" >&2'
+stub rejects 'echo "Invalid value for Bit Rate (0.000000)"'
+stub crashes 'kill -SEGV $$'
+stub vanishes 'exit 127'
+# Runs as linksim-arq would, where none of the caller's LINKSIM_ variables
+# but the scenario's reach it.
+stub runs '[ -z "${LINKSIM_SEED+set}" ] && [ "$LINKSIM_LOSS" = 0.1 ] || exit 3
+printf "clock,node,event,frame,sequence,packet\n" >"$LINKSIM_TRACE"
+printf "Press any key to continue...acknowledged packet 0 at 5.000000\nsummary: timeouts: 3\n"'
+stub sleeps 'exec sleep 30'
+echo 3 >three
+while IFS='|' read -r name message; do
+  status=0
+  LINKSIM_SEED=7 LINKSIM_LOSS=0.9 LINKSIM_ARQ_PROGRAM=stubs/$name \
+    "$program" grade small alice three >/dev/null 2>errors || status=$?
+  expected=2
+  [ -z "$message" ] && expected=0
+  [ $status = $expected ] && [ "$(cat errors)" = "$message" ] ||
+    fail "linksim-arq that $name: status $status: $(cat errors)"
+  [ -z "$(ls tmp)" ] || fail "linksim-arq that $name: tmp/ holds $(ls tmp)"
+done <<CASES
+refuses|$me: small:4: linksim-arq refuses the scenario drawn for alice: linksim: LINKSIM_WINDOW must be a whole number from 1 to 65536
+ignores|$me: small:3: linksim-arq refuses the scenario drawn for alice: linksim: warning: LINKSIM_LOSS is ignored: sliding-window does not read it
+rejects|$me: small: cannot run the scenario drawn for alice: linksim-arq's run failed (status 0): Invalid value for Bit Rate (0.000000)
+crashes|$me: small: cannot run the scenario drawn for alice: linksim-arq was ended by signal 11
+vanishes|$me: small: cannot run the scenario drawn for alice: cannot run stubs/vanishes: it could not be started
+runs|
+CASES
+# Interrupted during a run: the run and its directory go with the command.
+LINKSIM_ARQ_PROGRAM=stubs/sleeps "$program" key small students 2>/dev/null &
+pid=$!
+for _ in $(seq 50); do [ -n "$(ls tmp)" ] && break; sleep 0.1; done
+kill -INT $pid
+status=0
+wait $pid || status=$?
+[ $status = 130 ] && [ -z "$(ls tmp)" ] && ! pgrep -x sleep -P $pid >/dev/null ||
+  fail "an interrupted key: status $status, tmp/ holds $(ls tmp)"
+unset TMPDIR
 
 # Output that cannot be written: a full disk, and a pipe whose reader has
 # gone before the command starts, as a reader that leaves early.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -270,6 +271,168 @@ TEST(ExerciseTest, Formulas) {
   std::string error;
   EXPECT_FALSE(deep.parse(std::string(100000, '(') + "1", &error));
   EXPECT_EQ(error, "the formula nests too deeply");
+}
+
+}  // namespace
+
+namespace {
+
+exercise::Exercise readOrFail(const std::string& text) {
+  exercise::Exercise read;
+  exercise::Problem problem;
+  EXPECT_EQ(exercise::readExercise(text, &read, &problem), exercise::kDone)
+      << problem.line << ": " << problem.message;
+  return read;
+}
+
+TEST(ExerciseTest, RangesAndListsGiveTheirTexts) {
+  const struct {
+    const char* values;
+    long long size;
+    const char* first;
+    const char* last;
+  } cases[] = {
+      {"0.05 .. 0.3 by 0.05", 6, "0.05", "0.3"},
+      {"1 .. 1000", 1000, "1", "1000"},
+      {"-2 .. 2 by 1.5", 3, "-2", "1"},
+      {"0.1 .. 0.1", 1, "0.1", "0.1"},
+      {"3 | 5 | data:3,7 ack:2", 3, "3", "data:3,7 ack:2"},
+      {"0.000001 .. 0.000003", 1, "0.000001", "0.000001"},
+  };
+  for (const auto& c : cases) {
+    const exercise::Exercise read =
+        readOrFail(kHead + "x = " + c.values + "\n" + kQuestion);
+    ASSERT_EQ(read.values.size(), 1u) << c.values;
+    const exercise::Choices& choices = read.values[0].choices;
+    EXPECT_EQ(choices.size(), c.size) << c.values;
+    EXPECT_EQ(choices.at(0), c.first) << c.values;
+    EXPECT_EQ(choices.at(choices.size() - 1), c.last) << c.values;
+  }
+}
+
+// Two students' values differ: over a class, nearly every tuple is its own.
+TEST(ExerciseTest, StudentsDrawTheirOwnValues) {
+  const exercise::Exercise read = readOrFail(
+      kHead + "LINKSIM_LOSS = 0.05 .. 0.3 by 0.05\nLINKSIM_SEED = 1 .. 1000\n" +
+      "Propagation Delay = 10 .. 40 by 5\n" + kQuestion);
+  std::vector<std::string> seen;
+  exercise::Problem problem;
+  for (int i = 0; i < 300; ++i) {
+    exercise::Draw drawn;
+    ASSERT_EQ(exercise::draw(read, "s" + std::to_string(1000000 + i), &drawn,
+                             &problem),
+              exercise::kDone);
+    const std::string tuple = drawn.values[0].text + "," +
+                              drawn.values[1].text + "," + drawn.values[2].text;
+    seen.push_back(tuple);
+  }
+  std::sort(seen.begin(), seen.end());
+  const auto distinct = std::unique(seen.begin(), seen.end()) - seen.begin();
+  EXPECT_GE(distinct, 295);
+}
+
+TEST(ExerciseTest, SheetAndKeyQuoteWhatTheyShow) {
+  const exercise::Exercise read = readOrFail(
+      kHead + "LINKSIM_DROP = data:3 ack:2\nBit Rate = 200\nk = 1 | 2\n" +
+      "question: Lost {LINKSIM_DROP}, {{k}} = {k}?\nanswer: summary "
+      "timeouts\n");
+  exercise::Draw drawn;
+  exercise::Problem problem;
+  ASSERT_EQ(exercise::draw(read, "o'neil, *j*", &drawn, &problem),
+            exercise::kDone);
+  const std::string sheet = exercise::sheet(read, drawn);
+  const char* const shown[] = {
+      "Student: o'neil, \\*j\\*\n",
+      "    LINKSIM_DROP='data:3 ack:2' linksim-arq\n",
+      "    Propagation Delay 5\n    Processing Delay 1\n    Bit Rate 200\n",
+      "1. Lost data:3 ack:2, {k} = ",
+  };
+  for (const char* text : shown) {
+    EXPECT_NE(sheet.find(text), std::string::npos) << text << "\n" << sheet;
+  }
+  EXPECT_EQ(exercise::keyHeader(read), "student,k,q1\n");
+  std::vector<exercise::Expected> expected(1);
+  expected[0].text = "none";
+  EXPECT_EQ(exercise::keyRow(read, drawn, expected),
+            "\"o'neil, *j*\"," + drawn.values[2].text + ",none\n");
+}
+
+TEST(ExerciseTest, AnswersAreRightWithinTheirMargin) {
+  const struct {
+    double within;
+    bool relative;
+    bool none;  // the run has no such figure
+    const char* answer;
+    bool right;
+  } cases[] = {
+      {0, false, false, "12", true},
+      {0, false, false, "12.0000000001", true},
+      {0, false, false, "12.001", false},
+      {0.01, false, false, "12.01", true},
+      {0.01, false, false, "11.98", false},
+      {0.02, true, false, "12.24", true},
+      {0.02, true, false, "12.25", false},
+      {0, false, false, "none", false},
+      {0, false, true, "none", true},
+      {0, false, true, "0", false},
+      {0, false, false, "", false},
+  };
+  for (const auto& c : cases) {
+    exercise::Question question;
+    question.within = c.within;
+    question.relative = c.relative;
+    exercise::Expected expected;
+    expected.none = c.none;
+    expected.value = 12;
+    std::vector<exercise::Answer> answers;
+    exercise::Problem problem;
+    ASSERT_EQ(exercise::readAnswers(c.answer, 1, &answers, &problem),
+              exercise::kDone);
+    EXPECT_EQ(exercise::isRight(question, expected, answers[0]), c.right)
+        << c.answer << " within " << c.within;
+  }
+}
+
+TEST(ExerciseTest, ReadsTheSummaryAndRefusesABrokenTrace) {
+  exercise::Exercise read = readOrFail(
+      kHead + "question: a\nanswer: summary misdelivered of delivered\n" +
+      "question: b\nanswer: summary nak frames lost\n" +
+      "question: c\nanswer: summary delay from arrival to delivery max\n");
+  exercise::RunOutputs run;
+  run.output =
+      "summary: nak frames: 3 sent, 0 sent again, 2 lost\n"
+      "summary: delay from arrival to delivery: none delivered\n"
+      "summary: misdelivered: 3 of 40 delivered\n";
+  exercise::Draw drawn;
+  exercise::Problem problem;
+  ASSERT_EQ(exercise::draw(read, "x", &drawn, &problem), exercise::kDone);
+  std::vector<exercise::Expected> expected;
+  ASSERT_EQ(exercise::expect(read, drawn, run, &expected, &problem),
+            exercise::kDone)
+      << problem.message;
+  EXPECT_EQ(expected[0].text, "3");
+  EXPECT_EQ(expected[1].text, "2");
+  EXPECT_EQ(expected[2].text, "none");
+
+  read = readOrFail(kHead + "question: a\nanswer: count send data\n");
+  ASSERT_EQ(exercise::draw(read, "x", &drawn, &problem), exercise::kDone);
+  const struct {
+    const char* trace;
+    const char* message;
+  } traces[] = {
+      {"", "the run's trace does not start with its header"},
+      {"clock,node,event,frame,sequence,packet\n1.000000,source,send,data\n",
+       "line 2 of the run's trace is no trace row"},
+      {"clock,node,event,frame,sequence,packet\n1,middle,send,data,0,0\n",
+       "line 2 of the run's trace is no trace row"},
+  };
+  for (const auto& c : traces) {
+    run.trace = c.trace;
+    EXPECT_EQ(exercise::expect(read, drawn, run, &expected, &problem),
+              exercise::kRefused)
+        << c.trace;
+    EXPECT_EQ(problem.message, c.message) << c.trace;
+  }
 }
 
 }  // namespace
