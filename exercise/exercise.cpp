@@ -1112,8 +1112,9 @@ std::string sheet(const Exercise& exercise, const Draw& draw) {
     out += "    " + settings.substr(at, end - at) + "\n";
     at = end + 1;
   }
-  out += "\nand run the scenario: start\n\n    " + command +
-         "linksim-arq\n\nthen type `load link.txt` and `run`. Add "
+  out += "\nand run the scenario:\n\n    " + command +
+         "linksim-arq link.txt\n\n(or start `linksim-arq` with the same "
+         "variables, then type `load link.txt` and `run`). Add "
          "`LINKSIM_TRACE=trace.csv` for the trace of every event, and "
          "`LINKSIM_STATS=stats.csv` for the stats row.\n\n## Questions\n\n";
   for (std::size_t i = 0; i < exercise.questions.size(); ++i) {

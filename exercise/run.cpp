@@ -25,10 +25,6 @@ namespace exercise {
 
 namespace {
 
-/// What the console is typed to run the settings once: the load, its
-/// pause, the run, the pause before it and after it, and the exit.
-constexpr const char* kSession = "load link.txt\n\nrun\n\n\nexit\n";
-
 /// A directory of this process's own under $TMPDIR (or /tmp), removed with
 /// everything in it when the object goes.
 class ScratchDir {
@@ -92,29 +88,6 @@ void endingSignals(sigset_t* set) {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     sigaddset(set, signal);
   }
-}
-
-/// The run's lines of a console session's output: its "acknowledged" lines
-/// and its summary, as linksim-arq FILE writes them. The first comes right
-/// after the console's "Press any key to continue...".
-std::string runLines(const std::string& console) {
-  static const std::string kPause = "Press any key to continue...";
-  std::string lines;
-  std::size_t start = 0;
-  while (start < console.size()) {
-    std::size_t end = console.find('\n', start);
-    if (end == std::string::npos) end = console.size();
-    std::string line = console.substr(start, end - start);
-    start = end + 1;
-    if (line.compare(0, kPause.size(), kPause) == 0) {
-      line.erase(0, kPause.size());
-    }
-    if (line.compare(0, 20, "acknowledged packet ") == 0 ||
-        line.compare(0, 9, "summary: ") == 0) {
-      lines += line + "\n";
-    }
-  }
-  return lines;
 }
 
 /// `program` as a path that still names it from the run's directory: a
@@ -185,9 +158,7 @@ int runArq(const std::string& program, const std::string& settings,
              std::strerror(errno);
     return kRunFailed;
   }
-  const std::string session = dir.path + "/session";
-  if (!writeFile(dir.path + "/link.txt", settings) ||
-      !writeFile(session, kSession)) {
+  if (!writeFile(dir.path + "/link.txt", settings)) {
     *error = "cannot write in " + dir.path + ": " + std::strerror(errno);
     return kRunFailed;
   }
@@ -222,7 +193,7 @@ int runArq(const std::string& program, const std::string& settings,
     const rlimit size{static_cast<rlim_t>(kRunFileBytes),
                       static_cast<rlim_t>(kRunFileBytes)};
     setrlimit(RLIMIT_FSIZE, &size);
-    const int in = open(session.c_str(), O_RDONLY);
+    const int in = open("/dev/null", O_RDONLY);
     const int out =
         open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err =
@@ -231,7 +202,8 @@ int runArq(const std::string& program, const std::string& settings,
         dup2(err, 2) < 0 || chdir(dir.path.c_str()) != 0) {
       _exit(126);
     }
-    char* argv[] = {&name[0], nullptr};
+    char settingsFile[] = "link.txt";
+    char* argv[] = {&name[0], settingsFile, nullptr};
     execve(argv[0], argv, envp.data());
     const char* why = std::strerror(errno);
     if (write(2, "exec: ", 6) < 0 || write(2, why, std::strlen(why)) < 0) {
@@ -275,9 +247,9 @@ int runArq(const std::string& program, const std::string& settings,
     raise(ending);
   }
 
-  std::string console;
   std::string errors;
-  if (!readFile(outputPath, &console) || !readFile(errorsPath, &errors) ||
+  if (!readFile(outputPath, &outputs->output) ||
+      !readFile(errorsPath, &errors) ||
       !readFile(dir.path + "/trace.csv", &outputs->trace) ||
       !readFile(dir.path + "/stats.csv", &outputs->stats)) {
     *error = "cannot read what linksim-arq wrote in " + dir.path + ": " +
@@ -317,19 +289,11 @@ int runArq(const std::string& program, const std::string& settings,
         firstLine(errors.substr(line == std::string::npos ? 0 : line + 1), "");
     return kRunRefused;
   }
-  outputs->output = runLines(console);
+  // 3: the settings file refused, or a setting rejected, said on
+  // standard error.
   if (code != 0 || outputs->output.find("summary: ") == std::string::npos) {
-    // The console says on standard output why it did not run: a settings
-    // file it could not open, or a setting it rejected.
-    std::string why = firstLine(errors, "");
-    for (const char* said : {"Error in opening", "Invalid value"}) {
-      const std::size_t at = console.find(said);
-      if (why.empty() && at != std::string::npos) {
-        why = firstLine(console.substr(at), "");
-      }
-    }
     *error = "linksim-arq's run failed (status " + std::to_string(code) +
-             "): " + (why.empty() ? "it wrote no summary" : why);
+             "): " + firstLine(errors, "it wrote no summary");
     return kRunFailed;
   }
   return kRan;

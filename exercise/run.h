@@ -4,6 +4,9 @@
 // Runs a scenario with linksim-arq, the one part of linksim-exercise that
 // starts a process and writes files: the settings file, the trace and the
 // stats go to a private temporary directory, removed after the run.
+// linksim-arq runs the settings file it is given once (linksim-arq FILE),
+// writing the run's lines alone on standard output: its acknowledged lines
+// and its summary, the text expect() reads.
 //
 // The child's environment is the command's own without any LINKSIM_
 // variable, which would run another experiment than the exercise's, plus

@@ -102,14 +102,15 @@ stub() {  # NAME BODY: a linksim-arq that runs BODY
 }
 stub refuses 'echo "linksim: LINKSIM_WINDOW must be a whole number from 1 to 65536" >&2; exit 2'
 stub ignores 'echo "linksim: warning: LINKSIM_LOSS is ignored: sliding-window does not read it" >&2'
-stub rejects 'echo "Invalid value for Bit Rate (0.000000)"'
+stub rejects 'echo "Invalid value for Bit Rate (0.000000)" >&2; exit 3'
 stub crashes 'kill -SEGV $$'
 stub vanishes 'exit 127'
 # Runs as linksim-arq would, where none of the caller's LINKSIM_ variables
 # but the scenario's reach it.
-stub runs '[ -z "${LINKSIM_SEED+set}" ] && [ "$LINKSIM_LOSS" = 0.1 ] || exit 3
+stub runs '[ -z "${LINKSIM_SEED+set}" ] && [ "$LINKSIM_LOSS" = 0.1 ] &&
+  grep -qx "Bit Rate 100" "$1" || exit 4
 printf "clock,node,event,frame,sequence,packet\n" >"$LINKSIM_TRACE"
-printf "Press any key to continue...acknowledged packet 0 at 5.000000\nsummary: timeouts: 3\n"'
+printf "acknowledged packet 0 at 5.000000\nsummary: timeouts: 3\n"'
 stub sleeps 'exec sleep 30'
 echo 3 >three
 while IFS='|' read -r name message; do
@@ -124,7 +125,7 @@ while IFS='|' read -r name message; do
 done <<CASES
 refuses|$me: small:4: linksim-arq refuses the scenario drawn for alice: linksim: LINKSIM_WINDOW must be a whole number from 1 to 65536
 ignores|$me: small:3: linksim-arq refuses the scenario drawn for alice: linksim: warning: LINKSIM_LOSS is ignored: sliding-window does not read it
-rejects|$me: small: cannot run the scenario drawn for alice: linksim-arq's run failed (status 0): Invalid value for Bit Rate (0.000000)
+rejects|$me: small: cannot run the scenario drawn for alice: linksim-arq's run failed (status 3): Invalid value for Bit Rate (0.000000)
 crashes|$me: small: cannot run the scenario drawn for alice: linksim-arq was ended by signal 11
 vanishes|$me: small: cannot run the scenario drawn for alice: cannot run stubs/vanishes: it could not be started
 runs|

@@ -343,7 +343,7 @@ TEST(ExerciseTest, SheetAndKeyQuoteWhatTheyShow) {
   const std::string sheet = exercise::sheet(read, drawn);
   const char* const shown[] = {
       "Student: o'neil, \\*j\\*\n",
-      "    LINKSIM_DROP='data:3 ack:2' linksim-arq\n",
+      "    LINKSIM_DROP='data:3 ack:2' linksim-arq link.txt\n",
       "    Propagation Delay 5\n    Processing Delay 1\n    Bit Rate 200\n",
       "1. Lost data:3 ack:2, {k} = ",
   };
