@@ -103,7 +103,9 @@ std::string absoluteProgram(const std::string& program) {
       const std::size_t colon = dirs.find(':', start);
       std::string dir = dirs.substr(start, colon - start);
       if (dir.empty()) dir = ".";
-      const std::string candidate = dir + "/" + program;
+      std::string candidate = dir;
+      candidate += '/';
+      candidate += program;
       if (access(candidate.c_str(), X_OK) == 0) {
         return absoluteProgram(candidate);
       }
