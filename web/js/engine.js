@@ -84,14 +84,32 @@ const Engine = (() => {
     const stderr = new Sink();
     let status = null;
     const start = performance.now();
-    const instance = await factory({
+    // A program may end before main, as linksim-arq does when a variable
+    // is refused while its protocol is made: the instance is then never
+    // ready, and the run is over.
+    let endedEarly;
+    const early = new Promise((resolve) => {
+      endedEarly = resolve;
+    });
+    const config = {
       instantiateWasm(imports, done) {
-        WebAssembly.instantiate(module, imports).then((made) => done(made, module));
+        WebAssembly.instantiate(module, imports).then((made) => {
+          try {
+            done(made, module);
+          } catch (thrown) {
+            if (!(thrown && thrown.name === 'ExitStatus')) throw thrown;
+            endedEarly(null);
+          }
+        });
         return {};
       },
       preRun: [(m) => {
         if (m.ENV) Object.assign(m.ENV, env);
-        for (const [name, text] of Object.entries(files)) m.FS.writeFile(name, text);
+        for (const [name, text] of Object.entries(files)) {
+          const folder = name.slice(0, name.lastIndexOf('/'));
+          if (folder !== '') m.FS.mkdirTree(folder);
+          m.FS.writeFile(name, text);
+        }
         m.FS.init(() => null, () => {}, () => {});
         redirect(m.FS, 1, stdout, 1);
         redirect(m.FS, 2, stderr, 2);
@@ -105,19 +123,22 @@ const Engine = (() => {
       },
       print: () => {},
       printErr: () => {},
-    });
+    };
+    const instance = await Promise.race([factory(config), early]);
     const started = performance.now();
-    try {
-      instance.callMain(args);
-    } catch (thrown) {
-      if (!(thrown && thrown.name === 'ExitStatus')) {
-        throw thrown;
+    if (instance) {
+      try {
+        instance.callMain(args);
+      } catch (thrown) {
+        if (!(thrown && thrown.name === 'ExitStatus')) throw thrown;
       }
     }
+    // The factory's module object is the one it was given.
+    const fs = config.FS;
     const written = {};
     for (const name of outputs) {
       try {
-        written[name] = instance.FS.readFile(name, {encoding: 'utf8'});
+        written[name] = fs.readFile(name, {encoding: 'utf8'});
       } catch (error) {
         written[name] = null;  // not written
       }

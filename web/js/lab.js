@@ -15,6 +15,7 @@ const lab = {
   speed: 20,  // ticks a second
   timings: {},  // ms: firstRun (from the page's start), lastRun
   runs: 0,
+  shown: 0,  // columns shown so far: a test waits for the next
 };
 
 const $ = (id) => document.getElementById(id);
@@ -166,7 +167,7 @@ async function runScenario() {
     const column = {run, result, trace: null, verdict: null, named: null,
       known: {}, words: (run.protocol || LAB_ANY_PROTOCOL).words,
       title: run.name || `${LAB_PROTOCOLS[0].name} (LINKSIM_ARQ unset)`};
-    if (traceText !== null && traceText !== undefined) {
+    if (result.status === 0 && typeof traceText === 'string') {
       column.trace = new Trace(traceText);
       column.verdict = await Engine.run('check', {
         args: [run.files.trace], files: {[run.files.trace]: traceText},
@@ -212,6 +213,7 @@ async function openTrace(name, text) {
 
 function showColumns(columns) {
   lab.columns = columns;
+  lab.shown = (lab.shown || 0) + 1;
   const area = $('columns');
   area.textContent = '';
   area.dataset.count = columns.length;
@@ -273,7 +275,6 @@ function showColumns(columns) {
   $('seek').step = 'any';
   if (!(lab.clock <= end)) lab.clock = end;
   if (lab.span > end && end > 0) lab.span = Math.max(2, end);
-  if (lab.clock < lab.t0 || lab.clock > lab.t0 + lab.span) lab.t0 = Math.max(0, lab.clock - lab.span * 0.8);
   for (const column of columns) column.row = column.trace ? column.trace.rowAt(lab.clock) : -1;
   render();
 }

@@ -137,7 +137,8 @@ class Scenario {
   }
 
   /// The shell lines that make the same runs in a terminal, from an empty
-  /// directory: the settings file, each run, and the check of its trace.
+  /// directory: the settings file, each run, and the check of its trace
+  /// where the run ran.
   command() {
     const lines = ['printf \'%s\\n\' ' +
         this.linkDefaults.map(([key]) => shellWord(`${key} ${this.linkValue(key)}`))
@@ -145,8 +146,8 @@ class Scenario {
     for (const run of this.runs()) {
       const env = Object.entries(run.env)
           .map(([name, value]) => `${name}=${shellWord(value)}`).join(' ');
-      lines.push(`${env} linksim-arq link.txt`);
-      lines.push(`linksim-check ${shellWord(run.files.trace)}`);
+      lines.push(`${env} linksim-arq link.txt &&`);
+      lines.push(`  linksim-check ${shellWord(run.files.trace)}`);
     }
     return lines.join('\n') + '\n';
   }
