@@ -393,7 +393,8 @@ function play() {
   if (lab.clock >= lab.end) seek(0);
   lab.playing = true;
   let last = performance.now();
-  lab.frameTimes = [];
+  lab.frameTimes = [];  // between frames, and each frame's own work
+  lab.renderTimes = [];
   const tick = (now) => {
     if (!lab.playing) return;
     lab.frameTimes.push(now - last);
@@ -410,6 +411,7 @@ function play() {
     }
     if (lab.clock > lab.t0 + lab.span * 0.9) lab.t0 = lab.clock - lab.span * 0.1;
     render();
+    lab.renderTimes.push(lab.lastRender);
     requestAnimationFrame(tick);
   };
   render();
