@@ -234,6 +234,48 @@ class LabTest(unittest.TestCase):
         self.assertIn('LINKSIM_WINDOW=6 ', self.browser.find_element(By.ID, 'command').text)
         self.assertIn('summary: packets:', self.browser.find_element(By.CSS_SELECTOR, '.summary').text)
 
+    def test_state_panel_says_what_the_trace_tells(self):
+        # At each row: the sender's base and next, the receiver's expected,
+        # recounted here from the trace's rows up to it.
+        self.open(SCENARIOS[2])
+        rows = self.js('return lab.columns[0].result.files["trace.csv"]').split('\n')[1:-1]
+        for row in [0, 40, 90, len(rows) - 1]:
+            seen = [r.split(',') for r in rows[:row + 1]]
+            want = [sum(1 for r in seen if r[2] == 'acknowledged'),
+                    max([int(r[5]) + 1 for r in seen if r[2] in ('send', 'resend')
+                         and r[3] == 'data'] + [0]),
+                    sum(1 for r in seen if r[2] == 'deliver')]
+            state = self.js('const s = lab.columns[0].trace.stateAt(arguments[0]);'
+                            'return [s.base, s.next, s.expected]', row)
+            self.assertEqual(state, want, row)
+        self.js('lab.seek(lab.end / 2)')
+        text = self.browser.find_element(By.CSS_SELECTOR, '.state').text
+        self.assertIn('window 5 (the run\'s setting)', text)
+        self.assertIn('modulo 2^3 = 8', text)
+        self.check_trace('opened.csv', '\n'.join(['clock,node,event,frame,sequence,packet'] + rows))
+        text = self.browser.find_element(By.CSS_SELECTOR, '.state').text
+        self.assertIn('window the trace does not tell', text)
+        self.assertIn('the trace does not tell k', text)
+
+    def test_side_by_side_steps_on_one_clock_and_a_settings_file_opens(self):
+        self.open(SCENARIOS[4])
+        self.js('lab.seek(0)')
+        for _ in range(12):
+            before = self.js('return lab.clock')
+            self.js('step(1)')
+            clocks = self.js('return lab.columns.map((c) => c.row < 0 ? -1 : c.trace.clock[c.row])')
+            self.assertTrue(all(c <= self.js('return lab.clock') for c in clocks), clocks)
+            self.assertGreaterEqual(self.js('return lab.clock'), before)
+        with tempfile.NamedTemporaryFile('w', suffix='.txt') as file:
+            file.write('Propagation Delay 30\nBit Rate 200\n')
+            file.flush()
+            before = self.js('return lab.shown')
+            self.browser.find_element(By.ID, 'open-settings').send_keys(file.name)
+            self.wait_shown(before)
+        fragment = self.js('return location.hash')
+        self.assertIn('Propagation%20Delay=30&Bit%20Rate=200', fragment)
+        self.assertIn('does not set Processing Delay', self.browser.find_element(By.ID, 'status').text)
+
     def test_pictures(self):
         self.open(SCENARIOS[4])
         for orientation in ['landscape', 'portrait']:

@@ -187,7 +187,9 @@ async function runScenario() {
   const ms = performance.now() - started;
   lab.timings.lastRun = ms;
   if (lab.timings.firstRun === undefined) lab.timings.firstRun = performance.now();
-  $('status').textContent = `Ran ${columns.length === 1 ? 'once' : columns.length + ' protocols'} in ${ms.toFixed(0)} ms.`;
+  $('status').textContent = `Ran ${columns.length === 1 ? 'once' : columns.length + ' protocols'} in ${ms.toFixed(0)} ms.` +
+      (lab.note ? ' ' + lab.note : '');
+  lab.note = '';
 }
 
 /// The line linksim-check's verdict names, or null.
@@ -594,7 +596,8 @@ function bindControls() {
       }
     }
     const missing = lab.scenario.linkDefaults.map(([k]) => k).filter((k) => !found.includes(k));
-    $('status').textContent = `Read ${file.name}` +
+    // Said after the run it starts, which would write over it.
+    lab.note = `Read ${file.name}` +
         (missing.length > 0 ? `; it does not set ${missing.join(', ')}, which keep their values.` : '.');
     event.target.value = '';
     changed();
