@@ -1,119 +1,236 @@
 # shellcheck shell=bash
 # What the studies share, sourced by each (a study is a NAME.sh beside this
-# file, which linksim-study runs by its NAME): the command line and its
-# usage, the program, the link, one run, and the picture's needs.
+# file, which linksim-study runs by its NAME): the knobs and the command
+# line, the program, the link, the sweep of points and seeds, one mean and
+# interval, the curves every study draws from one derivation, and the
+# picture's needs. A study declares its knobs with study_knob, calls
+# study_start, writes its points and calls study_sweep.
 #
 # The program is linksim-arq, every protocol in one, chosen per run by
 # LINKSIM_ARQ. LINKSIM_ARQ_PROGRAM names one to use as it is; otherwise, in
 # the source tree, the release tree's, built or brought up to date first;
 # installed, the one on PATH (linksim-study names the one beside itself).
-#
 # The runs get no LINKSIM_ variable but those the study sets: one left over
-# in the environment would change what is measured without showing in the
-# study's files, so each is named on standard error and left out.
+# would change what is measured without showing in the study's files.
 
-# Prints the usage: the script's opening comment, up to its first line that
-# is not a comment.
-study_help() {
-  awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"
+study_name=$(basename "$0" .sh) && study_name=${study_name//_/-}
+study_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+declare -A knob_default knob_check knob_help knob_alias
+knob_names=()
+
+# Declares a knob: "NAME [ALIAS]", its default (empty: the help says what
+# then), the test each value passes (study_is_CHECK; "CHECK..." for a list,
+# each word tested and a word given twice kept once) and one line of help,
+# which --help prints and a bad value's refusal repeats. The alias is the
+# plural a one-value knob is also known by, as in the studies that take a
+# list.
+study_knob() {
+  local name=${1%% *}
+  knob_names+=("$name") knob_default[$name]=$2 knob_check[$name]=$3
+  knob_help[$name]=$4
+  [ "$name" = "$1" ] || knob_alias[${1#* }]=$name
 }
 
-# Knobs are checked before any run, so that a bad one is said once, with
-# status 2, and not as a run that failed.
-
-# Ends the study for a bad knob: the message, status 2.
-study_fail() { echo "$0: $*" >&2; exit 2; }
-
-# The words of a knob's value, one a line.
-study_words() { tr -s '[:space:]' '\n' <<<"$1" | awk NF; }
-
-# A decimal whole number from LOW to HIGH, digits only.
-study_whole() {
+# The tests of a knob's value.
+study_is_whole() { # VALUE LOW HIGH: digits only
   [[ $1 =~ ^[0-9]+$ ]] && [ ${#1} -le 18 ] && [ "$((10#$1))" -ge "$2" ] &&
     [ "$((10#$1))" -le "$3" ]
 }
-
-# A decimal number as linksim-arq reads one (0.05, .5, 1e-3) from LOW up to
-# but not including HIGH.
-study_decimal() {
+study_is_number() { # VALUE LOW HIGH: as linksim-arq reads one, LOW <= x < HIGH
   [[ $1 =~ ^([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$ ]] &&
     awk -v x="$1" -v low="$2" -v high="$3" 'BEGIN { exit !(x >= low && x < high) }'
 }
-
-# A seed: a whole number from 0 to 2^64 - 1, digits only. Twenty digits
-# compare as text, which for the same length is as numbers.
+study_is_loss() { study_is_number "$1" 0 1; }
+study_is_above0() { study_is_number "$1" 1e-300 1e300; }
+study_is_window() { study_is_whole "$1" 1 65536; }
+study_is_ticks() { study_is_whole "$1" 1 9007199254740992; }
+study_is_bits() { study_is_whole "$1" 1 16; }
+study_is_file() { [ -f "$1" ] && [ -r "$1" ]; }
+declare -A study_names=([stop-and-wait]=stop-and-wait [go-back-n]=Go-Back-N
+  [selective-repeat]='Selective Repeat' [sliding-window]='sliding window')
+study_is_arq() { [[ $1 =~ ^(stop-and-wait|go-back-n|selective-repeat)$ ]]; }
+# A seed: a whole number from 0 to 2^64 - 1. Twenty digits compare as
+# text, which for the same length is as numbers.
 # shellcheck disable=SC2071
-study_seed() {
+study_is_seed() {
   local digits=${1#"${1%%[!0]*}"}
   [[ $1 =~ ^[0-9]+$ ]] && { [ ${#digits} -lt 20 ] ||
     { [ ${#digits} -eq 20 ] && [[ ! $digits > 18446744073709551615 ]]; }; }
 }
 
-# Reads the command line, --help (or -h) or one OUTDIR, and the knobs every
-# study has: LINK, a settings file read in place of the study's link, and
-# DURATION, which overrides the link's duration (the study's link has
-# DEFAULT_DURATION). Sets out (made), work (a scratch directory, removed on
-# exit), duration (empty: the file's) and arq, the program.
+# Knobs every study has; SEEDS where its runs draw losses.
+study_common_knobs() { # DURATION [SEEDS]
+  study_knob LINK '' file "a settings file for the link, as examples/link.txt (default: the study's own)"
+  study_knob DURATION "$1" ticks "ticks per run, whatever the link's file says"
+  [ $# -lt 2 ] || study_knob SEEDS "$2" seed... "the seeds, two or more"
+}
+
+# Ends the study for a bad command line or knob: the message, status 2.
+study_fail() { echo "$study_name: $*" >&2; exit 2; }
+
+# Prints the usage, the script's opening comment and its knobs.
+study_help() {
+  local name guide
+  echo "usage: linksim-study $study_name OUTDIR [KNOB=VALUE ...]"
+  awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"
+  echo
+  echo "Knobs, as KNOB=VALUE after OUTDIR or in the environment:"
+  for name in "${knob_names[@]}"; do
+    printf '  %-14s %s%s\n' "$name" "${knob_help[$name]}" \
+      "${knob_default[$name]:+ (default: $(echo ${knob_default[$name]}))}"
+  done | fold -s -w 78 | sed 's/^\([^ ]\)/                 \1/'
+  echo
+  echo "Without gnuplot the study writes its CSV files, says so and exits"
+  echo "with status 1; a failed run, status 1; a bad knob, status 2."
+  for guide in "$study_here/../../doc/linksim/lab.md" "$study_here/../docs/lab.md"; do
+    [ -f "$guide" ] || continue
+    echo "What the picture shows, and why: $(realpath "$guide")."
+    break
+  done
+  echo "Every study's knobs and files: man linksim-study."
+}
+
+# Says which names of NAMES (one a line) are close to a knob of this study:
+# "NAME KNOB" for each, within one edit, or two where both are six
+# letters or more (LOSS for LOSSES).
+study_near() {
+  awk -v knobs="${knob_names[*]} ${!knob_alias[*]}" '
+    function distance(a, b,    i, j, m, n, row, prev, cost, best) {
+      m = length(a); n = length(b)
+      for (j = 0; j <= n; j++) prev[j] = j
+      for (i = 1; i <= m; i++) {
+        row[0] = i
+        for (j = 1; j <= n; j++) {
+          cost = substr(a, i, 1) != substr(b, j, 1)
+          best = prev[j - 1] + cost
+          if (prev[j] + 1 < best) best = prev[j] + 1
+          if (row[j - 1] + 1 < best) best = row[j - 1] + 1
+          row[j] = best
+        }
+        for (j = 0; j <= n; j++) prev[j] = row[j]
+      }
+      return prev[n]
+    }
+    BEGIN { count = split(knobs, knob, " ") }
+    {
+      for (k = 1; k <= count; k++) {
+        d = distance($0, knob[k])
+        if (d == 1 || d == 2 && length($0) >= 6 && length(knob[k]) >= 6) {
+          print $0, knob[k]; next
+        }
+      }
+    }'
+}
+
+# Reads the command line, --help (or -h), or OUTDIR and KNOB=VALUE words,
+# and the knobs from the words or else the environment: each checked and
+# set, as a shell variable of its name, before any run, so that a bad one
+# is said once, with status 2, and not as a run that failed. Warns of an
+# environment variable that is another study's knob or near one of this
+# study's, and of LINKSIM_ variables, which are kept from the runs. Sets out
+# (made), work (a scratch directory, removed on exit however the study
+# ends), duration and arq, the program.
 study_start() {
-  local default_duration=$1 variable root
-  shift
-  if [ $# -eq 1 ] && { [ "$1" = --help ] || [ "$1" = -h ]; }; then
-    study_help
-    exit 0
-  fi
-  if [ $# -ne 1 ] || [[ $1 == -* ]] || [ -z "$1" ]; then
-    echo "usage: $0 OUTDIR (or --help)" >&2
+  local word name value check values variable root others near
+  local -A given
+  if [ $# -eq 1 ] && [[ $1 == --help || $1 == -h ]]; then study_help; exit 0; fi
+  if [ $# -eq 0 ] || [[ $1 == -* || -z $1 || $1 == *=* ]]; then
+    echo "usage: linksim-study $study_name OUTDIR [KNOB=VALUE ...] (or --help)" >&2
     exit 2
   fi
-  if [ -n "${LINK:-}" ] && ! { [ -f "$LINK" ] && [ -r "$LINK" ]; }; then
-    echo "$0: LINK must name a settings file that can be read: $LINK" >&2
-    exit 2
-  fi
-  duration=${DURATION:-}
-  if [ -n "$duration" ] && ! study_whole "$duration" 1 9007199254740992; then
-    echo "$0: DURATION must be a whole number of ticks above 0" >&2
-    exit 2
-  fi
-  [ -n "${LINK:-}" ] || duration=${duration:-$default_duration}
+  for word in "${@:2}"; do
+    name=${word%%=*}
+    [[ $word == *=* && -n $name ]] || study_fail "$word: not KNOB=VALUE"
+    name=${knob_alias[$name]:-$name}
+    [ -n "${knob_check[$name]:-}" ] || study_fail "$name is no knob of this study$(
+      near=$(study_near <<<"$name") && [ -z "$near" ] || echo " (${near#* }?)"
+    ); its knobs: ${knob_names[*]}"
+    given[$name]=${word#*=}
+  done
+  # Every other study's knobs, from their declarations.
+  others=$(cd "$study_here" && grep -Ho "^ *study_knob '\?[A-Z_]*" ./*.sh |
+    sed "s|^\./\(.*\)\.sh: *study_knob '\?|\1 |; s|_|-|" | sort -k2 -u)
+  for variable in $(compgen -e); do
+    [ -z "${knob_check[$variable]:-}" ] && [ -z "${knob_alias[$variable]:-}" ] ||
+      continue
+    if [[ $variable == LINKSIM_* ]]; then
+      [ "$variable" = LINKSIM_ARQ_PROGRAM ] ||
+        echo "$study_name: $variable is not passed to the runs: the study sets their variables" >&2
+      [ "$variable" = LINKSIM_ARQ_PROGRAM ] || unset "$variable"
+    elif grep -q " $variable\$" <<<"$others"; then
+      echo "$study_name: warning: $variable is a knob of $(grep " $variable\$" <<<"$others" |
+        cut -d' ' -f1 | paste -sd/), not of this study: ignored" >&2
+    elif near=$(study_near <<<"$variable") && [ -n "$near" ]; then
+      echo "$study_name: warning: $variable is no knob of this study (${near#* }?): ignored" >&2
+    fi
+  done
+  for name in "${knob_names[@]}"; do
+    value=${given[$name]-}
+    [ -n "$value" ] || value=${!name:-}
+    for variable in "${!knob_alias[@]}"; do
+      [ -n "$value" ] || [ "${knob_alias[$variable]}" != "$name" ] || value=${!variable:-}
+    done
+    value=${value:-${knob_default[$name]}}
+    check=${knob_check[$name]}
+    values=$(tr -s '[:space:]' '\n' <<<"$value" | awk NF)
+    [[ $check == *... ]] || [ "$(wc -l <<<"$values")" -le 1 ] ||
+      study_fail "$name takes one value, not \"$value\""
+    for word in $values; do
+      "study_is_${check%...}" "$word" || study_fail "$name: $word: ${knob_help[$name]}"
+    done
+    # Twice would count a value's runs twice: whole numbers compare without
+    # their leading zeros, other numbers as numbers.
+    [[ $check != *... ]] || values=$(awk '{ key = $0 }
+      /^[0-9]+$/ { sub(/^0+/, "", key) }
+      /^[0-9.]*[eE.][-+0-9]*$/ { key = sprintf("%.17g", $0 + 0) }
+      !seen[key]++' <<<"$values")
+    printf -v "$name" '%s' "$values"
+  done
+  [ -z "${SEEDS+set}" ] || [ "$(wc -w <<<"$SEEDS")" -ge 2 ] ||
+    study_fail "SEEDS must name two seeds or more: an interval needs a spread"
+  duration=$DURATION
 
   arq=${LINKSIM_ARQ_PROGRAM:-}
-  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  root=$(cd "$study_here/.." && pwd)
   if [ -z "$arq" ] && [ -f "$root/CMakePresets.json" ] &&
     [ -f "$root/protocols/linksim_arq.cpp" ]; then
     (cd "$root" && cmake --preset release >/dev/null &&
       cmake --build --preset release -j "$(nproc)" --target linksim_arq \
-        >/dev/null) || { echo "$0: linksim-arq did not build" >&2; exit 1; }
+        >/dev/null) || { echo "$study_name: linksim-arq did not build" >&2; exit 1; }
     arq=$root/build/linksim-arq
   elif [ -z "$arq" ]; then
-    arq=$(command -v linksim-arq) ||
-      { echo "$0: linksim-arq is not on PATH" >&2; exit 2; }
+    arq=$(command -v linksim-arq) || study_fail "linksim-arq is not on PATH"
   fi
   arq=$(realpath "$arq")
-  if [ ! -x "$arq" ] || [ ! -f "$arq" ]; then
-    echo "$0: $arq is no program" >&2
-    exit 2
-  fi
-  for variable in $(compgen -e LINKSIM_ || true); do
-    [ "$variable" = LINKSIM_ARQ_PROGRAM ] ||
-      echo "$0: $variable is not passed to the runs: the study sets their variables" >&2
-    unset "$variable"
-  done
+  [ -x "$arq" ] && [ -f "$arq" ] || study_fail "$arq is no program"
 
-  mkdir -p "$1"
-  out=$(cd "$1" && pwd)
+  work='' sweep=''
+  trap study_clean EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+  mkdir -p "$1" && out=$(cd "$1" && pwd)
   work=$(mktemp -d /tmp/linksim_study.XXXXXX)
-  # shellcheck disable=SC2064  # the directory is known now
-  trap "rm -rf '$work'" EXIT
   # The screen is not cleared between prompts: clear is a no-op here.
   mkdir "$work/bin" && printf '#!/bin/sh\n' >"$work/bin/clear" &&
     chmod +x "$work/bin/clear"
-  export arq work
+  export arq work study_name
+}
+
+# On exit, however the study ends: the sweep's runs stopped, every one of
+# them gone before the scratch directory is, which none then writes again.
+study_clean() {
+  if [ -n "$sweep" ] && kill -0 -- "-$sweep" 2>/dev/null; then
+    kill -TERM -- "-$sweep" 2>/dev/null
+    while kill -0 -- "-$sweep" 2>/dev/null; do sleep 0.05; done
+  fi
+  [ -z "$work" ] || rm -rf "$work"
 }
 
 # The study's link when LINK names none: every stage a whole number of ticks
-# (Td 10, Ta 1, P 1, A 40), where the protocols' opening comments derive
-# their figures exactly, a round trip of T = 93, K = T / Td = 9.3 frame
-# times, and a packet a tick, so the backlog never holds the link back.
+# (Td 10, Ta 1, P 1, A 40), where the protocols' figures come out exactly,
+# a round trip of T = 93, K = T / Td = 9.3 frame times, and a packet a
+# tick, so the backlog never holds the link back.
 study_link='Propagation Delay 40
 Processing Delay 1
 Bit Rate 100
@@ -123,14 +240,14 @@ ACK Size 100
 Packet Rate 1'
 
 # Writes the settings file FILE: the link, LINK's or the study's, the
-# duration if any, then "KEY VALUE" for each pair of the arguments; a key
-# given again overrides what came before.
+# duration, then "KEY VALUE" for each pair of the arguments; a key given
+# again overrides what came before.
 study_settings() {
   local file=$1
   shift
   {
-    if [ -n "${LINK:-}" ]; then cat "$LINK" && echo; else echo "$study_link"; fi
-    [ -z "$duration" ] || echo "Simulation Duration $duration"
+    if [ -n "$LINK" ]; then cat "$LINK" && echo; else echo "$study_link"; fi
+    echo "Simulation Duration $duration"
     while [ $# -ge 2 ]; do echo "$1 $2" && shift 2; done
   } >"$file"
 }
@@ -159,20 +276,90 @@ study_run() {
 }
 export -f study_run
 
-# An awk program's first rules, for stats rows (LINKSIM_STATS): col[NAME]
-# is a column's number, read from each file's header, and on every row td,
-# ta, t (the textbook's round trip, Td + Ta + 2A + 2P) and k = t / td come
-# from its link's columns.
-# shellcheck disable=SC2016  # awk's fields, not the shell's
-study_awk_stats='
-  FNR == 1 { for (column = 1; column <= NF; column++) col[$column] = column; next }
-  {
-    b = $col["bit_rate"]
-    td = ($col["data_packet_size"] + $col["data_packet_overhead"]) / b
-    ta = $col["ack_size"] / b
-    t = td + ta + 2 * $col["propagation_delay"] + 2 * $col["processing_delay"]
-    k = t / td
-  }'
+# The link as linksim-arq reads it, in $work/link.stats: the stats of a run
+# of one tick, with the settings KEY VALUE given, its duration then set to
+# the runs'.
+study_probe() {
+  study_settings "$work/probe.txt" "$@" "Simulation Duration" 1
+  study_run "$study_name: the link" "$work/probe.txt" "$work/probe.out" \
+    LINKSIM_STATS="$work/probe.stats" || exit 1
+  awk -F, -v OFS=, -v l="$duration" 'NR == 1 { for (c = 1; c <= NF; c++) if ($c == "duration") d = c }
+    NR > 1 { $d = l } 1' "$work/probe.stats" >"$work/link.stats"
+}
+
+# One point of the sweep: INDEX SETTINGS KEY VARIABLES..., a run per seed,
+# each appending its stats row to $work/INDEX.stats, then a line of
+# progress. A run that fails stops the sweep: the points not yet started
+# end at once, and xargs waits for those that have.
+study_point() {
+  local index=$1 settings=$2 key=$3 seed name=$work/$1
+  shift 3
+  for seed in ${study_seeds:--}; do
+    [ ! -e "$work/failed" ] || return 1
+    local variables=("$@" LINKSIM_STATS="$name.stats")
+    [ "$seed" = - ] || variables+=(LINKSIM_SEED="$seed")
+    study_run "$study_name: $key${seed#-}" "$settings" "$name.out" \
+      "${variables[@]}" || { touch "$work/failed"; return 1; }
+  done
+  rm -f "$name.out"
+  awk -F, -v key="$key" -v names="$study_key" -v figure="$study_figure" \
+    -v i="$index" -v total="$study_total" '
+    NR == 1 { for (c = 1; c <= NF; c++) col[$c] = c; next }
+    $col[figure] != "" { sum += $col[figure]; n++ }
+    END {
+      split(names, name, ","); count = split(key, value, ",")
+      for (c = 1; c <= count; c++) text = text (c > 1 ? ", " : "") name[c] " " value[c]
+      printf "[%d/%d] %s: %s %s over %d runs\n", i, total, text,
+        (n > 1 ? "mean " : "") figure, n ? sprintf("%.4g", sum / n) : "none", n
+    }' "$name.stats" >&2
+}
+export -f study_point
+
+# Runs the points of $work/points, a line each, "SETTINGS KEY VARIABLES...",
+# KEY the point's values of the columns KEYS (comma-separated both, no
+# space), on all cores, a run per seed of SEEDS (one run where the study has
+# none). Writes OUT/NAME_runs.csv, every run's stats row, and
+# $work/summary.csv, a row per point in order: KEY, the runs, the mean of
+# their column FIGURE with its 95% interval by Student's t, clipped at 0,
+# below which no figure here lies (a run without the figure is left out),
+# and the share of frames the runs lost: the seeds' draws, near the loss
+# asked for, and what a picture sets a point at, or its curve by, so that a
+# point is not drawn off its curve for the luck its seeds had.
+study_sweep() { # KEYS FIGURE
+  export study_key=$1 study_figure=$2 study_seeds=${SEEDS:-}
+  study_total=$(wc -l <"$work/points") && export study_total
+  echo "Running $study_total points${SEEDS:+ of $(wc -w <<<"$SEEDS") seeds} on $(nproc) cores" >&2
+  # A process group of its own, which an interrupted study stops whole.
+  set -m
+  awk '{ print NR, $0 }' "$work/points" |
+    xargs -P "$(nproc)" -L 1 bash -c 'study_point "$@"' _ &
+  sweep=$!
+  set +m
+  wait "$sweep" || { echo "$study_name: a run failed; nothing written" >&2; exit 1; }
+  sweep=''
+  local files=() index
+  for ((index = 1; index <= study_total; index++)); do files+=("$work/$index.stats"); done
+  runs=$out/${study_name//-/_}_runs.csv
+  awk 'FNR > 1 || NR == 1' "${files[@]}" >"$runs"
+  awk -F, -v figure="$2" -v points="$work/points" "$study_awk_t95"'
+    function summary(   mean, variance, half) {
+      mean = n ? sum / n : 0
+      variance = n > 1 ? (squares - n * mean * mean) / (n - 1) : 0
+      half = n > 1 ? quantile(n - 1) * sqrt(variance > 0 ? variance : 0) / sqrt(n) : 0
+      printf "%s,%d,%.6f,%.6f,%.6f,%.6g\n", key, n, mean,
+        (mean > half ? mean - half : 0), mean + half, frames ? lost / frames : 0
+    }
+    FNR == 1 {
+      if (NR > 1) summary()
+      getline line < points; split(line, field, " "); key = field[2]
+      for (c = 1; c <= NF; c++) col[$c] = c
+      n = sum = squares = lost = frames = 0; next
+    }
+    { lost += $col["data_lost"] + $col["acks_lost"]
+      frames += $col["data_sent"] + $col["data_resent"] + $col["acks_sent"] }
+    $col[figure] != "" { x = $col[figure]; n++; sum += x; squares += x * x }
+    END { summary() }' "${files[@]}" >"$work/summary.csv"
+}
 
 # For awk programs: quantile(df), Student t's two-sided 95% quantile by
 # degrees of freedom; between two rows of the table the smaller count is
@@ -189,6 +376,148 @@ study_awk_t95='
     if (df >= 1000) return 1.960
     return df >= 120 ? t95[120] : df >= 60 ? t95[60] : df >= 40 ? t95[40] : t95[30]
   }'
+
+# For awk programs on stats rows (LINKSIM_STATS): col[NAME], a column's
+# number, from each file's header, and link(), which sets from a row the
+# link's figures: td
+# and ta, a data frame's and an ACK's ticks on the link, t = Td + Ta + 2A +
+# 2P, the textbook's round trip; on linksim's clock, where a frame handed
+# over at tick c reaches the other node at c + ceil(P + A + X), the hops hd
+# and ha and the round trip the runs take, dd = hd + ha (t where every
+# stage is a whole number of ticks, whole), and k = dd / td frames; l, the
+# ticks of a run, and last, its last tick; to, the timeout.
+# shellcheck disable=SC2016  # awk's fields, not the shell's
+study_awk_link='
+  function ceil(x) { return x == int(x) ? x : int(x) + 1 }
+  FNR == 1 && $1 == "protocol" { for (c = 1; c <= NF; c++) col[$c] = c; next }
+  function link() {
+    pd = $col["processing_delay"]; a = $col["propagation_delay"]
+    td = ($col["data_packet_size"] + $col["data_packet_overhead"]) / $col["bit_rate"]
+    ta = $col["ack_size"] / $col["bit_rate"]; t = td + ta + 2 * a + 2 * pd
+    hd = ceil(pd + a + td); ha = ceil(pd + a + ta); dd = hd + ha; k = dd / td
+    l = $col["duration"]; last = ceil(l) - 1; to = $col["timeout"]
+    whole = pd == int(pd) && a == int(a) && td == int(td) && ta == int(ta)
+  }'
+
+# For awk programs after study_awk_link: the curves the runs should follow,
+# each derived once here, for the link of the row last read and a run of
+# its ticks (or, with longRun set, a run without end). q is the chance that
+# a frame and its ACK both arrive, (1 - p)^2 at independent loss p.
+# shellcheck disable=SC2016
+study_awk_curves='
+  # Packets a window of w gets acknowledged without loss by the last tick:
+  # ACK n at dd + n td + floor(n / w) max(0, dd - w td), the sliding
+  # window'"'"'s, exact where every stage is whole; over l, what the link carries.
+  function capacity(w,   m, n, j) {
+    if (longRun) return w * td >= dd ? 1 : w * td / dd
+    if (w * td >= dd) return last < dd ? 0 : (int((last - dd) / td) + 1) * td / l
+    for (m = 1; m * dd <= last; m++) { j = int((last - m * dd) / td) + 1; n += j < w ? j : w }
+    return n * td / l
+  }
+  # Frame times from a lost frame'"'"'s start to its resend'"'"'s: its timer fires to
+  # later (up to a tick more on the clock where stages are not whole,
+  # averaged), the resend P after, once the frame on the link has left.
+  function goBack(w,   o, u, s) {
+    o = pd + to + (ta > td ? (w - 1) * ta : 0)
+    if (whole) return ceil(o / td)
+    for (u = 0; u < 10; u++) s += ceil((o + (u + 0.5) / 10) / td)
+    return s / 10
+  }
+  # Stop-and-wait: an attempt takes dd ticks when it succeeds (chance q), and
+  # ceil(P + to) when its timer fires, dd as well where stages are whole;
+  # q of the attempts that end in the run succeed: (1 - P) / K in the long run.
+  function stopAndWait(q,   e) {
+    e = q * dd + (1 - q) * ceil(pd + to)
+    return longRun ? q * td / e : q * td * int(last / e) / l
+  }
+  # Selective Repeat: q of what the window carries, (1 - P) for w >= K and
+  # W (1 - P) / K below, where the window covers the tries frames need; but
+  # at the run'"'"'s end the packets handed up whose ACK was lost, and not yet
+  # made good by a resend c frame times later (each answered with chance q),
+  # hold back the count of those after them, which the source acknowledges
+  # in turn: taken for packets handed up 1 / q frame times apart, beyond
+  # the ACKs on their way that a run without loss leaves at its end too.
+  function selectiveRepeat(w, q,    c, i, x, n, prod, held) {
+    if (longRun || q == 1) return q * capacity(w)
+    c = goBack(w); prod = 1
+    for (i = int(80 * c * q) + 60; i >= 0; i--) {
+      x = i / q; n = int((x + hd / td - k) / c)
+      prod *= x < ha / td ? 0 : 1 - (1 - sqrt(q)) * (1 - q) ^ (n > 0 ? n : 0)
+      held += 1 - prod
+    }
+    return q * capacity(w) - (held - q * ceil(ha / td)) * td / l
+  }
+  # Go-Back-N: a band, lower counting every lost frame or ACK a go-back of
+  # c = goBack(w) frame times, upper only lost data frames, at long-run loss
+  # p in bursts of mean length b (b = 1 / (1 - p): each frame on its own,
+  # (1 - P) / (1 + (c - 1) P) and the same with P = p). Below w = K, the
+  # window-limited W (1 - P) / (K (1 - P + W P)), and the same with P = p.
+  # Under bursts: after an arrival the next frame is lost with probability
+  # r = p / (b (1 - p)), after a loss the same frame goes again c frames
+  # later, lost with probability B = p + (1 - p) l^c, l = 1 - 1 / (b (1 - p)),
+  # the chance that a chain bad now is still bad: upper = (1 - B) / (1 - B +
+  # c r); lower steps the data and ACK chains as one four-state chain, once
+  # after an arrival and c times after a loss, to its stationary share s of
+  # arrivals: s / (s + c (1 - s)).
+  function badAfter(n, wasBad) { return wasBad ? p_ + (1 - p_) * lam ^ n : p_ - p_ * lam ^ n }
+  function goBackN(w, p, b,    cap, c, q, big, d, e, n, bd, be, it, change, pi, nx) {
+    cap = capacity(w); q = (1 - p) ^ 2
+    if (w * td < dd) {
+      lower = cap * q / (q + w * (1 - q)); upper = cap * (1 - p) / (1 - p + w * p)
+      return
+    }
+    c = goBack(w); p_ = p; lam = 1 - 1 / (b * (1 - p))
+    if (lam * lam < 1e-18) {
+      lower = cap * q / (q + c * (1 - q)); upper = cap * (1 - p) / (1 + (c - 1) * p)
+      return
+    }
+    c = int(c + 0.5); big = badAfter(c, 1)
+    upper = cap * (1 - big) / (1 - big + c * p / (b * (1 - p)))
+    for (d = 0; d <= 1; d++) for (e = 0; e <= 1; e++) pi[d, e] = (d ? p : 1 - p) * (e ? p : 1 - p)
+    for (it = 0; it < 100000; it++) {
+      for (d = 0; d <= 1; d++) for (e = 0; e <= 1; e++) nx[d, e] = 0
+      for (d = 0; d <= 1; d++) for (e = 0; e <= 1; e++) {
+        n = d || e ? c : 1; bd = badAfter(n, d); be = badAfter(n, e)
+        nx[1, 1] += pi[d, e] * bd * be; nx[1, 0] += pi[d, e] * bd * (1 - be)
+        nx[0, 1] += pi[d, e] * (1 - bd) * be; nx[0, 0] += pi[d, e] * (1 - bd) * (1 - be)
+      }
+      change = 0
+      for (d = 0; d <= 1; d++) for (e = 0; e <= 1; e++) {
+        change += nx[d, e] > pi[d, e] ? nx[d, e] - pi[d, e] : pi[d, e] - nx[d, e]
+        pi[d, e] = nx[d, e]
+      }
+      if (change < 1e-14) break
+    }
+    lower = cap * pi[0, 0] / (pi[0, 0] + c * (1 - pi[0, 0]))
+  }'
+
+# The link's figures as study_awk_link reads them from $work/link.stats,
+# and the default windows: for Go-Back-N the smallest power of two that
+# covers a round trip, W Td >= D; for Selective Repeat one that covers a
+# frame's first six tries, W Td >= 6 (D + Td), which a window that covers
+# fewer stalls on at high loss (a frame that takes more tries holds the
+# window's oldest place, and the link idles once the rest is sent). Sets
+# td, t, dd, k, c (Go-Back-N's go-back), whole, go_back_n, selective_repeat.
+study_link_figures() {
+  read -r td t dd k c whole go_back_n selective_repeat < <(
+    awk -F, "$study_awk_link$study_awk_curves"' { link() } END {
+      for (g = 1; g * td < dd && g < 65536; g *= 2);
+      for (s = 1; s * td < 6 * (dd + td) && s < 65536; s *= 2);
+      printf "%g %g %g %.3g %.3g %d %d %d\n", td, t, dd, k, goBack(g), whole, g, s
+    }' "$work/link.stats")
+}
+
+# The link in a picture's words: its name, Td, the round trip, the runs'
+# own where a hop rounds up to a whole tick, K and c.
+study_link_words() {
+  local name="the study's link"
+  [ -z "$LINK" ] || name="the link of $(basename "$LINK")"
+  if [ "$whole" = 1 ]; then
+    echo "$name: Td = $td ticks a data frame, a round trip of T = $t (K = $k frames), c = $c frame times a go-back costs"
+  else
+    echo "$name: Td = $td ticks a data frame; a round trip of T = $t takes D = $dd on linksim's clock, each hop rounded up to a whole tick, and the curves take D (K = D / Td = $k frames); c = $c frame times a go-back costs"
+  fi
+}
 
 # The measured points stand; only the picture needs gnuplot. Without it,
 # says which FILES were written and how to get the picture, and ends the
@@ -213,12 +542,134 @@ study_plot() {
   echo
 }
 
-# gnuplot's PNG terminal: Cairo's draws dashes and smooth lines; libgd's is
-# the fallback.
-study_terminal() {
-  if gnuplot -e 'set terminal pngcairo' 2>/dev/null; then
-    echo pngcairo
+# gnuplot's terminal for FORMAT (png, svg or pdf) at WIDTH x HEIGHT pixels,
+# a PDF at 96 of them an inch. Cairo's PNG terminal draws dashes and smooth
+# lines; libgd's is the fallback.
+study_terminal() { # FORMAT WIDTH HEIGHT
+  case $1 in
+    svg) echo "svg size $2,$3 font ',11' background '#ffffff'" ;;
+    pdf) echo "pdfcairo size $(awk -v w="$2" -v h="$3" 'BEGIN { print w / 96 "in," h / 96 "in" }') font ',8'" ;;
+    *) if gnuplot -e 'set terminal pngcairo' 2>/dev/null; then
+         echo "pngcairo size $2,$3 font ',11'"
+       else echo "png size $2,$3"; fi ;;
+  esac
+}
+
+# TEXT in lines that fit WIDTH pixels of an 11-point title, joined by
+# gnuplot's "\n": a title says what the picture shows, so none is clipped.
+study_title() { # WIDTH TEXT...
+  local width=$1
+  shift
+  printf '%s\n' "$@" | fold -s -w $((width / 8)) |
+    awk '{ sub(/ +$/, ""); gsub(/"/, "\\\""); printf "%s%s", (NR > 1 ? "\\n" : ""), $0 }'
+}
+
+# A run's trace as gnuplot draws it, into $work/timeline.dat, from FROM to
+# TO: the source at 0, the sink at 1, the clock beside them. On each way
+# frames arrive in the order they start, so the n-th frame a node sends is
+# the n-th its peer sees, lost or read: every frame is a line from its
+# sender as it starts to its receiver as that sees it, a lost one stopping
+# halfway at a cross, one still on the link at the run's end going on for
+# its way's hop. Each frame is labelled with its number and, where they
+# differ (k-bit numbers), the packet it holds; what a node did in one tick
+# is one label ("delivered 3, 4, 5"). A delivery of a packet out of turn is
+# a wrong one, "P as N": packet P handed up as the N-th. Blocks: 0 data
+# frames, 1 sent again, 2 the sink's frames, 3 lost, 4 the frames' labels,
+# 5 timeouts, 6 deliveries, 7 wrong ones, 8 discards, 9 buffered frames,
+# 10 acknowledged packets.
+study_timeline_data() { # TRACE FROM TO
+  rm -f "$work/wrong"
+  awk -F, -v from="$2" -v to="$3" -v wrong="$work/wrong" '
+    function mark(event, text,    n) {
+      if ($1 < from || $1 > to) return
+      n = marks[event]
+      if (n && at[event, n] == $1) text_[event, n] = text_[event, n] ", " text
+      else { marks[event] = ++n; at[event, n] = $1; text_[event, n] = text }
+    }
+    function block(event, x, word,    i) {
+      for (i = 1; i <= marks[event]; i++)
+        printf "%s %s \"%s %s\"\n", x, at[event, i], word, text_[event, i]
+      printf "%s -1e9 \"\"\n\n\n", x
+    }
+    NR == 1 || $3 == "end" { next }
+    $3 == "send" || $3 == "resend" {
+      d = $2 == "sink"; n = ++sends[d]; sent[d, n] = $1; again[d, n] = $3 == "resend"
+      label[d, n] = ($4 == "data" && again[d, n] ? "" : $4 " ") $5 ($5 == $6 ? "" : " (" $6 ")") \
+        (again[d, n] ? " again" : "")
+    }
+    $3 == "lost" || $3 == "receive" {
+      d = $2 == "source"; n = ++seens[d]; seen[d, n] = $1; lost[d, n] = $3 == "lost"
+      if (!(d in hop)) hop[d] = $1 - sent[d, n]
+    }
+    $3 == "deliver" { if ($6 == handed) mark("deliver", $6); else mark("wrong", $6 " as " handed); handed++ }
+    $3 == "timeout" || $3 == "discard" || $3 == "buffer" || $3 == "acknowledged" { mark($3, $6) }
+    END {
+      for (d = 0; d <= 1; d++) {
+        for (n = 1; n <= sends[d]; n++) {
+          x0 = d; y0 = sent[d, n]; x1 = 1 - d
+          y1 = n <= seens[d] ? seen[d, n] : y0 + hop[d]
+          if (y0 > to || y1 < from) continue
+          if (n <= seens[d] && lost[d, n]) {
+            x1 = 0.5; y1 = (y0 + y1) / 2; crosses = crosses x1 " " y1 "\n"
+          }
+          b = d ? 2 : again[d, n]
+          line[b] = line[b] sprintf("%g %g %g %g\n", x0, y0, x1 - x0, y1 - y0)
+          y = y0 + (y1 - y0) * 0.3 / (x1 > x0 ? x1 - x0 : x0 - x1)
+          labels = labels sprintf("%g %g \"%s\"\n", d ? 0.7 : 0.3, y, label[d, n])
+        }
+      }
+      for (b = 0; b <= 2; b++) printf "%s0 -1e9 0 0\n\n\n", line[b]
+      printf "%s0 -1e9\n\n\n%s0 -1e9 \"\"\n\n\n", crosses, labels
+      block("timeout", 0, "timeout"); block("deliver", 1, "delivered")
+      block("wrong", 1, "handed up"); block("discard", 1, "discarded")
+      block("buffer", 1, "buffered"); block("acknowledged", 0, "acknowledged")
+      if (marks["wrong"]) print "wrong" > wrong
+    }' "$1" >"$work/timeline.dat"
+}
+
+# Prints gnuplot's commands for the timeline of $work/timeline.dat from
+# FROM to TO, ORIENTATION portrait (time running down, the source on the
+# left) or landscape (time running right, the source on top). What the
+# protocol calls its frames and deeds: ACKS, TIMEOUTS, DISCARDS and
+# BUFFERS (empty: none drawn).
+study_timeline_plot() { # FROM TO ORIENTATION ACKS TIMEOUTS DISCARDS BUFFERS
+  local from=$1 to=$2 step xy vector label source sink marks dat="'$work/timeline.dat'"
+  # A tick mark every 1, 2 or 5 times a power of ten: twenty or fewer.
+  step=$(awk -v span="$((to - from))" 'BEGIN { for (s = 1; s * 20 < span; s *= 10);
+    print (s / 5 * 20 >= span ? s / 5 : s / 2 * 20 >= span ? s / 2 : s) }')
+  if [ "$3" = landscape ]; then
+    xy='2:(1 - $1)' vector='2:(1 - $1):4:(-$3)' label='2:(1 - $1):3'
+    source='rotate by 90 left offset 0,1' sink='rotate by -90 left offset 0,-1'
+    printf '%s\n' "set xrange [$from:$to]" "set yrange [-0.7:1.7]" \
+      "set xlabel 'clock (ticks)'" "set xtics $step nomirror" "set grid xtics" \
+      "set ytics ('source' 1, 'sink' 0) font ',13'" "set border 1" \
+      "set arrow from $from,0 to $to,0 nohead lw 3 lc rgb 'black' back" \
+      "set arrow from $from,1 to $to,1 nohead lw 3 lc rgb 'black' back"
   else
-    echo png
+    xy='1:2' vector='1:2:3:4' label='1:2:3'
+    source='right offset -1,0' sink='left offset 1,0'
+    printf '%s\n' "set xrange [-0.45:1.45]" "set yrange [$to:$from]" \
+      "set ylabel 'clock (ticks), time running down'" "set ytics $step nomirror" \
+      "set grid ytics" "unset xtics" "set x2tics ('source' 0, 'sink' 1) font ',13'" \
+      "set border 2" \
+      "set arrow from 0,$from to 0,$to nohead lw 3 lc rgb 'black' back" \
+      "set arrow from 1,$from to 1,$to nohead lw 3 lc rgb 'black' back"
   fi
+  printf '%s\n' "set key below horizontal noenhanced" "set clip two" \
+    "set style textbox opaque noborder margins 1,1"
+  marks="using $label with labels"
+  local plot=(
+    "$dat index 0 using $vector with vectors filled head size screen 0.008,20 lw 1.5 lc rgb '#1f6fb4' title 'data frame'"
+    "$dat index 1 using $vector with vectors filled head size screen 0.008,20 lw 1.5 dt 2 lc rgb '#7b3294' title 'data frame sent again'"
+    "$dat index 2 using $vector with vectors filled head size screen 0.008,20 lw 1.5 lc rgb '#1b9e77' title '$4'"
+    "$dat index 3 using $xy with points pt 2 ps 2.5 lw 3 lc rgb '#d7191c' title 'lost'"
+    "$dat index 4 $marks boxed font ',10' notitle"
+    "$dat index 6 $marks $sink point pt 7 ps 1 lc rgb 'black' title 'delivered'"
+    "$dat index 10 $marks $source font ',9' tc rgb '#1b9e77' notitle"
+  )
+  [ ! -e "$work/wrong" ] || plot+=("$dat index 7 $marks $sink point pt 7 ps 1.5 lc rgb '#d7191c' tc rgb '#d7191c' title 'a wrong packet handed up: P as the N-th'")
+  [ -z "$5" ] || plot+=("$dat index 5 $marks $source point pt 6 ps 1.5 lc rgb '#d7191c' tc rgb '#d7191c' title '$5'")
+  [ -z "$6" ] || plot+=("$dat index 8 $marks $sink point pt 6 ps 1 lc rgb '#888888' tc rgb '#888888' title '$6'")
+  [ -z "$7" ] || plot+=("$dat index 9 $marks $sink point pt 4 ps 1 lc rgb '#e08214' tc rgb '#e08214' title '$7'")
+  study_plot "${plot[@]}"
 }
