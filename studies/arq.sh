@@ -1,22 +1,16 @@
 #!/usr/bin/env bash
 # The ARQ protocols' utilization against frame loss.
 #
-# The link utilization (acknowledged x Td / duration) of stop-and-wait,
-# Go-Back-N and Selective Repeat against the frame loss probability p, the
-# mean of many seeds with its 95% interval, over the curves their runs
-# should follow on linksim's clock: stop-and-wait (1 - P) / K; Go-Back-N
-# within a band, from every lost frame or ACK costing a go-back to only
-# lost data frames doing so; Selective Repeat 1 - P; below W = K the
-# window-limited curves. P = 1 - (1 - p)^2, the chance that a frame or its
-# ACK is lost, K the frames a round trip holds.
+# The utilization of stop-and-wait, Go-Back-N and Selective Repeat against
+# the frame loss p, the mean of many seeds with its 95% interval, over the
+# curves their runs follow on linksim's clock: (1 - P) / K, Go-Back-N's band
+# from every lost frame or ACK costing a go-back to lost data frames alone
+# doing so, 1 - P, and below W = K the window-limited ones.
 #
-# Writes OUTDIR/arq_runs.csv, every run's stats row; OUTDIR/arq.csv, a row
-# per point,
-#   protocol,window,loss,runs,mean,ci95_low,ci95_high,curve,curve_data_loss,lost
-# (curve counting every lost frame or ACK, and Go-Back-N's counting lost
-# data frames only; lost, the share of frames its runs lost, at which the
-# picture sets the point); OUTDIR/arq_curves.csv, the curves at 201
-# losses; and OUTDIR/arq.png.
+# Writes OUTDIR/arq_runs.csv (each run's stats row); OUTDIR/arq.csv, a row
+# per point, protocol,window,loss,runs,mean,ci95_low,ci95_high,curve,
+# curve_data_loss,lost (the curves at p, lost the share of frames its runs
+# lost, where the picture sets it); OUTDIR/arq_curves.csv; OUTDIR/arq.png.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
@@ -54,8 +48,7 @@ for protocol in $PROTOCOLS; do
 done >"$work/points"
 study_sweep protocol,window,loss utilization
 
-# Each point with its curves, and the curves of each series at 201 losses
-# from 0 to the largest measured (0.5 at least), for the picture.
+# Each point with its curves, and each series' curves at 201 losses.
 csv=$out/arq.csv curves=$out/arq_curves.csv
 right=$(awk 'BEGIN { m = 0.5 } $1 > m { m = $1 } END { print m + 0.01 }' <<<"$LOSSES")
 {
@@ -81,8 +74,8 @@ right=$(awk 'BEGIN { m = 0.5 } $1 > m { m = $1 } END { print m + 0.01 }' <<<"$LO
 } >"$csv"
 study_need_gnuplot "$runs" "$csv" "$curves"
 
-# A series per protocol and window, in a colour of its own: its curves
-# and its points, Go-Back-N's band between its two curves.
+# A series per protocol and window in a colour of its own, Go-Back-N's band
+# between its two curves.
 colours=('#7570b3' '#d95f02' '#1b9e77' '#e7298a' '#66a61e' '#e6ab02' '#a6761d' '#666666')
 points=(9 5 7 11 13 15)
 plot=() i=0
@@ -110,15 +103,9 @@ while IFS=, read -r protocol window; do
   i=$((i + 1))
 done < <(tail -n +2 "$csv" | cut -d, -f1,2 | uniq)
 
-{
-  echo "set terminal $(study_terminal png 1000 760)"
-  cat <<GNUPLOT
-set output '$out/arq.png'
-set datafile separator ','
-set title noenhanced "$(study_title 1000 "ARQ on a lossy link: utilization against frame loss p" \
-  "$(study_link_words)" \
-  "P = 1 - (1 - p)^2, the chance that a frame or its ACK is lost" \
-  "$(wc -w <<<"$SEEDS") runs of $duration ticks a point (the first round trip brings no ACK), mean and 95% interval")"
+study_picture "$out/arq.png" 1000 760 "ARQ on a lossy link: utilization against frame loss p" \
+  "$(study_link_words)" "P = 1 - (1 - p)^2, the chance that a frame or its ACK is lost" \
+  "$(wc -w <<<"$SEEDS") runs of $duration ticks a point (the first round trip brings no ACK), mean and 95% interval" <<GNUPLOT
 set xlabel 'frame loss probability p, data and ACKs alike (a point at the share of frames its runs lost)'
 set ylabel 'utilization (acknowledged x Td / duration)'
 set xrange [-0.01:$right]
@@ -126,7 +113,6 @@ set yrange [0:1.05]
 set grid
 set key top right box opaque noenhanced
 set style fill transparent solid 0.2 noborder
+$(study_plot "${plot[@]}")
 GNUPLOT
-  study_plot "${plot[@]}"
-} | gnuplot
 echo "Wrote $runs, $csv, $curves and $out/arq.png" >&2

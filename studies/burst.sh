@@ -1,21 +1,18 @@
 #!/usr/bin/env bash
 # The ARQ protocols' utilization against the mean length of loss bursts.
 #
-# The link utilization of stop-and-wait, Go-Back-N and Selective Repeat on
-# a link that loses a share p of its frames in the long run, in bursts of
-# mean length b from independent loss to 20 frames (LINKSIM_BURST), the
-# mean of many seeds with its 95% interval, over the curves the ARQ study
-# draws, here against b: stop-and-wait and Selective Repeat flat, since
-# each direction loses p of its frames however they cluster; Go-Back-N
-# within a band that rises towards Selective Repeat as bursts lengthen,
-# since a burst costs one go-back however many frames it takes.
+# The utilization of stop-and-wait, Go-Back-N and Selective Repeat on a
+# link that loses a share p of its frames in bursts of mean length b
+# (LINKSIM_BURST), from independent loss to 20 frames, the mean of many
+# seeds with its 95% interval, over the ARQ study's curves against b:
+# stop-and-wait and Selective Repeat flat, each way losing p of its frames
+# however they cluster; Go-Back-N within a band that rises towards
+# Selective Repeat, a burst costing one go-back however long.
 #
-# Writes OUTDIR/burst_runs.csv, every run's stats row; OUTDIR/burst.csv, a
-# row per point,
-#   protocol,window,loss,burst,runs,mean,ci95_low,ci95_high,stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper,lost
-# (the curves at its burst length and the loss asked for; lost, the share of
-# frames its runs lost); OUTDIR/burst_curves.csv, the curves at 101 burst
-# lengths; and OUTDIR/burst.png.
+# Writes OUTDIR/burst_runs.csv (each run's stats row); OUTDIR/burst.csv, a
+# row per point, protocol,window,loss,burst,runs,mean,ci95_low,ci95_high,
+# stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper,lost (the
+# curves at b); OUTDIR/burst_curves.csv; and OUTDIR/burst.png.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
@@ -44,8 +41,8 @@ for protocol in stop-and-wait go-back-n selective-repeat; do
 done | sed 's/\(stop-and-wait.*\) LINKSIM_WINDOW=1$/\1/' >"$work/points"
 study_sweep protocol,window,loss,burst utilization
 
-# The curves at each point's burst length, and at 101 lengths spread
-# evenly on the picture's logarithmic scale from the shortest to the longest.
+# The curves at each point's burst length, and at 101 spread evenly on the
+# picture's logarithmic scale.
 csv=$out/burst.csv curves=$out/burst_curves.csv
 read -r left right < <(sort -g <<<"$BURSTS" | sed -n '1p;$p' | paste -sd ' ')
 {
@@ -82,16 +79,11 @@ plot=(
   "$(measured selective-repeat 7 '#1b9e77')" "$(measured go-back-n 5 '#d95f02')"
   "$(measured stop-and-wait 9 '#7570b3' | sed 's/, W = 1//')"
 )
-{
-  echo "set terminal $(study_terminal png 1000 760)"
-  cat <<GNUPLOT
-set output '$out/burst.png'
-set datafile separator ','
-set title noenhanced "$(study_title 1000 "ARQ on a link that loses frames in bursts: utilization against the mean burst length b" \
-  "$(study_link_words)" \
-  "p = $LOSS of the frames lost in the long run ($(awk -F, 'NR > 1 { s += $13; n++ } END { printf "%.4f", s / n }' "$csv") in these runs), in bursts of mean length b; P = 1 - (1 - p)^2, a frame or its ACK lost" \
+study_picture "$out/burst.png" 1000 760 \
+  "ARQ on a link that loses frames in bursts: utilization against the mean burst length b" "$(study_link_words)" \
+  "p = $LOSS lost in the long run ($(awk -F, 'NR > 1 { s += $13; n++ } END { printf "%.4f", s / n }' "$csv") in these runs), in bursts of mean length b; P = 1 - (1 - p)^2: a frame or its ACK lost" \
   "r = p / (b (1 - p)): a good channel turns bad; B: a bad one is bad again c frames later (the lab guide, Bursty loss)" \
-  "$(wc -w <<<"$SEEDS") runs of $duration ticks a point, mean and 95% interval")"
+  "$(wc -w <<<"$SEEDS") runs of $duration ticks a point, mean and 95% interval" <<GNUPLOT
 set xlabel 'mean length of a run of lost frames, b (frames; b = 1 / (1 - p): each lost on its own)' noenhanced
 set ylabel 'utilization (acknowledged x Td / duration)'
 set logscale x
@@ -101,7 +93,6 @@ set yrange [0:1.05]
 set grid
 set key at graph 0.98, graph 0.43 box opaque noenhanced
 set style fill transparent solid 0.2 noborder
+$(study_plot "${plot[@]}")
 GNUPLOT
-  study_plot "${plot[@]}"
-} | gnuplot
 echo "Wrote $runs, $csv, $curves and $out/burst.png" >&2

@@ -1,30 +1,24 @@
 #!/usr/bin/env bash
 # Mean delay against offered load, with Poisson arrivals.
 #
-# The mean delay of a packet from its arrival to its delivery, against the
-# offered load rho from 0.1 to 0.9, for stop-and-wait, Go-Back-N and
-# Selective Repeat with Poisson arrivals (LINKSIM_ARRIVALS=poisson),
-# without loss and at a frame loss of 0.1, the mean of many seeds with its
-# 95% interval. Each protocol is loaded up to its own capacity: the packet
-# rate at load rho is rho times the packets a second it carries when it
-# always has one to send, the ARQ study's curve (for Go-Back-N the lower
-# one, every lost frame or ACK a go-back). Stop-and-wait is a single
-# server, its delay Pollaczek-Khinchine's for its service time; without
-# loss a window is M/D/1 at the transmitter; with loss the windows are
-# measured only.
+# The mean delay from a packet's arrival to its delivery against the load
+# rho, for stop-and-wait, Go-Back-N and Selective Repeat with Poisson
+# arrivals (LINKSIM_ARRIVALS=poisson), without loss and at a loss of 0.1,
+# the mean of many seeds with its 95% interval; each protocol loaded up to
+# its own capacity, what it carries always busy (the ARQ study's curve;
+# Go-Back-N's lower one). Stop-and-wait is a single server, over
+# Pollaczek-Khinchine for its service time; a window without loss is M/D/1
+# at the transmitter; with loss the windows are measured only.
 #
-# Writes OUTDIR/delay_runs.csv, every run's stats row; OUTDIR/delay.csv, a
-# row per point,
-#   protocol,window,loss,load,runs,mean,ci95_low,ci95_high,closed_form,lost
-# (the closed form, empty for a window under loss; lost, the share of
-# frames its runs lost, which its curve is drawn for); OUTDIR/delay_curves.csv,
-# the closed forms at 399 loads for each loss and for the loss the
-# stop-and-wait runs met; and OUTDIR/delay.png.
+# Writes OUTDIR/delay_runs.csv (each run's stats row); OUTDIR/delay.csv, a
+# row per point, protocol,window,loss,load,runs,mean,ci95_low,ci95_high,
+# closed_form,lost; OUTDIR/delay_curves.csv, the closed forms at p and at
+# the share of frames stop-and-wait's runs lost; and OUTDIR/delay.png.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
 study_is_load() { study_is_number "$1" 1e-300 1; }
-study_knob LOADS "$(seq 0.1 0.1 0.9)" load... "the offered loads, each 0 < rho < 1, a share of each protocol's capacity"
+study_knob LOADS '0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9' load... "the offered loads, each 0 < rho < 1, a share of each protocol's capacity"
 study_knob LOSSES '0 0.1' loss... "the frame loss probabilities, each 0 <= p < 1"
 study_knob 'WINDOW WINDOWS' 8 window "Go-Back-N's and Selective Repeat's window, from 1 to 65536"
 study_common_knobs 200000 "$(seq 1 20)"
@@ -36,12 +30,11 @@ own=("Propagation Delay" 2 "Data Packet Size" 450 "Data Packet Overhead" 50)
 study_settings "$work/link.txt" "${own[@]}"
 study_probe "${own[@]}"
 study_link_figures
-hd=$(awk -F, "$study_awk_link"' { link() } END { print hd }' "$work/link.stats")
 [ "$whole" = 1 ] || echo "$study_name: warning: the link's stages are not whole" \
   "numbers of ticks: the closed forms only approach the runs" >&2
 
-# A point per protocol, loss and load, its packet rate rho times the
-# packets a tick the protocol carries when always busy.
+# A point per protocol, loss and load, at rho times the packets a tick the
+# protocol carries when always busy.
 i=0
 for protocol in stop-and-wait go-back-n selective-repeat; do
   window=$([ "$protocol" = stop-and-wait ] && echo 1 || echo "$WINDOW")
@@ -60,13 +53,12 @@ for protocol in stop-and-wait go-back-n selective-repeat; do
 done >"$work/points"
 study_sweep protocol,window,loss,load delay_mean
 
-# The closed forms at loss p and load rho: stop-and-wait's at any loss, with
-# D the round trip, Hd the hop to the sink and P = 1 - (1 - p)^2: attempts
-# of D ticks until one succeeds, the service S, at lambda = rho (1 - P) / D;
-# a wait of lambda E[S^2] / (2 (1 - rho)), Pollaczek-Khinchine's, the
-# clock's rounding, (1 + lambda / 3) / (2 + lambda), then D p / (1 - p) for
-# the attempts before the first whose data frame arrives, and Hd. A window's
-# without loss, M/D/1 at the transmitter at lambda = rho / Td.
+# The closed forms: stop-and-wait's at any loss, attempts of D ticks
+# until one succeeds, at lambda = rho (1 - P) / D: Pollaczek-Khinchine's
+# wait, lambda E[S^2] / (2 (1 - rho)), the clock's rounding, (1 + lambda /
+# 3) / (2 + lambda), D p / (1 - p) for the attempts before the first whose
+# data frame arrives, and Hd; a window's without loss, M/D/1 at the
+# transmitter at lambda = rho / Td (the lab guide, Delay against load).
 # shellcheck disable=SC2016
 closed='
   function closedForm(name, p, rho,    P, lambda, es2) {
@@ -79,9 +71,9 @@ closed='
     lambda = rho / td
     return rho * td / (2 * (1 - rho)) + (1 + lambda / 3) / (2 + lambda) + hd
   }'
-# The curves: a block per loss, stop-and-wait's at that loss and at the
-# share of frames its runs lost (the seeds' draws, which every load
-# replays), and the windows' without loss.
+# The curves, a block per loss: stop-and-wait's at p and at the share of
+# frames its runs lost (the seeds' draws, which every load replays), and
+# the windows' without loss.
 csv=$out/delay.csv curves=$out/delay_curves.csv
 {
   echo protocol,window,loss,load,runs,mean,ci95_low,ci95_high,closed_form,lost
@@ -128,22 +120,17 @@ for loss in $LOSSES; do
   i=$((i + 1))
 done
 top=$(awk -F, 'NR > 1 && $8 > m { m = $8 } END { print m * 1.1 }' "$csv")
-{
-  echo "set terminal $(study_terminal png 1000 760)"
-  cat <<GNUPLOT
-set output '$out/delay.png'
-set datafile separator ','
-set title noenhanced "$(study_title 1000 "Delay against offered load with Poisson arrivals, each protocol loaded up to its own capacity" \
+study_picture "$out/delay.png" 1000 760 \
+  "Delay against offered load with Poisson arrivals, each protocol loaded up to its own capacity" \
   "$([ -n "$LINK" ] && echo "the link of $(basename "$LINK")" || echo "the study's link"): Td = $td ticks a data frame; Hd = $hd ticks from hand-over to the sink, D = $dd to the ACK's return" \
   "rho: the packet rate over the protocol's capacity when always busy: (1 - P) / D packets a tick for stop-and-wait" \
-  "P = 1 - (1 - p)^2, the chance that a frame or its ACK is lost; $(wc -w <<<"$SEEDS") runs of $duration ticks a point, mean and 95% interval")"
+  "P = 1 - (1 - p)^2, the chance that a frame or its ACK is lost; $(wc -w <<<"$SEEDS") runs of $duration ticks a point, mean and 95% interval" <<GNUPLOT
 set xlabel "offered load rho (a share of each protocol's capacity)" noenhanced
 set ylabel 'mean delay from arrival to delivery (ticks)'
 set xrange [0:1]
 set yrange [0:$top]
 set grid
 set key top left box opaque noenhanced
+$(study_plot "${plot[@]}")
 GNUPLOT
-  study_plot "${plot[@]}"
-} | gnuplot
 echo "Wrote $runs, $csv, $curves and $out/delay.png" >&2

@@ -1,40 +1,33 @@
 # shellcheck shell=bash
-# What the studies share, sourced by each (a study is a NAME.sh beside this
-# file, which linksim-study runs by its NAME): the knobs and the command
-# line, the program, the link, the sweep of points and seeds, one mean and
-# interval, the curves every study draws from one derivation, and the
-# picture's needs. A study declares its knobs with study_knob, calls
-# study_start, writes its points and calls study_sweep.
-#
-# The program is linksim-arq, every protocol in one, chosen per run by
-# LINKSIM_ARQ. LINKSIM_ARQ_PROGRAM names one to use as it is; otherwise, in
-# the source tree, the release tree's, built or brought up to date first;
-# installed, the one on PATH (linksim-study names the one beside itself).
-# The runs get no LINKSIM_ variable but those the study sets: one left over
-# would change what is measured without showing in the study's files.
+# What the studies share, sourced by each NAME.sh beside this file (which
+# linksim-study runs by its NAME): the knobs and the command line, the
+# program, the link, the sweep of points and seeds, one mean and interval,
+# the curves, each derived once for every study that draws it, and the
+# pictures. A study declares its knobs with study_knob, calls study_start,
+# writes its points and calls study_sweep. The program is linksim-arq, run
+# as linksim-arq FILE, every protocol chosen by LINKSIM_ARQ.
 
 study_name=$(basename "$0" .sh) && study_name=${study_name//_/-}
 study_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 declare -A knob_default knob_check knob_help knob_alias
 knob_names=()
+declare -A study_names=([stop-and-wait]=stop-and-wait [go-back-n]=Go-Back-N
+  [selective-repeat]='Selective Repeat' [sliding-window]='sliding window')
 
-# Declares a knob: "NAME [ALIAS]", its default (empty: the help says what
-# then), the test each value passes (study_is_CHECK; "CHECK..." for a list,
-# each word tested and a word given twice kept once) and one line of help,
-# which --help prints and a bad value's refusal repeats. The alias is the
-# plural a one-value knob is also known by, as in the studies that take a
-# list.
+# Declares a knob: "NAME [ALIAS]" (the alias, the plural a one-value knob
+# answers to as well, or an old name), its default (empty: the help says),
+# the test each value passes (study_is_CHECK; "CHECK..." for a list, each
+# word tested and one given twice kept once) and one line of help, which
+# --help prints and a bad value's refusal repeats.
 study_knob() {
   local name=${1%% *}
-  knob_names+=("$name") knob_default[$name]=$2 knob_check[$name]=$3
-  knob_help[$name]=$4
+  knob_names+=("$name") knob_default[$name]=$2 knob_check[$name]=$3 knob_help[$name]=$4
   [ "$name" = "$1" ] || knob_alias[${1#* }]=$name
 }
 
 # The tests of a knob's value.
 study_is_whole() { # VALUE LOW HIGH: digits only
-  [[ $1 =~ ^[0-9]+$ ]] && [ ${#1} -le 18 ] && [ "$((10#$1))" -ge "$2" ] &&
-    [ "$((10#$1))" -le "$3" ]
+  [[ $1 =~ ^[0-9]+$ ]] && [ ${#1} -le 18 ] && [ "$((10#$1))" -ge "$2" ] && [ "$((10#$1))" -le "$3" ]
 }
 study_is_number() { # VALUE LOW HIGH: as linksim-arq reads one, LOW <= x < HIGH
   [[ $1 =~ ^([0-9]+\.?[0-9]*|\.[0-9]+)([eE][-+]?[0-9]+)?$ ]] &&
@@ -46,11 +39,8 @@ study_is_window() { study_is_whole "$1" 1 65536; }
 study_is_ticks() { study_is_whole "$1" 1 9007199254740992; }
 study_is_bits() { study_is_whole "$1" 1 16; }
 study_is_file() { [ -f "$1" ] && [ -r "$1" ]; }
-declare -A study_names=([stop-and-wait]=stop-and-wait [go-back-n]=Go-Back-N
-  [selective-repeat]='Selective Repeat' [sliding-window]='sliding window')
 study_is_arq() { [[ $1 =~ ^(stop-and-wait|go-back-n|selective-repeat)$ ]]; }
-# A seed: a whole number from 0 to 2^64 - 1. Twenty digits compare as
-# text, which for the same length is as numbers.
+# A seed: a whole number from 0 to 2^64 - 1; twenty digits compare as text.
 # shellcheck disable=SC2071
 study_is_seed() {
   local digits=${1#"${1%%[!0]*}"}
@@ -58,51 +48,47 @@ study_is_seed() {
     { [ ${#digits} -eq 20 ] && [[ ! $digits > 18446744073709551615 ]]; }; }
 }
 
-# Knobs every study has; SEEDS where its runs draw losses.
-study_common_knobs() { # DURATION [SEEDS]
+study_common_knobs() { # the knobs every study has; SEEDS where runs draw losses # DURATION [SEEDS]
   study_knob LINK '' file "a settings file for the link, as examples/link.txt (default: the study's own)"
   study_knob DURATION "$1" ticks "ticks per run, whatever the link's file says"
   [ $# -lt 2 ] || study_knob SEEDS "$2" seed... "the seeds, two or more"
 }
 
-# Ends the study for a bad command line or knob: the message, status 2.
+# A bad command line or knob: the message, status 2.
 study_fail() { echo "$study_name: $*" >&2; exit 2; }
 
-# Prints the usage, the script's opening comment and its knobs.
-study_help() {
+study_help() { # the usage, the script's opening comment and its knobs
   local name guide
   echo "usage: linksim-study $study_name OUTDIR [KNOB=VALUE ...]"
   awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"
-  echo
-  echo "Knobs, as KNOB=VALUE after OUTDIR or in the environment:"
+  echo && echo "Knobs, as KNOB=VALUE after OUTDIR or in the environment:"
   for name in "${knob_names[@]}"; do
-    printf '  %-14s %s%s\n' "$name" "${knob_help[$name]}" \
-      "${knob_default[$name]:+ (default: $(echo ${knob_default[$name]}))}"
-  done | fold -s -w 78 | sed 's/^\([^ ]\)/                 \1/'
-  echo
-  echo "Without gnuplot the study writes its CSV files, says so and exits"
-  echo "with status 1; a failed run, status 1; a bad knob, status 2."
+    echo "$name ${knob_help[$name]}${knob_default[$name]:+ (default: $(echo ${knob_default[$name]}))}"
+  done | awk '{ line = sprintf("  %-14s", $1)
+    for (i = 2; i <= NF; i++) {
+      if (length(line) + length($i) >= 78) { print line; line = sprintf("%16s", "") }
+      line = line " " $i
+    }
+    print line }'
+  printf '\n%s\n' "Without gnuplot the study writes its CSV files, says so and exits with
+status 1; a failed run, status 1; a bad knob, status 2. Every study's
+knobs and files: man linksim-study."
   for guide in "$study_here/../../doc/linksim/lab.md" "$study_here/../docs/lab.md"; do
-    [ -f "$guide" ] || continue
-    echo "What the picture shows, and why: $(realpath "$guide")."
-    break
+    [ ! -f "$guide" ] || { echo "What the picture shows, and why: $(realpath "$guide")"; break; }
   done
-  echo "Every study's knobs and files: man linksim-study."
 }
 
-# Says which names of NAMES (one a line) are close to a knob of this study:
-# "NAME KNOB" for each, within one edit, or two where both are six
-# letters or more (LOSS for LOSSES).
+# For each name read, one a line, the knob of this study it is near: one
+# edit away, or two where both are six letters or more (LOSS, LOSSES).
 study_near() {
   awk -v knobs="${knob_names[*]} ${!knob_alias[*]}" '
-    function distance(a, b,    i, j, m, n, row, prev, cost, best) {
+    function distance(a, b,    i, j, m, n, row, prev, best) {
       m = length(a); n = length(b)
       for (j = 0; j <= n; j++) prev[j] = j
       for (i = 1; i <= m; i++) {
         row[0] = i
         for (j = 1; j <= n; j++) {
-          cost = substr(a, i, 1) != substr(b, j, 1)
-          best = prev[j - 1] + cost
+          best = prev[j - 1] + (substr(a, i, 1) != substr(b, j, 1))
           if (prev[j] + 1 < best) best = prev[j] + 1
           if (row[j - 1] + 1 < best) best = row[j - 1] + 1
           row[j] = best
@@ -112,78 +98,65 @@ study_near() {
       return prev[n]
     }
     BEGIN { count = split(knobs, knob, " ") }
-    {
-      for (k = 1; k <= count; k++) {
+    { for (k = 1; k <= count; k++) {
         d = distance($0, knob[k])
-        if (d == 1 || d == 2 && length($0) >= 6 && length(knob[k]) >= 6) {
-          print $0, knob[k]; next
-        }
+        if (d == 1 || d == 2 && length($0) >= 6 && length(knob[k]) >= 6) { print knob[k]; next }
       }
-    }'
+      print "" }'
 }
 
 # Reads the command line, --help (or -h), or OUTDIR and KNOB=VALUE words,
-# and the knobs from the words or else the environment: each checked and
-# set, as a shell variable of its name, before any run, so that a bad one
-# is said once, with status 2, and not as a run that failed. Warns of an
-# environment variable that is another study's knob or near one of this
-# study's, and of LINKSIM_ variables, which are kept from the runs. Sets out
-# (made), work (a scratch directory, removed on exit however the study
-# ends), duration and arq, the program.
+# and the knobs from the words or else the environment, each checked, before
+# any run, and set as a shell variable of its name. A word naming no knob
+# of the study is refused; an environment variable that is another study's
+# knob or near one of this one's is warned of, and so is a LINKSIM_
+# variable, kept from the runs. Sets out (made), work (a scratch directory,
+# removed however the study ends), duration and arq, the program.
 study_start() {
-  local word name value check values variable root others near
+  local word name value values variable root others near
   local -A given
   if [ $# -eq 1 ] && [[ $1 == --help || $1 == -h ]]; then study_help; exit 0; fi
-  if [ $# -eq 0 ] || [[ $1 == -* || -z $1 || $1 == *=* ]]; then
-    echo "usage: linksim-study $study_name OUTDIR [KNOB=VALUE ...] (or --help)" >&2
-    exit 2
-  fi
+  [ $# -gt 0 ] && [[ $1 != -* && -n $1 && $1 != *=* ]] ||
+    study_fail "usage: linksim-study $study_name OUTDIR [KNOB=VALUE ...] (or --help)"
   for word in "${@:2}"; do
     name=${word%%=*}
     [[ $word == *=* && -n $name ]] || study_fail "$word: not KNOB=VALUE"
     name=${knob_alias[$name]:-$name}
-    [ -n "${knob_check[$name]:-}" ] || study_fail "$name is no knob of this study$(
-      near=$(study_near <<<"$name") && [ -z "$near" ] || echo " (${near#* }?)"
-    ); its knobs: ${knob_names[*]}"
+    near=$(study_near <<<"$name")
+    [ -n "${knob_check[$name]:-}" ] ||
+      study_fail "$name is no knob of this study${near:+ ($near?)}; its knobs: ${knob_names[*]}"
     given[$name]=${word#*=}
   done
-  # Every other study's knobs, from their declarations.
-  others=$(cd "$study_here" && grep -Ho "^ *study_knob '\?[A-Z_]*" ./*.sh |
-    sed "s|^\./\(.*\)\.sh: *study_knob '\?|\1 |; s|_|-|" | sort -k2 -u)
+  others=$(cd "$study_here" && grep -o "^study_knob '\?[A-Z_]*" ./*.sh |
+    sed "s|^\./\(.*\)\.sh:study_knob '\?|\1 |; s|_|-|")
   for variable in $(compgen -e); do
-    [ -z "${knob_check[$variable]:-}" ] && [ -z "${knob_alias[$variable]:-}" ] ||
-      continue
+    [ -z "${knob_check[$variable]:-}${knob_alias[$variable]:-}" ] || continue
+    near=$(study_near <<<"$variable")
     if [[ $variable == LINKSIM_* ]]; then
       [ "$variable" = LINKSIM_ARQ_PROGRAM ] ||
         echo "$study_name: $variable is not passed to the runs: the study sets their variables" >&2
-      [ "$variable" = LINKSIM_ARQ_PROGRAM ] || unset "$variable"
     elif grep -q " $variable\$" <<<"$others"; then
       echo "$study_name: warning: $variable is a knob of $(grep " $variable\$" <<<"$others" |
-        cut -d' ' -f1 | paste -sd/), not of this study: ignored" >&2
-    elif near=$(study_near <<<"$variable") && [ -n "$near" ]; then
-      echo "$study_name: warning: $variable is no knob of this study (${near#* }?): ignored" >&2
+        cut -d' ' -f1 | sort -u | paste -sd/), not of this one${near:+ ($near?)}: ignored" >&2
+    elif [ -n "$near" ]; then
+      echo "$study_name: warning: $variable is no knob of this study ($near?): ignored" >&2
     fi
   done
   for name in "${knob_names[@]}"; do
-    value=${given[$name]-}
-    [ -n "$value" ] || value=${!name:-}
+    value=${given[$name]-${!name:-}}
     for variable in "${!knob_alias[@]}"; do
       [ -n "$value" ] || [ "${knob_alias[$variable]}" != "$name" ] || value=${!variable:-}
     done
-    value=${value:-${knob_default[$name]}}
-    check=${knob_check[$name]}
-    values=$(tr -s '[:space:]' '\n' <<<"$value" | awk NF)
-    [[ $check == *... ]] || [ "$(wc -l <<<"$values")" -le 1 ] ||
-      study_fail "$name takes one value, not \"$value\""
+    values=$(tr -s '[:space:]' '\n' <<<"${value:-${knob_default[$name]}}" | awk NF)
+    [[ ${knob_check[$name]} == *... ]] || [ "$(wc -l <<<"$values")" -le 1 ] ||
+      study_fail "$name takes one value, not \"$(echo $values)\""
     for word in $values; do
-      "study_is_${check%...}" "$word" || study_fail "$name: $word: ${knob_help[$name]}"
+      "study_is_${knob_check[$name]%...}" "$word" || study_fail "$name: $word: ${knob_help[$name]}"
     done
     # Twice would count a value's runs twice: whole numbers compare without
     # their leading zeros, other numbers as numbers.
-    [[ $check != *... ]] || values=$(awk '{ key = $0 }
-      /^[0-9]+$/ { sub(/^0+/, "", key) }
-      /^[0-9.]*[eE.][-+0-9]*$/ { key = sprintf("%.17g", $0 + 0) }
-      !seen[key]++' <<<"$values")
+    values=$(awk '{ key = $0 } /^[0-9]+$/ { sub(/^0+/, "", key) }
+      /^[0-9.]*[eE.][-+0-9]*$/ { key = sprintf("%.17g", $0 + 0) } !seen[key]++' <<<"$values")
     printf -v "$name" '%s' "$values"
   done
   [ -z "${SEEDS+set}" ] || [ "$(wc -w <<<"$SEEDS")" -ge 2 ] ||
@@ -192,17 +165,17 @@ study_start() {
 
   arq=${LINKSIM_ARQ_PROGRAM:-}
   root=$(cd "$study_here/.." && pwd)
-  if [ -z "$arq" ] && [ -f "$root/CMakePresets.json" ] &&
-    [ -f "$root/protocols/linksim_arq.cpp" ]; then
+  if [ -z "$arq" ] && [ -f "$root/CMakePresets.json" ] && [ -f "$root/protocols/linksim_arq.cpp" ]; then
     (cd "$root" && cmake --preset release >/dev/null &&
-      cmake --build --preset release -j "$(nproc)" --target linksim_arq \
-        >/dev/null) || { echo "$study_name: linksim-arq did not build" >&2; exit 1; }
+      cmake --build --preset release -j "$(nproc)" --target linksim_arq >/dev/null) ||
+      { echo "$study_name: linksim-arq did not build" >&2; exit 1; }
     arq=$root/build/linksim-arq
   elif [ -z "$arq" ]; then
     arq=$(command -v linksim-arq) || study_fail "linksim-arq is not on PATH"
   fi
   arq=$(realpath "$arq")
   [ -x "$arq" ] && [ -f "$arq" ] || study_fail "$arq is no program"
+  unset "${!LINKSIM_@}"
 
   work='' sweep=''
   trap study_clean EXIT
@@ -211,17 +184,13 @@ study_start() {
   trap 'exit 129' HUP
   mkdir -p "$1" && out=$(cd "$1" && pwd)
   work=$(mktemp -d /tmp/linksim_study.XXXXXX)
-  # The screen is not cleared between prompts: clear is a no-op here.
-  mkdir "$work/bin" && printf '#!/bin/sh\n' >"$work/bin/clear" &&
-    chmod +x "$work/bin/clear"
   export arq work study_name
 }
 
-# On exit, however the study ends: the sweep's runs stopped, every one of
-# them gone before the scratch directory is, which none then writes again.
+# On exit, however the study ends: the sweep's runs stopped and gone
+# before the scratch directory is, so that none writes there again.
 study_clean() {
-  if [ -n "$sweep" ] && kill -0 -- "-$sweep" 2>/dev/null; then
-    kill -TERM -- "-$sweep" 2>/dev/null
+  if [ -n "$sweep" ] && kill -TERM -- "-$sweep" 2>/dev/null; then
     while kill -0 -- "-$sweep" 2>/dev/null; do sleep 0.05; done
   fi
   [ -z "$work" ] || rm -rf "$work"
@@ -240,46 +209,29 @@ ACK Size 100
 Packet Rate 1'
 
 # Writes the settings file FILE: the link, LINK's or the study's, the
-# duration, then "KEY VALUE" for each pair of the arguments; a key given
-# again overrides what came before.
-study_settings() {
+# duration, then each KEY VALUE pair, a key given again overriding.
+study_settings() { # FILE [KEY VALUE]...
   local file=$1
   shift
-  {
-    if [ -n "$LINK" ]; then cat "$LINK" && echo; else echo "$study_link"; fi
+  { if [ -n "$LINK" ]; then cat "$LINK" && echo; else echo "$study_link"; fi
     echo "Simulation Duration $duration"
-    while [ $# -ge 2 ]; do echo "$1 $2" && shift 2; done
-  } >"$file"
+    while [ $# -ge 2 ]; do echo "$1 $2" && shift 2; done; } >"$file"
 }
 
-# Runs one session of the program: loads SETTINGS, runs it and exits, with
-# the variables NAME=VALUE given, its output in LOG. A run that fails, or
-# that linksim-arq refuses, says so with its output, after WHAT, and
-# returns 1: it measured nothing.
-study_run() {
-  local what=$1 settings=$2 log=$3 directory=. session
-  shift 3
-  # Loaded by its name in its own directory, so that no space in a path
-  # splits the load command's one word.
-  [[ $settings != */* ]] || directory=${settings%/*}
-  printf -v session 'load %s\n\nrun\n\n\nexit' "${settings##*/}"
-  # The subshell becomes the program, and bash reads the log: a study makes
-  # hundreds of runs, and an env, a pipe's writer and a grep for each would
-  # make them two fifths slower.
-  if ! (cd "${directory:-/}" && export "$@" PATH="$work/bin:$PATH" &&
-    exec "$arq" <<<"$session") >"$log" 2>&1 ||
-    [[ $(<"$log") != *'Simulation completed successfully'* ]]; then
-    echo "$what: the run failed:" >&2
-    cat "$log" >&2
-    return 1
-  fi
+# Runs the program once on SETTINGS with the variables NAME=VALUE, its
+# output in LOG; a run that fails, or that linksim-arq refuses, measured
+# nothing: says so with its output, after WHAT, and returns 1. The
+# subshell becomes the program: an env for each run would cost a process.
+study_run() { # WHAT SETTINGS LOG NAME=VALUE...
+  (export "${@:4}" && exec "$arq" "$2") >"$3" 2>&1 && return
+  echo "$1: the run failed:" >&2 && cat "$3" >&2
+  return 1
 }
 export -f study_run
 
 # The link as linksim-arq reads it, in $work/link.stats: the stats of a run
-# of one tick, with the settings KEY VALUE given, its duration then set to
-# the runs'.
-study_probe() {
+# of one tick with the settings given, its duration then made the runs'.
+study_probe() { # [KEY VALUE]...
   study_settings "$work/probe.txt" "$@" "Simulation Duration" 1
   study_run "$study_name: the link" "$work/probe.txt" "$work/probe.out" \
     LINKSIM_STATS="$work/probe.stats" || exit 1
@@ -288,9 +240,8 @@ study_probe() {
 }
 
 # One point of the sweep: INDEX SETTINGS KEY VARIABLES..., a run per seed,
-# each appending its stats row to $work/INDEX.stats, then a line of
-# progress. A run that fails stops the sweep: the points not yet started
-# end at once, and xargs waits for those that have.
+# each adding its stats row to $work/INDEX.stats, then a line of progress.
+# A run that fails stops the sweep: the points not yet started end at once.
 study_point() {
   local index=$1 settings=$2 key=$3 seed name=$work/$1
   shift 3
@@ -298,56 +249,51 @@ study_point() {
     [ ! -e "$work/failed" ] || return 1
     local variables=("$@" LINKSIM_STATS="$name.stats")
     [ "$seed" = - ] || variables+=(LINKSIM_SEED="$seed")
-    study_run "$study_name: $key${seed#-}" "$settings" "$name.out" \
-      "${variables[@]}" || { touch "$work/failed"; return 1; }
+    study_run "$study_name: $key${seed/#-*/}${seed/#[0-9]*/, seed $seed}" "$settings" \
+      "$name.out" "${variables[@]}" || { touch "$work/failed"; return 1; }
   done
   rm -f "$name.out"
-  awk -F, -v key="$key" -v names="$study_key" -v figure="$study_figure" \
-    -v i="$index" -v total="$study_total" '
+  awk -F, -v key="$key" -v f="$study_figure" -v i="$index" -v total="$study_total" '
     NR == 1 { for (c = 1; c <= NF; c++) col[$c] = c; next }
-    $col[figure] != "" { sum += $col[figure]; n++ }
-    END {
-      split(names, name, ","); count = split(key, value, ",")
-      for (c = 1; c <= count; c++) text = text (c > 1 ? ", " : "") name[c] " " value[c]
-      printf "[%d/%d] %s: %s %s over %d runs\n", i, total, text,
-        (n > 1 ? "mean " : "") figure, n ? sprintf("%.4g", sum / n) : "none", n
-    }' "$name.stats" >&2
+    $col[f] != "" { sum += $col[f]; n++ }
+    END { printf "[%d/%d] %s: %s%s %s over %d runs\n", i, total, key, (n > 1 ? "mean " : ""),
+      f, n ? sprintf("%.4g", sum / n) : "none", n }' "$name.stats" >&2
 }
 export -f study_point
 
 # Runs the points of $work/points, a line each, "SETTINGS KEY VARIABLES...",
-# KEY the point's values of the columns KEYS (comma-separated both, no
-# space), on all cores, a run per seed of SEEDS (one run where the study has
-# none). Writes OUT/NAME_runs.csv, every run's stats row, and
-# $work/summary.csv, a row per point in order: KEY, the runs, the mean of
-# their column FIGURE with its 95% interval by Student's t, clipped at 0,
-# below which no figure here lies (a run without the figure is left out),
-# and the share of frames the runs lost: the seeds' draws, near the loss
-# asked for, and what a picture sets a point at, or its curve by, so that a
-# point is not drawn off its curve for the luck its seeds had.
+# KEY the point's values of the columns KEYS (commas between, no space), on
+# all cores, a run per seed of SEEDS (one run where the study has none).
+# Writes OUT/NAME_runs.csv, every run's stats row, and $work/summary.csv, a
+# row per point in order: KEY, the runs, the mean of their column FIGURE
+# with its 95% interval by Student's t (clipped at 0, below which no figure
+# here lies; a run without the figure left out), and the share of frames
+# the runs lost: the seeds' draws, near the loss asked for, where a picture
+# sets a point, or by which it draws its curve, so that no point is drawn
+# off its curve for its seeds' luck alone.
 study_sweep() { # KEYS FIGURE
+  local files=() index
   export study_key=$1 study_figure=$2 study_seeds=${SEEDS:-}
   study_total=$(wc -l <"$work/points") && export study_total
-  echo "Running $study_total points${SEEDS:+ of $(wc -w <<<"$SEEDS") seeds} on $(nproc) cores" >&2
+  echo "Running $study_total point$([ "$study_total" = 1 ] || echo s) ($1)${SEEDS:+ of $(wc -w <<<"$SEEDS") seeds} on $(nproc) cores" >&2
+  awk '{ print NR, $0 }' "$work/points" >"$work/numbered"
   # A process group of its own, which an interrupted study stops whole.
   set -m
-  awk '{ print NR, $0 }' "$work/points" |
-    xargs -P "$(nproc)" -L 1 bash -c 'study_point "$@"' _ &
+  xargs -P "$(nproc)" -L 1 bash -c 'study_point "$@"' _ <"$work/numbered" &
   sweep=$!
   set +m
   wait "$sweep" || { echo "$study_name: a run failed; nothing written" >&2; exit 1; }
   sweep=''
-  local files=() index
   for ((index = 1; index <= study_total; index++)); do files+=("$work/$index.stats"); done
   runs=$out/${study_name//-/_}_runs.csv
   awk 'FNR > 1 || NR == 1' "${files[@]}" >"$runs"
-  awk -F, -v figure="$2" -v points="$work/points" "$study_awk_t95"'
+  awk -F, -v f="$2" -v points="$work/points" "$study_awk_t95"'
     function summary(   mean, variance, half) {
       mean = n ? sum / n : 0
       variance = n > 1 ? (squares - n * mean * mean) / (n - 1) : 0
       half = n > 1 ? quantile(n - 1) * sqrt(variance > 0 ? variance : 0) / sqrt(n) : 0
-      printf "%s,%d,%.6f,%.6f,%.6f,%.6g\n", key, n, mean,
-        (mean > half ? mean - half : 0), mean + half, frames ? lost / frames : 0
+      printf "%s,%d,%.6f,%.6f,%.6f,%.6g\n", key, n, mean, (mean > half ? mean - half : 0),
+        mean + half, frames ? lost / frames : 0
     }
     FNR == 1 {
       if (NR > 1) summary()
@@ -357,7 +303,7 @@ study_sweep() { # KEYS FIGURE
     }
     { lost += $col["data_lost"] + $col["acks_lost"]
       frames += $col["data_sent"] + $col["data_resent"] + $col["acks_sent"] }
-    $col[figure] != "" { x = $col[figure]; n++; sum += x; squares += x * x }
+    $col[f] != "" { n++; sum += $col[f]; squares += $col[f] ^ 2 }
     END { summary() }' "${files[@]}" >"$work/summary.csv"
 }
 
@@ -378,14 +324,13 @@ study_awk_t95='
   }'
 
 # For awk programs on stats rows (LINKSIM_STATS): col[NAME], a column's
-# number, from each file's header, and link(), which sets from a row the
-# link's figures: td
-# and ta, a data frame's and an ACK's ticks on the link, t = Td + Ta + 2A +
-# 2P, the textbook's round trip; on linksim's clock, where a frame handed
-# over at tick c reaches the other node at c + ceil(P + A + X), the hops hd
-# and ha and the round trip the runs take, dd = hd + ha (t where every
-# stage is a whole number of ticks, whole), and k = dd / td frames; l, the
-# ticks of a run, and last, its last tick; to, the timeout.
+# number, from the header, and link(), which sets from a row the link's
+# figures: td and ta, a data frame's and an ACK's ticks on the link; t =
+# Td + Ta + 2A + 2P, the textbook's round trip; on linksim's clock, where a
+# frame handed over at tick c reaches the other node at c + ceil(P + A + X),
+# the hops hd and ha and the round trip the runs take, dd = hd + ha, t
+# where every stage is a whole number of ticks (whole), and k = dd / td
+# frames; l, a run's ticks, and last, its last tick; to, the timeout.
 # shellcheck disable=SC2016  # awk's fields, not the shell's
 study_awk_link='
   function ceil(x) { return x == int(x) ? x : int(x) + 1 }
@@ -400,43 +345,42 @@ study_awk_link='
   }'
 
 # For awk programs after study_awk_link: the curves the runs should follow,
-# each derived once here, for the link of the row last read and a run of
-# its ticks (or, with longRun set, a run without end). q is the chance that
-# a frame and its ACK both arrive, (1 - p)^2 at independent loss p.
+# for the link of the row last read and a run of its ticks (with longRun
+# set, a run without end). q is the chance that a frame and its ACK both
+# arrive, 1 - P = (1 - p)^2 at independent loss p.
 # shellcheck disable=SC2016
 study_awk_curves='
-  # Packets a window of w gets acknowledged without loss by the last tick:
-  # ACK n at dd + n td + floor(n / w) max(0, dd - w td), the sliding
-  # window'"'"'s, exact where every stage is whole; over l, what the link carries.
+  # What a window of w carries without loss: ACK n read at dd + n td +
+  # floor(n / w) max(0, dd - w td) (the sliding window'"'"'s, exact where every
+  # stage is whole), those by the last tick, x td / l.
   function capacity(w,   m, n, j) {
     if (longRun) return w * td >= dd ? 1 : w * td / dd
     if (w * td >= dd) return last < dd ? 0 : (int((last - dd) / td) + 1) * td / l
     for (m = 1; m * dd <= last; m++) { j = int((last - m * dd) / td) + 1; n += j < w ? j : w }
     return n * td / l
   }
-  # Frame times from a lost frame'"'"'s start to its resend'"'"'s: its timer fires to
-  # later (up to a tick more on the clock where stages are not whole,
-  # averaged), the resend P after, once the frame on the link has left.
+  # c, the frame times from a lost frame'"'"'s start to its resend'"'"'s: its timer
+  # fires to later (up to a tick more where stages are not whole: averaged),
+  # the resend P after, once the frame on the link has left.
   function goBack(w,   o, u, s) {
     o = pd + to + (ta > td ? (w - 1) * ta : 0)
     if (whole) return ceil(o / td)
     for (u = 0; u < 10; u++) s += ceil((o + (u + 0.5) / 10) / td)
     return s / 10
   }
-  # Stop-and-wait: an attempt takes dd ticks when it succeeds (chance q), and
-  # ceil(P + to) when its timer fires, dd as well where stages are whole;
-  # q of the attempts that end in the run succeed: (1 - P) / K in the long run.
+  # Stop-and-wait: an attempt takes dd ticks when it succeeds (chance q),
+  # ceil(P + to) when its timer fires (dd too where stages are whole); q of
+  # the attempts that end in the run succeed: (1 - P) / K in the long run.
   function stopAndWait(q,   e) {
     e = q * dd + (1 - q) * ceil(pd + to)
     return longRun ? q * td / e : q * td * int(last / e) / l
   }
-  # Selective Repeat: q of what the window carries, (1 - P) for w >= K and
-  # W (1 - P) / K below, where the window covers the tries frames need; but
-  # at the run'"'"'s end the packets handed up whose ACK was lost, and not yet
-  # made good by a resend c frame times later (each answered with chance q),
-  # hold back the count of those after them, which the source acknowledges
-  # in turn: taken for packets handed up 1 / q frame times apart, beyond
-  # the ACKs on their way that a run without loss leaves at its end too.
+  # Selective Repeat: q of what the window carries, 1 - P where W >= K and
+  # W (1 - P) / K below. But at a run'"'"'s end the packets handed up whose ACK
+  # was lost, not yet made good by a resend c frame times later (answered
+  # with chance q), hold back those after them, which the source counts in
+  # turn: taken for packets handed up 1 / q frame times apart, beyond the
+  # ACKs on their way that a run without loss leaves too.
   function selectiveRepeat(w, q,    c, i, x, n, prod, held) {
     if (longRun || q == 1) return q * capacity(w)
     c = goBack(w); prod = 1
@@ -448,67 +392,58 @@ study_awk_curves='
     return q * capacity(w) - (held - q * ceil(ha / td)) * td / l
   }
   # Go-Back-N: a band, lower counting every lost frame or ACK a go-back of
-  # c = goBack(w) frame times, upper only lost data frames, at long-run loss
-  # p in bursts of mean length b (b = 1 / (1 - p): each frame on its own,
-  # (1 - P) / (1 + (c - 1) P) and the same with P = p). Below w = K, the
-  # window-limited W (1 - P) / (K (1 - P + W P)), and the same with P = p.
-  # Under bursts: after an arrival the next frame is lost with probability
-  # r = p / (b (1 - p)), after a loss the same frame goes again c frames
-  # later, lost with probability B = p + (1 - p) l^c, l = 1 - 1 / (b (1 - p)),
-  # the chance that a chain bad now is still bad: upper = (1 - B) / (1 - B +
-  # c r); lower steps the data and ACK chains as one four-state chain, once
-  # after an arrival and c times after a loss, to its stationary share s of
-  # arrivals: s / (s + c (1 - s)).
-  function badAfter(n, wasBad) { return wasBad ? p_ + (1 - p_) * lam ^ n : p_ - p_ * lam ^ n }
-  function goBackN(w, p, b,    cap, c, q, big, d, e, n, bd, be, it, change, pi, nx) {
-    cap = capacity(w); q = (1 - p) ^ 2
+  # c frame times, upper only lost data frames, at long-run loss p in bursts
+  # of mean length b; for b = 1 / (1 - p), each frame lost on its own,
+  # (1 - P) / (1 + (c - 1) P) and the same with P = p, and below W = K
+  # W (1 - P) / (K (1 - P + W P)) and the same with P = p. Under bursts,
+  # after an arrival the next frame is lost with chance r = p / (b (1 - p)),
+  # after a loss the same frame goes again c frames later, lost with chance
+  # B = p + (1 - p) l^c, l = 1 - 1 / (b (1 - p)): upper = (1 - B) / (1 - B +
+  # c r); lower steps the data and ACK chains as one of four states (s = 2
+  # data + ACK, 1 bad), once after an arrival and c times after a loss, to
+  # its stationary share s0 of arrivals: s0 / (s0 + c (1 - s0)).
+  function badAfter(n, bad) { return bad ? p_ + (1 - p_) * lam ^ n : p_ - p_ * lam ^ n }
+  function goBackN(w, p, b,    cap, c, q, big, s, n, bd, be, it, change, pi, nx) {
+    cap = capacity(w); q = (1 - p) ^ 2; p_ = p; lam = 1 - 1 / (b * (1 - p)); c = goBack(w)
     if (w * td < dd) {
       lower = cap * q / (q + w * (1 - q)); upper = cap * (1 - p) / (1 - p + w * p)
-      return
-    }
-    c = goBack(w); p_ = p; lam = 1 - 1 / (b * (1 - p))
-    if (lam * lam < 1e-18) {
+    } else if (lam * lam < 1e-18) {
       lower = cap * q / (q + c * (1 - q)); upper = cap * (1 - p) / (1 + (c - 1) * p)
-      return
-    }
-    c = int(c + 0.5); big = badAfter(c, 1)
-    upper = cap * (1 - big) / (1 - big + c * p / (b * (1 - p)))
-    for (d = 0; d <= 1; d++) for (e = 0; e <= 1; e++) pi[d, e] = (d ? p : 1 - p) * (e ? p : 1 - p)
-    for (it = 0; it < 100000; it++) {
-      for (d = 0; d <= 1; d++) for (e = 0; e <= 1; e++) nx[d, e] = 0
-      for (d = 0; d <= 1; d++) for (e = 0; e <= 1; e++) {
-        n = d || e ? c : 1; bd = badAfter(n, d); be = badAfter(n, e)
-        nx[1, 1] += pi[d, e] * bd * be; nx[1, 0] += pi[d, e] * bd * (1 - be)
-        nx[0, 1] += pi[d, e] * (1 - bd) * be; nx[0, 0] += pi[d, e] * (1 - bd) * (1 - be)
+    } else {
+      c = int(c + 0.5); big = badAfter(c, 1)
+      upper = cap * (1 - big) / (1 - big + c * p / (b * (1 - p)))
+      for (s = 0; s < 4; s++) pi[s] = (s >= 2 ? p : 1 - p) * (s % 2 ? p : 1 - p)
+      for (it = 0; it < 100000; it++) {
+        for (s = 0; s < 4; s++) nx[s] = 0
+        for (s = 0; s < 4; s++) {
+          n = s ? c : 1; bd = badAfter(n, s >= 2); be = badAfter(n, s % 2)
+          nx[3] += pi[s] * bd * be; nx[2] += pi[s] * bd * (1 - be)
+          nx[1] += pi[s] * (1 - bd) * be; nx[0] += pi[s] * (1 - bd) * (1 - be)
+        }
+        for (s = change = 0; s < 4; s++) { change += (nx[s] - pi[s]) ^ 2; pi[s] = nx[s] }
+        if (change < 1e-28) break
       }
-      change = 0
-      for (d = 0; d <= 1; d++) for (e = 0; e <= 1; e++) {
-        change += nx[d, e] > pi[d, e] ? nx[d, e] - pi[d, e] : pi[d, e] - nx[d, e]
-        pi[d, e] = nx[d, e]
-      }
-      if (change < 1e-14) break
+      lower = cap * pi[0] / (pi[0] + c * (1 - pi[0]))
     }
-    lower = cap * pi[0, 0] / (pi[0, 0] + c * (1 - pi[0, 0]))
   }'
 
-# The link's figures as study_awk_link reads them from $work/link.stats,
-# and the default windows: for Go-Back-N the smallest power of two that
-# covers a round trip, W Td >= D; for Selective Repeat one that covers a
-# frame's first six tries, W Td >= 6 (D + Td), which a window that covers
-# fewer stalls on at high loss (a frame that takes more tries holds the
-# window's oldest place, and the link idles once the rest is sent). Sets
-# td, t, dd, k, c (Go-Back-N's go-back), whole, go_back_n, selective_repeat.
+# The link's figures from $work/link.stats, and the default windows: for
+# Go-Back-N the smallest power of two that covers a round trip, W Td >= D;
+# for Selective Repeat one that covers a frame's first six tries, W Td >=
+# 6 (D + Td): with fewer, a frame that takes more tries holds the window's
+# oldest place once the rest is sent, and the link idles, which at high
+# loss shows. Sets td, t, hd, dd, k, c, whole, go_back_n and selective_repeat.
 study_link_figures() {
-  read -r td t dd k c whole go_back_n selective_repeat < <(
+  read -r td t hd dd k c whole go_back_n selective_repeat < <(
     awk -F, "$study_awk_link$study_awk_curves"' { link() } END {
       for (g = 1; g * td < dd && g < 65536; g *= 2);
       for (s = 1; s * td < 6 * (dd + td) && s < 65536; s *= 2);
-      printf "%g %g %g %.3g %.3g %d %d %d\n", td, t, dd, k, goBack(g), whole, g, s
+      printf "%g %g %g %g %.3g %.3g %d %d %d\n", td, t, hd, dd, k, goBack(g), whole, g, s
     }' "$work/link.stats")
 }
 
-# The link in a picture's words: its name, Td, the round trip, the runs'
-# own where a hop rounds up to a whole tick, K and c.
+# The link in a picture's words: its name, Td, the round trip (the runs'
+# own where a hop rounds up to a whole tick), K and c.
 study_link_words() {
   local name="the study's link"
   [ -z "$LINK" ] || name="the link of $(basename "$LINK")"
@@ -535,48 +470,43 @@ study_need_gnuplot() {
 study_plot() {
   local item separator=' '
   printf 'plot'
-  for item in "$@"; do
-    printf '%s\\\n  %s' "$separator" "$item"
-    separator=,
-  done
+  for item in "$@"; do printf '%s\\\n  %s' "$separator" "$item" && separator=,; done
   echo
 }
 
-# gnuplot's terminal for FORMAT (png, svg or pdf) at WIDTH x HEIGHT pixels,
-# a PDF at 96 of them an inch. Cairo's PNG terminal draws dashes and smooth
-# lines; libgd's is the fallback.
-study_terminal() { # FORMAT WIDTH HEIGHT
-  case $1 in
-    svg) echo "svg size $2,$3 font ',11' background '#ffffff'" ;;
-    pdf) echo "pdfcairo size $(awk -v w="$2" -v h="$3" 'BEGIN { print w / 96 "in," h / 96 "in" }') font ',8'" ;;
-    *) if gnuplot -e 'set terminal pngcairo' 2>/dev/null; then
-         echo "pngcairo size $2,$3 font ',11'"
-       else echo "png size $2,$3"; fi ;;
+# Draws FILE (.png, .svg or .pdf), WIDTH x HEIGHT pixels (a PDF at 96 an
+# inch), from gnuplot's commands on standard input, which read CSV files,
+# titled with the LINEs folded to fit, since a title says what the picture
+# shows; with [multiplot] first, panels under one title. Cairo's PNG
+# terminal draws dashes and smooth lines; libgd's is the fallback.
+study_picture() { # FILE WIDTH HEIGHT [multiplot] LINE...
+  local file=$1 width=$2 height=$3 title=title terminal="pngcairo size $2,$3 font ',11'"
+  shift 3
+  [ "$1" != '[multiplot]' ] || { title='multiplot title' && shift; }
+  case $file in
+    *.svg) terminal="svg size $width,$height font ',11' background '#ffffff'" ;;
+    *.pdf) terminal=$(awk -v w="$width" -v h="$height" 'BEGIN { print "pdfcairo size " w / 96 "in," h / 96 "in font \",8\"" }') ;;
+    *) gnuplot -e 'set terminal pngcairo' 2>/dev/null || terminal="png size $width,$height" ;;
   esac
-}
-
-# TEXT in lines that fit WIDTH pixels of an 11-point title, joined by
-# gnuplot's "\n": a title says what the picture shows, so none is clipped.
-study_title() { # WIDTH TEXT...
-  local width=$1
-  shift
-  printf '%s\n' "$@" | fold -s -w $((width / 8)) |
-    awk '{ sub(/ +$/, ""); gsub(/"/, "\\\""); printf "%s%s", (NR > 1 ? "\\n" : ""), $0 }'
+  { printf '%s\n' "set terminal $terminal" "set output '$file'" "set termoption noenhanced" \
+      "set datafile separator ','" "set $title noenhanced \"$(printf '%s\n' "$@" |
+        fold -s -w $((width / 8)) | awk '{ sub(/ +$/, ""); gsub(/"/, "\\\"")
+          printf "%s%s", (NR > 1 ? "\\n" : ""), $0 }')\""
+    cat; } | gnuplot
 }
 
 # A run's trace as gnuplot draws it, into $work/timeline.dat, from FROM to
-# TO: the source at 0, the sink at 1, the clock beside them. On each way
-# frames arrive in the order they start, so the n-th frame a node sends is
-# the n-th its peer sees, lost or read: every frame is a line from its
-# sender as it starts to its receiver as that sees it, a lost one stopping
-# halfway at a cross, one still on the link at the run's end going on for
-# its way's hop. Each frame is labelled with its number and, where they
-# differ (k-bit numbers), the packet it holds; what a node did in one tick
-# is one label ("delivered 3, 4, 5"). A delivery of a packet out of turn is
-# a wrong one, "P as N": packet P handed up as the N-th. Blocks: 0 data
-# frames, 1 sent again, 2 the sink's frames, 3 lost, 4 the frames' labels,
-# 5 timeouts, 6 deliveries, 7 wrong ones, 8 discards, 9 buffered frames,
-# 10 acknowledged packets.
+# TO: the source at 0, the sink at 1, the clock beside them. Each way
+# delivers frames in the order they start, so the n-th frame a node sends
+# is the n-th its peer sees: every frame is a line from its sender as it
+# starts to its receiver as that sees it, a lost one stopping halfway at a
+# cross, one still on the link at the run's end going on for its way's
+# hop. A frame is labelled with its number and, where they differ (k-bit
+# numbers), the packet it holds; what a node did in one tick is one label
+# ("delivered 3, 4, 5"), red where a packet was handed up out of turn:
+# "P as N", packet P as the N-th. Blocks: 0 data frames, 1 sent again, 2 the sink's frames,
+# 3 lost, 4 the frames' labels, 5 timeouts, 6 deliveries, 7 wrong ones,
+# 8 discards, 9 buffered frames, 10 acknowledged packets.
 study_timeline_data() { # TRACE FROM TO
   rm -f "$work/wrong"
   awk -F, -v from="$2" -v to="$3" -v wrong="$work/wrong" '
@@ -586,8 +516,8 @@ study_timeline_data() { # TRACE FROM TO
       if (n && at[event, n] == $1) text_[event, n] = text_[event, n] ", " text
       else { marks[event] = ++n; at[event, n] = $1; text_[event, n] = text }
     }
-    function block(event, x, word,    i) {
-      for (i = 1; i <= marks[event]; i++)
+    function block(event, x, word, red,    i) {
+      for (i = 1; i <= marks[event]; i++) if (red == "" || red == (event SUBSEP i in wrongAt))
         printf "%s %s \"%s %s\"\n", x, at[event, i], word, text_[event, i]
       printf "%s -1e9 \"\"\n\n\n", x
     }
@@ -601,17 +531,17 @@ study_timeline_data() { # TRACE FROM TO
       d = $2 == "source"; n = ++seens[d]; seen[d, n] = $1; lost[d, n] = $3 == "lost"
       if (!(d in hop)) hop[d] = $1 - sent[d, n]
     }
-    $3 == "deliver" { if ($6 == handed) mark("deliver", $6); else mark("wrong", $6 " as " handed); handed++ }
+    $3 == "deliver" {
+      mark("deliver", $6 == handed ? $6 : $6 " as " handed)
+      if ($6 != handed++ && $1 >= from && $1 <= to) { wrongAt["deliver", marks["deliver"]]; any = 1 }
+    }
     $3 == "timeout" || $3 == "discard" || $3 == "buffer" || $3 == "acknowledged" { mark($3, $6) }
     END {
       for (d = 0; d <= 1; d++) {
         for (n = 1; n <= sends[d]; n++) {
-          x0 = d; y0 = sent[d, n]; x1 = 1 - d
-          y1 = n <= seens[d] ? seen[d, n] : y0 + hop[d]
+          x0 = d; y0 = sent[d, n]; x1 = 1 - d; y1 = n <= seens[d] ? seen[d, n] : y0 + hop[d]
           if (y0 > to || y1 < from) continue
-          if (n <= seens[d] && lost[d, n]) {
-            x1 = 0.5; y1 = (y0 + y1) / 2; crosses = crosses x1 " " y1 "\n"
-          }
+          if (n <= seens[d] && lost[d, n]) { x1 = 0.5; y1 = (y0 + y1) / 2; crosses = crosses x1 " " y1 "\n" }
           b = d ? 2 : again[d, n]
           line[b] = line[b] sprintf("%g %g %g %g\n", x0, y0, x1 - x0, y1 - y0)
           y = y0 + (y1 - y0) * 0.3 / (x1 > x0 ? x1 - x0 : x0 - x1)
@@ -620,20 +550,20 @@ study_timeline_data() { # TRACE FROM TO
       }
       for (b = 0; b <= 2; b++) printf "%s0 -1e9 0 0\n\n\n", line[b]
       printf "%s0 -1e9\n\n\n%s0 -1e9 \"\"\n\n\n", crosses, labels
-      block("timeout", 0, "timeout"); block("deliver", 1, "delivered")
-      block("wrong", 1, "handed up"); block("discard", 1, "discarded")
+      block("timeout", 0, "timeout"); block("deliver", 1, "delivered", 0)
+      block("deliver", 1, "handed up", 1); block("discard", 1, "discarded")
       block("buffer", 1, "buffered"); block("acknowledged", 0, "acknowledged")
-      if (marks["wrong"]) print "wrong" > wrong
+      if (any) print "wrong" > wrong
     }' "$1" >"$work/timeline.dat"
 }
 
 # Prints gnuplot's commands for the timeline of $work/timeline.dat from
 # FROM to TO, ORIENTATION portrait (time running down, the source on the
-# left) or landscape (time running right, the source on top). What the
-# protocol calls its frames and deeds: ACKS, TIMEOUTS, DISCARDS and
-# BUFFERS (empty: none drawn).
+# left) or landscape (time running right, the source on top), in the
+# protocol's words for its ACKS, TIMEOUTS, DISCARDS and BUFFERS (empty:
+# none drawn).
 study_timeline_plot() { # FROM TO ORIENTATION ACKS TIMEOUTS DISCARDS BUFFERS
-  local from=$1 to=$2 step xy vector label source sink marks dat="'$work/timeline.dat'"
+  local from=$1 to=$2 step xy vector label source sink dat="'$work/timeline.dat'"
   # A tick mark every 1, 2 or 5 times a power of ten: twenty or fewer.
   step=$(awk -v span="$((to - from))" 'BEGIN { for (s = 1; s * 20 < span; s *= 10);
     print (s / 5 * 20 >= span ? s / 5 : s / 2 * 20 >= span ? s / 2 : s) }')
@@ -641,32 +571,28 @@ study_timeline_plot() { # FROM TO ORIENTATION ACKS TIMEOUTS DISCARDS BUFFERS
     xy='2:(1 - $1)' vector='2:(1 - $1):4:(-$3)' label='2:(1 - $1):3'
     source='rotate by 90 left offset 0,1' sink='rotate by -90 left offset 0,-1'
     printf '%s\n' "set xrange [$from:$to]" "set yrange [-0.7:1.7]" \
-      "set xlabel 'clock (ticks)'" "set xtics $step nomirror" "set grid xtics" \
-      "set ytics ('source' 1, 'sink' 0) font ',13'" "set border 1" \
-      "set arrow from $from,0 to $to,0 nohead lw 3 lc rgb 'black' back" \
+      "set xtics $step nomirror" "set grid xtics" "set ytics ('source' 1, 'sink' 0) font ',13'" \
+      "set border 1" "set arrow from $from,0 to $to,0 nohead lw 3 lc rgb 'black' back" \
       "set arrow from $from,1 to $to,1 nohead lw 3 lc rgb 'black' back"
   else
-    xy='1:2' vector='1:2:3:4' label='1:2:3'
-    source='right offset -1,0' sink='left offset 1,0'
+    xy='1:2' vector='1:2:3:4' label='1:2:3' source='right offset -1,0' sink='left offset 1,0'
     printf '%s\n' "set xrange [-0.45:1.45]" "set yrange [$to:$from]" \
       "set ylabel 'clock (ticks), time running down'" "set ytics $step nomirror" \
-      "set grid ytics" "unset xtics" "set x2tics ('source' 0, 'sink' 1) font ',13'" \
-      "set border 2" \
+      "set grid ytics" "unset xtics" "set x2tics ('source' 0, 'sink' 1) font ',13'" "set border 2" \
       "set arrow from 0,$from to 0,$to nohead lw 3 lc rgb 'black' back" \
       "set arrow from 1,$from to 1,$to nohead lw 3 lc rgb 'black' back"
   fi
-  printf '%s\n' "set key below horizontal noenhanced" "set clip two" \
+  printf '%s\n' "set key below horizontal noenhanced" "set clip two" "set datafile separator whitespace" \
     "set style textbox opaque noborder margins 1,1"
-  marks="using $label with labels"
+  local head='with vectors filled head size screen 0.008,20 lw 1.5' marks="using $label with labels"
   local plot=(
-    "$dat index 0 using $vector with vectors filled head size screen 0.008,20 lw 1.5 lc rgb '#1f6fb4' title 'data frame'"
-    "$dat index 1 using $vector with vectors filled head size screen 0.008,20 lw 1.5 dt 2 lc rgb '#7b3294' title 'data frame sent again'"
-    "$dat index 2 using $vector with vectors filled head size screen 0.008,20 lw 1.5 lc rgb '#1b9e77' title '$4'"
+    "$dat index 0 using $vector $head lc rgb '#1f6fb4' title 'data frame'"
+    "$dat index 1 using $vector $head dt 2 lc rgb '#7b3294' title 'data frame sent again'"
+    "$dat index 2 using $vector $head lc rgb '#1b9e77' title '$4'"
     "$dat index 3 using $xy with points pt 2 ps 2.5 lw 3 lc rgb '#d7191c' title 'lost'"
     "$dat index 4 $marks boxed font ',10' notitle"
     "$dat index 6 $marks $sink point pt 7 ps 1 lc rgb 'black' title 'delivered'"
-    "$dat index 10 $marks $source font ',9' tc rgb '#1b9e77' notitle"
-  )
+    "$dat index 10 $marks $source font ',9' tc rgb '#1b9e77' notitle")
   [ ! -e "$work/wrong" ] || plot+=("$dat index 7 $marks $sink point pt 7 ps 1.5 lc rgb '#d7191c' tc rgb '#d7191c' title 'a wrong packet handed up: P as the N-th'")
   [ -z "$5" ] || plot+=("$dat index 5 $marks $source point pt 6 ps 1.5 lc rgb '#d7191c' tc rgb '#d7191c' title '$5'")
   [ -z "$6" ] || plot+=("$dat index 8 $marks $sink point pt 6 ps 1 lc rgb '#888888' tc rgb '#888888' title '$6'")

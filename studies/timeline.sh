@@ -1,21 +1,19 @@
 #!/usr/bin/env bash
 # One run of a protocol, drawn frame by frame from its trace.
 #
-# One short run of a protocol on a lossy link (an error-free one for the
-# sliding window), drawn from its trace as a time-sequence diagram: the
-# source and the sink as two time axes, every frame a line from its sender
-# when it starts to its receiver when that sees it, a lost one stopping
-# halfway at a cross, and what each node did in the protocol's own words:
-# at the sink each packet delivered, each frame discarded (a duplicate, or
-# out of order under Go-Back-N) or buffered (kept for later under Selective
-# Repeat); at the source each packet acknowledged and each timeout. With
-# k-bit sequence numbers a frame shows its number and the packet it holds,
-# and a packet handed up out of turn shows in red. For slides, any stretch
-# of the run, portrait or landscape, as PNG, SVG or PDF.
+# One short run of a protocol on a lossy link (error-free for the sliding
+# window) drawn from its trace as a time-sequence diagram: the source and
+# the sink as two time axes, every frame a line from its sender as it
+# starts to its receiver as that sees it, a lost one stopping halfway at a
+# cross, and what each node did in the protocol's own words (delivered,
+# discarded, buffered, acknowledged, timeouts). With k-bit sequence numbers
+# a frame shows its number and the packet it holds, and a packet handed up
+# out of turn shows in red. For slides: any stretch of the run, portrait or
+# landscape, PNG, SVG or PDF.
 #
-# Writes OUTDIR/timeline.csv, the run's trace, and OUTDIR/timeline.png (or
-# .svg, .pdf), whose title names the protocol and every setting, so that the
-# run can be repeated.
+# Writes OUTDIR/timeline.csv, the run's trace, and OUTDIR/timeline.png
+# (.svg, .pdf), whose title gives every setting, so that the run can be
+# repeated.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
@@ -68,7 +66,7 @@ study_run "$study_name" "$work/link.txt" "$work/session" "${variables[@]}" \
 study_need_gnuplot "$trace"
 
 study_link_figures
-settings=$(awk -F, "$study_awk_link"' {
+settings=$(awk -F, "$study_awk_link"' { link()
     printf "Propagation Delay %s, Processing Delay %s, Bit Rate %s, Data Packet Size %s, ",
       a, pd, $col["bit_rate"], $col["data_packet_size"]
     printf "Data Packet Overhead %s, ACK Size %s, Simulation Duration %s, Packet Rate %s ",
@@ -82,11 +80,7 @@ stretch=''
 [ "$FROM" = 0 ] && [ "$to" = "$duration" ] || stretch=", ticks $FROM to $to"
 study_timeline_data "$trace" "$FROM" "$to"
 file=$out/timeline.$FORMAT
-{
-  echo "set terminal $(study_terminal "$FORMAT" "${size%x*}" "${size#*x}")"
-  echo "set output '$file'"
-  echo "set title noenhanced \"$(study_title "${size%x*}" "$name on $lossy, from its trace$stretch:" \
-    "${variables[*]}" "$settings")\""
-  study_timeline_plot "$FROM" "$to" "$ORIENTATION" "$ack" "$timeout" "$discard" "$buffer"
-} | gnuplot
+study_timeline_plot "$FROM" "$to" "$ORIENTATION" "$ack" "$timeout" "$discard" "$buffer" |
+  study_picture "$file" "${size%x*}" "${size#*x}" "$name on $lossy, from its trace$stretch:" \
+    "${variables[*]}" "$settings"
 echo "Wrote $trace and $file" >&2

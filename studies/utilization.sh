@@ -1,18 +1,17 @@
 #!/usr/bin/env bash
 # The sliding window's utilization against window and delay.
 #
-# The link utilization (acknowledged x Td / duration) of the sliding window
-# (LINKSIM_ARQ=sliding-window, which loses nothing) against its window W
-# and the propagation delay A, one run a point, over the textbook's
-# min(1, W Td / T) with T = Td + Ta + 2A + 2P, less the first round trip of
-# each run, which brings no ACK.
+# The utilization of the sliding window (LINKSIM_ARQ=sliding-window, which
+# loses nothing) against its window W and the propagation delay A, a run a
+# point, over the textbook's min(1, W Td / T), T = Td + Ta + 2A + 2P, less
+# the first round trip of each run, which brings no ACK.
 #
-# Writes OUTDIR/utilization_runs.csv, every run's stats row;
-# OUTDIR/utilization.csv, a row per point,
-#   window,propagation_delay,processing_delay,bit_rate,data_size,overhead,ack_size,duration,acknowledged,utilization,textbook,curve
-# (textbook min(1, W Td / T), curve the same on linksim's clock for a run
-# of its duration); OUTDIR/utilization_curves.csv, the curves for each
-# delay at 301 windows; and OUTDIR/utilization.png.
+# Writes OUTDIR/utilization_runs.csv (each run's stats row);
+# OUTDIR/utilization.csv, a row per point, window,propagation_delay,
+# processing_delay,bit_rate,data_size,overhead,ack_size,duration,
+# acknowledged,utilization,textbook,curve (textbook min(1, W Td / T), curve
+# the same on linksim's clock for a run of its duration);
+# OUTDIR/utilization_curves.csv; and OUTDIR/utilization.png.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
@@ -31,8 +30,7 @@ for delay in $DELAYS; do
 done >"$work/points"
 study_sweep window,propagation_delay acknowledged
 
-# Each run with its curves, and the curves of each delay from W = 0.5 to
-# the largest window, for the picture.
+# Each run with its curves, and each delay's curves at 301 windows.
 csv=$out/utilization.csv curves=$out/utilization_curves.csv
 right=$(sort -n <<<"$WINDOWS" | tail -n 1)
 {
@@ -65,21 +63,16 @@ for delay in $DELAYS; do
   i=$((i + 1))
 done
 read -r td ta p < <(awk -F, 'NR == 2 { print ($5 + $6) / $4, $7 / $4, $3 }' "$csv")
-{
-  echo "set terminal $(study_terminal png 1000 650)"
-  cat <<GNUPLOT
-set output '$out/utilization.png'
-set datafile separator ','
-set key bottom right box opaque noenhanced title 'propagation delay'
-set title noenhanced "$(study_title 1000 "The sliding window: utilization against the window W, for each propagation delay A" \
+study_picture "$out/utilization.png" 1000 650 \
+  "The sliding window: utilization against the window W, for each propagation delay A" \
   "Td = $td ticks a data frame, Ta = $ta an ACK, P = $p the processing; a round trip of T = Td + Ta + 2A + 2P" \
-  "lines: min(1, W Td / T), less each run's first round trip, which brings no ACK; points: runs of $duration ticks")"
+  "lines: min(1, W Td / T), less each run's first round trip, which brings no ACK; points: runs of $duration ticks" <<GNUPLOT
+set key bottom right box opaque noenhanced title 'propagation delay'
 set xlabel 'window W (packets)'
 set ylabel 'utilization (acknowledged x Td / duration)'
 set xrange [0.5:*]
 set yrange [0:1.05]
 set grid
+$(study_plot "${plot[@]}")
 GNUPLOT
-  study_plot "${plot[@]}"
-} | gnuplot
 echo "Wrote $runs, $csv, $curves and $out/utilization.png" >&2

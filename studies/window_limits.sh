@@ -1,24 +1,19 @@
 #!/usr/bin/env bash
 # How large a window k-bit sequence numbers allow.
 #
-# The share of lossy runs in which the sink hands up a wrong packet,
-# against the window, for Go-Back-N and Selective Repeat with k-bit
-# sequence numbers (LINKSIM_SEQUENCE_BITS=k), with its 95% interval, over
-# the limits: none up to W = 2^k - 1 for Go-Back-N and W = 2^(k-1) for
-# Selective Repeat, every run past them, where a single lost ACK while the
-# window is full is enough. That takes a round trip long enough for the
-# window to fill: the study's link is stretched to hold more frames than
-# the largest window (A = 40 up to k = 3), its runs 32 round trips long up
-# to k = 3 and twice as long for each bit more.
-# Beside it, a timeline of the textbook's case: Go-Back-N with k = 3 and
-# W = 8 handing up an old frame as a new one.
+# The share of lossy runs in which the sink hands up a wrong packet, with
+# its 95% interval, against the window, for Go-Back-N and Selective Repeat
+# with k-bit sequence numbers (LINKSIM_SEQUENCE_BITS=k), over the limits:
+# none up to W = 2^k - 1 and W = 2^(k-1), every run past them, where one
+# lost ACK while the window is full is enough. The study's link is
+# stretched to hold more frames than the largest window (A = 40 up to
+# k = 3). Beside it, a timeline of the textbook's case: Go-Back-N with
+# k = 3 and W = 8 handing up an old frame as a new one.
 #
-# Writes OUTDIR/window_limits_runs.csv, every run's stats row (misdelivered
-# its count of wrong deliveries); OUTDIR/window_limits.csv, a row per point,
-#   protocol,sequence_bits,window,limit,runs,wrong,share,ci95_low,ci95_high,curve
-# (the runs with a wrong delivery and their share, its interval by Wilson's
-# score, the largest window the numbers allow, and the share the limit
-# predicts, 0 or 1, empty past the limit where the round trip is too short
+# Writes OUTDIR/window_limits_runs.csv (each run's stats row);
+# OUTDIR/window_limits.csv, a row per point, protocol,sequence_bits,window,
+# limit,runs,wrong,share,ci95_low,ci95_high,curve (Wilson's interval; curve
+# the share the limit predicts, empty where the round trip is too short
 # for it); OUTDIR/window_limits_timeline.csv, the timeline's trace; and
 # OUTDIR/window_limits.png.
 set -euo pipefail
@@ -98,13 +93,9 @@ study_need_gnuplot "$runs" "$csv" "$trace"
 end=$(awk -F, '$3 == "deliver" { if ($6 != n) { end = $1 + 70; exit } n++ }
   END { print end ? end : 400 }' "$trace")
 study_timeline_data "$trace" 0 "$end"
-count=$(wc -w <<<"$SEQUENCE_BITS")
+count=$(wc -w <<<"$SEQUENCE_BITS") i=0
 {
-  echo "set terminal $(study_terminal png 1700 1000) noenhanced"
-  echo "set output '$out/window_limits.png'"
-  echo "set multiplot title \"$(study_title 1700 "Wrong deliveries with k-bit sequence numbers: loss $LOSS, $([ -n "$TIMEOUT" ] && echo "timeout $TIMEOUT" || echo "the derived timeout"), $(wc -w <<<"$SEEDS") runs of $duration ticks a point (share of runs with one, and its 95% interval); $(study_link_words)")\""
   cat <<GNUPLOT
-set datafile separator ','
 set xlabel 'window W (frames)'
 set ylabel 'share of runs with a wrong delivery'
 set xtics 1
@@ -113,26 +104,24 @@ set ytics 0, 0.25, 1
 set grid
 set key left center box opaque
 GNUPLOT
-  i=0
+  # A panel per k: the points, and the limit's step as curves from both
+  # sides of each window.
   for bits in $SEQUENCE_BITS; do
-    sel="'$csv' skip 1 using (\$3 %s 0.07):(strcol(1) eq '%s' && \$2 == $bits ? \$%s : 1/0)"
+    sel="'$csv' skip 1 using (\$3 %s):(strcol(1) eq '%s' && \$2 == $bits ? \$%s : 1/0)"
     # shellcheck disable=SC2059  # the columns go into the format
     printf '%s\n' "set origin 0, $(awk -v i=$i -v n="$count" 'BEGIN { print 0.9 * (1 - (i + 1) / n) }')" \
-      "set size 0.42, $(awk -v n="$count" 'BEGIN { print 0.9 / n }')" \
+      "set size 0.42, $(awk -v n="$count" 'BEGIN { print 0.9 / n }')" "set xrange [0.5:$((1 << bits)).5]" \
       "set title \"k = $bits: Go-Back-N needs W <= 2^k - 1 = $(((1 << bits) - 1)), Selective Repeat W <= 2^(k-1) = $((1 << (bits - 1)))\"" \
-      "set xrange [0.5:$((1 << bits)).5]" \
-      "$(study_plot "$(printf "$sel" - selective-repeat 10 | sed 's/0\.07/0.5/') with steps lw 1.5 dt 3 lc rgb '#1b9e77' title 'Selective Repeat: 0 up to its limit, 1 past it'" \
-        "$(printf "$sel" + selective-repeat 10 | sed 's/0\.07/0.5/') with fsteps lw 1.5 dt 3 lc rgb '#1b9e77' notitle" \
-        "$(printf "$sel" - go-back-n 10 | sed 's/0\.07/0.5/') with steps lw 1.5 dt 2 lc rgb '#d95f02' title 'Go-Back-N: 0 up to its limit, 1 past it'" \
-        "$(printf "$sel" + go-back-n 10 | sed 's/0\.07/0.5/') with fsteps lw 1.5 dt 2 lc rgb '#d95f02' notitle" \
-        "$(printf "$sel" + selective-repeat 7):8:9 with yerrorbars pt 7 ps 1.3 lc rgb '#1b9e77' title 'Selective Repeat: measured'" \
-        "$(printf "$sel" - go-back-n 7):8:9 with yerrorbars pt 5 ps 1.3 lc rgb '#d95f02' title 'Go-Back-N: measured'")"
+      "$(study_plot "$(printf "$sel" -0.5 selective-repeat 10) with steps lw 1.5 dt 3 lc rgb '#1b9e77' title 'Selective Repeat: 0 up to its limit, 1 past it'" \
+        "$(printf "$sel" +0.5 selective-repeat 10) with fsteps lw 1.5 dt 3 lc rgb '#1b9e77' notitle" \
+        "$(printf "$sel" -0.5 go-back-n 10) with steps lw 1.5 dt 2 lc rgb '#d95f02' title 'Go-Back-N: 0 up to its limit, 1 past it'" \
+        "$(printf "$sel" +0.5 go-back-n 10) with fsteps lw 1.5 dt 2 lc rgb '#d95f02' notitle" \
+        "$(printf "$sel" +0.07 selective-repeat 7):8:9 with yerrorbars pt 7 ps 1.3 lc rgb '#1b9e77' title 'Selective Repeat: measured'" \
+        "$(printf "$sel" -0.07 go-back-n 7):8:9 with yerrorbars pt 5 ps 1.3 lc rgb '#d95f02' title 'Go-Back-N: measured'")"
     i=$((i + 1))
   done
   cat <<GNUPLOT
 unset xlabel
-unset ylabel
-set datafile separator whitespace
 set origin 0.44, 0
 set size 0.56, 0.9
 set title "The textbook's case, from the trace: Go-Back-N, k = 3, W = 8, loss 0.1, seed 7\\n" . \
@@ -140,6 +129,5 @@ set title "The textbook's case, from the trace: Go-Back-N, k = 3, W = 8, loss 0.
 GNUPLOT
   study_timeline_plot 0 "$end" portrait 'ACK (cumulative)' 'timeout (go back)' \
     'discarded (a duplicate, or out of order)' ''
-  echo "unset multiplot"
-} | gnuplot
+} | study_picture "$out/window_limits.png" 1700 1000 '[multiplot]' "Wrong deliveries with k-bit sequence numbers: loss $LOSS, $([ -n "$TIMEOUT" ] && echo "timeout $TIMEOUT" || echo "the derived timeout"), $(wc -w <<<"$SEEDS") runs of $duration ticks a point (share of runs with one, and its 95% interval); $(study_link_words)"
 echo "Wrote $runs, $csv, $trace and $out/window_limits.png" >&2
