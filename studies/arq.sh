@@ -7,10 +7,8 @@
 # from every lost frame or ACK costing a go-back to lost data frames alone
 # doing so, 1 - P, and below W = K the window-limited ones.
 #
-# Writes OUTDIR/arq_runs.csv (each run's stats row); OUTDIR/arq.csv, a row
-# per point, protocol,window,loss,runs,mean,ci95_low,ci95_high,curve,
-# curve_data_loss,lost (the curves at p, lost the share of frames its runs
-# lost, where the picture sets it); OUTDIR/arq_curves.csv; OUTDIR/arq.png.
+# Writes into OUTDIR arq_runs.csv (each run's stats row), arq.csv (a row
+# per point), arq_curves.csv and arq.png; their columns: man linksim-study.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
@@ -24,13 +22,11 @@ study_start "$@"
 study_settings "$work/link.txt"
 study_probe
 study_link_figures
+# A window named twice is run once: twice would count its runs twice.
 declare -A windows=([stop-and-wait]=1)
 for word in $WINDOWS; do
-  named=(go-back-n selective-repeat)
-  [[ $word != *=* ]] || named=("${word%%=*}")
-  for protocol in "${named[@]}"; do
-    [[ " ${windows[$protocol]:-} " == *" $((10#${word#*=})) "* ]] ||
-      windows[$protocol]+="${windows[$protocol]:+ }$((10#${word#*=}))"
+  for protocol in $([[ $word == *=* ]] && echo "${word%%=*}" || echo go-back-n selective-repeat); do
+    [[ " ${windows[$protocol]:-} " == *" $((10#${word#*=})) "* ]] || windows[$protocol]+=" $((10#${word#*=}))"
   done
 done
 : "${windows[go-back-n]:=$go_back_n}" "${windows[selective-repeat]:=$selective_repeat}"
@@ -51,51 +47,45 @@ study_sweep protocol,window,loss utilization
 # Each point with its curves, and each series' curves at 201 losses.
 csv=$out/arq.csv curves=$out/arq_curves.csv
 right=$(awk 'BEGIN { m = 0.5 } $1 > m { m = $1 } END { print m + 0.01 }' <<<"$LOSSES")
-{
-  echo protocol,window,loss,runs,mean,ci95_low,ci95_high,curve,curve_data_loss,lost
-  awk -F, -v curves="$curves" -v right="$right" "$study_awk_link$study_awk_curves"'
-    function at(name, w, p) {
-      upper = ""
-      if (name == "stop-and-wait") lower = stopAndWait((1 - p) ^ 2)
-      else if (name == "selective-repeat") lower = selectiveRepeat(w, (1 - p) ^ 2)
-      else goBackN(w, p, 1 / (1 - p))
-      return sprintf("%.6f,%s", lower, upper == "" ? "" : sprintf("%.6f", upper))
-    }
-    FILENAME == ARGV[1] { link(); next }
-    !(($1, $2) in series) {
-      series[$1, $2]
-      print "protocol,window,loss,curve,curve_data_loss" > curves
-      for (i = 0; i <= 200; i++) printf "%s,%s,%.6g,%s\n", $1, $2, i * right / 200,
-        at($1, $2, i * right / 200) > curves
-      printf "\n\n" > curves
-    }
-    { print $1 "," $2 "," $3 "," $4 "," $5 "," $6 "," $7 "," at($1, $2, $3) "," $8 }' \
-    "$work/link.stats" "$work/summary.csv"
-} >"$csv"
+awk -F, -v header=protocol,window,loss,runs,mean,ci95_low,ci95_high,curve,curve_data_loss,lost \
+  -v curves="$curves" -v right="$right" "$study_awk_link$study_awk_curves"'
+  function at(name, w, p) {
+    upper = ""
+    if (name == "stop-and-wait") lower = stopAndWait((1 - p) ^ 2)
+    else if (name == "selective-repeat") lower = selectiveRepeat(w, (1 - p) ^ 2)
+    else goBackN(w, p, 1 / (1 - p))
+    return sprintf("%.6f,%s", lower, upper == "" ? "" : sprintf("%.6f", upper))
+  }
+  FILENAME == ARGV[1] { link(); next }
+  !(($1, $2) in series) {
+    series[$1, $2]
+    if (!printed++) print "protocol,window,loss,curve,curve_data_loss" > curves
+    for (i = 0; i <= 200; i++) printf "%s,%s,%.6g,%s\n", $1, $2, i * right / 200,
+      at($1, $2, i * right / 200) > curves
+    printf "\n\n" > curves
+  }
+  { print $1 "," $2 "," $3 "," $4 "," $5 "," $6 "," $7 "," at($1, $2, $3) "," $8 }' \
+  "$work/link.stats" "$work/summary.csv" >"$csv"
 study_need_gnuplot "$runs" "$csv" "$curves"
 
 # A series per protocol and window in a colour of its own, Go-Back-N's band
 # between its two curves.
-colours=('#7570b3' '#d95f02' '#1b9e77' '#e7298a' '#66a61e' '#e6ab02' '#a6761d' '#666666')
-points=(9 5 7 11 13 15)
-plot=() i=0
+plot=() i=0 points=(9 5 7 11 13 15)
 while IFS=, read -r protocol window; do
-  lc="lc rgb '${colours[i % 8]}'" curve="'$curves' index $i using 3:4 with lines lw 2 $lc"
+  lc="lc rgb '${study_colours[i % 8]}'" curve="'$curves' index $i using 3:4 with lines lw 2 $lc"
   title="${study_names[$protocol]}, W = $window" small=$(awk -v w="$window" -v k="$k" 'BEGIN { print w < k }')
   measured="'$csv' skip 1 using 10:(strcol(1) eq '$protocol' && \$2 == $window ? \$5 : 1/0):6:7 with yerrorbars pt ${points[i % 6]} ps 0.8 $lc title '$title: measured'"
   case $protocol in
     stop-and-wait)
       plot+=("$curve title 'stop-and-wait: (1 - P) / K'" "${measured/, W = 1/}") ;;
     go-back-n)
-      formula='(1 - P) / (1 + (c - 1) P)'
-      [ "$small" = 0 ] || formula='W (1 - P) / (K (1 - P + W P))'
+      formula=$([ "$small" = 0 ] && echo '(1 - P) / (1 + (c - 1) P)' || echo 'W (1 - P) / (K (1 - P + W P))')
       plot=("'$curves' index $i using 3:4:5 with filledcurves $lc title '$title: the band its runs lie in'"
         "${plot[@]}" "$curve title '$title: $formula'"
         "'$curves' index $i using 3:5 with lines lw 2 dt 2 $lc title '$title: the same with P = p, lost ACKs free'"
         "$measured") ;;
     selective-repeat)
-      formula='1 - P'
-      [ "$small" = 0 ] || formula='W (1 - P) / K'
+      formula=$([ "$small" = 0 ] && echo '1 - P' || echo 'W (1 - P) / K')
       [ "$small" = 1 ] || [ "$window" -ge "$selective_repeat" ] ||
         formula+=", which a window under six tries of a frame falls below at high loss: a frame that needs more holds the window, and the link idles"
       plot+=("$curve title '$title: $formula'" "$measured") ;;

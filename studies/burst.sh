@@ -9,10 +9,9 @@
 # however they cluster; Go-Back-N within a band that rises towards
 # Selective Repeat, a burst costing one go-back however long.
 #
-# Writes OUTDIR/burst_runs.csv (each run's stats row); OUTDIR/burst.csv, a
-# row per point, protocol,window,loss,burst,runs,mean,ci95_low,ci95_high,
-# stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper,lost (the
-# curves at b); OUTDIR/burst_curves.csv; and OUTDIR/burst.png.
+# Writes into OUTDIR burst_runs.csv (each run's stats row), burst.csv (a
+# row per point), burst_curves.csv and burst.png; their columns: man
+# linksim-study.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
@@ -45,31 +44,27 @@ study_sweep protocol,window,loss,burst utilization
 # picture's logarithmic scale.
 csv=$out/burst.csv curves=$out/burst_curves.csv
 read -r left right < <(sort -g <<<"$BURSTS" | sed -n '1p;$p' | paste -sd ' ')
-{
-  echo protocol,window,loss,burst,runs,mean,ci95_low,ci95_high,stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper,lost
-  awk -F, -v curves="$curves" -v lo="$left" -v hi="$right" -v p="$LOSS" \
-    -v g="$go_back_n" -v s="$selective_repeat" "$study_awk_link$study_awk_curves"'
-    function at(b) {
-      goBackN(g, p, b)
-      return sprintf("%.6f,%.6f,%.6f,%.6f", stopAndWait((1 - p) ^ 2),
-        selectiveRepeat(s, (1 - p) ^ 2), lower, upper)
-    }
-    FILENAME == ARGV[1] {
-      link(); print "burst,stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper" > curves
-      for (i = 0; i <= 100; i++) printf "%.6g,%s\n", lo * (hi / lo) ^ (i / 100),
-        at(lo * (hi / lo) ^ (i / 100)) > curves
-      next
-    }
-    { $0 = $0; print $1 "," $2 "," $3 "," $4 "," $5 "," $6 "," $7 "," $8 "," at($4) "," $9 }' \
-    "$work/link.stats" "$work/summary.csv"
-} >"$csv"
+awk -F, -v header=protocol,window,loss,burst,runs,mean,ci95_low,ci95_high,stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper,lost \
+  -v curves="$curves" -v lo="$left" -v hi="$right" -v p="$LOSS" \
+  -v g="$go_back_n" -v s="$selective_repeat" "$study_awk_link$study_awk_curves"'
+  function at(b) {
+    goBackN(g, p, b)
+    return sprintf("%.6f,%.6f,%.6f,%.6f", stopAndWait((1 - p) ^ 2),
+      selectiveRepeat(s, (1 - p) ^ 2), lower, upper)
+  }
+  FILENAME == ARGV[1] {
+    link(); print "burst,stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper" > curves
+    for (i = 0; i <= 100; i++) printf "%.6g,%s\n", lo * (hi / lo) ^ (i / 100),
+      at(lo * (hi / lo) ^ (i / 100)) > curves
+    next
+  }
+  { $0 = $0; print $1 "," $2 "," $3 "," $4 "," $5 "," $6 "," $7 "," $8 "," at($4) "," $9 }' \
+  "$work/link.stats" "$work/summary.csv" >"$csv"
 study_need_gnuplot "$runs" "$csv" "$curves"
 
 # A tic at each burst length measured; a series per protocol.
 tics=$(awk '{ printf "%s\"%.3g\" %s", (NR > 1 ? ", " : ""), $1, $1 }' <<<"$BURSTS")
-measured() { # PROTOCOL POINT COLOUR
-  echo "'$csv' skip 1 using 4:(strcol(1) eq '$1' ? \$6 : 1/0):7:8 with yerrorbars pt $2 ps 0.8 lc rgb '$3' title '${study_names[$1]}, W = ${windows[$1]}: measured'"
-}
+measured() { echo "'$csv' skip 1 using 4:(strcol(1) eq '$1' ? \$6 : 1/0):7:8 with yerrorbars pt $2 ps 0.8 lc rgb '$3' title '${study_names[$1]}, W = ${windows[$1]}: measured'"; }
 plot=(
   "'$curves' skip 1 using 1:4:5 with filledcurves lc rgb '#d95f02' title 'Go-Back-N: the band its runs lie in'"
   "'$curves' skip 1 using 1:5 with lines lw 2 lc rgb '#d95f02' title 'Go-Back-N, lost ACKs free: (1 - B) / (1 - B + c r)'"

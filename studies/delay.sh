@@ -10,10 +10,9 @@
 # Pollaczek-Khinchine for its service time; a window without loss is M/D/1
 # at the transmitter; with loss the windows are measured only.
 #
-# Writes OUTDIR/delay_runs.csv (each run's stats row); OUTDIR/delay.csv, a
-# row per point, protocol,window,loss,load,runs,mean,ci95_low,ci95_high,
-# closed_form,lost; OUTDIR/delay_curves.csv, the closed forms at p and at
-# the share of frames stop-and-wait's runs lost; and OUTDIR/delay.png.
+# Writes into OUTDIR delay_runs.csv (each run's stats row), delay.csv (a
+# row per point), delay_curves.csv and delay.png; their columns: man
+# linksim-study.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
@@ -27,7 +26,6 @@ study_start "$@"
 # The study's own link, unless LINK names one: P 1, A 2, Td 5, Ta 1.
 own=("Propagation Delay" 2 "Data Packet Size" 450 "Data Packet Overhead" 50)
 [ -z "$LINK" ] || own=()
-study_settings "$work/link.txt" "${own[@]}"
 study_probe "${own[@]}"
 study_link_figures
 [ "$whole" = 1 ] || echo "$study_name: warning: the link's stages are not whole" \
@@ -71,52 +69,42 @@ closed='
     lambda = rho / td
     return rho * td / (2 * (1 - rho)) + (1 + lambda / 3) / (2 + lambda) + hd
   }'
-# The curves, a block per loss: stop-and-wait's at p and at the share of
-# frames its runs lost (the seeds' draws, which every load replays), and
-# the windows' without loss.
+# Each point with its closed form at p and at the share of frames its runs
+# lost (the seeds' luck, which every load replays); the curves a block per
+# loss.
 csv=$out/delay.csv curves=$out/delay_curves.csv
-{
-  echo protocol,window,loss,load,runs,mean,ci95_low,ci95_high,closed_form,lost
-  awk -F, -v curves="$curves" -v w="$WINDOW" "$study_awk_link$closed"'
-    FILENAME == ARGV[1] { link(); next }
-    {
-      form = closedForm($1, $3, $4)
-      printf "%s,%s,%s,%s,%s,%.4f,%.4f,%.4f,%s,%s\n", $1, $2, $3, $4, $5, $6, $7, $8,
-        form == "" ? "" : sprintf("%.4f", form), $9
-      if ($1 == "stop-and-wait") { lost[$3] += $9; n[$3]++; if (n[$3] == 1) order[++m] = $3 }
+awk -F, -v header=protocol,window,loss,load,runs,mean,ci95_low,ci95_high,closed_form,lost,closed_form_lost \
+  -v curves="$curves" -v w="$WINDOW" "$study_awk_link$closed"'
+  function form(name, p, rho,    f) { f = closedForm(name, p, rho); return f == "" ? "" : sprintf("%.4f", f) }
+  FILENAME == ARGV[1] { link(); next }
+  {
+    printf "%s,%s,%s,%s,%s,%.4f,%.4f,%.4f,%s,%s,%s\n", $1, $2, $3, $4, $5, $6, $7, $8,
+      form($1, $3, $4), $9, form($1, $9, $4)
+    if (!($3 in seen)) order[++m] = $3; seen[$3]
+  }
+  END {
+    print "loss,load,stop_and_wait,window" > curves
+    for (i = 1; i <= m; i++) {
+      for (j = 1; j < 400; j++) printf "%s,%.4f,%s,%s\n", order[i], j / 400,
+        form("stop-and-wait", order[i], j / 400), form("go-back-n", order[i], j / 400) > curves
+      printf "\n\n" > curves
     }
-    END {
-      print "loss,lost,load,stop_and_wait,stop_and_wait_lost,window" > curves
-      for (i = 1; i <= m; i++) {
-        p = order[i]; r = lost[p] / n[p]
-        for (j = 1; j < 400; j++) printf "%s,%.4f,%.4f,%.6f,%.6f,%s\n", p, r, j / 400,
-          closedForm("stop-and-wait", p, j / 400), closedForm("stop-and-wait", r, j / 400),
-          closedForm("go-back-n", p, j / 400) > curves
-        printf "\n\n" > curves
-      }
-    }' "$work/link.stats" "$work/summary.csv"
-} >"$csv"
+  }' "$work/link.stats" "$work/summary.csv" >"$csv"
 study_need_gnuplot "$runs" "$csv" "$curves"
 
 # Per loss: stop-and-wait's curve and points in a colour of its own, the
 # windows' points beside them, and the windows' curve without loss.
-colours=('#7570b3' '#d95f02' '#e7298a' '#66a61e' '#e6ab02' '#a6761d')
 plot=() i=0
 for loss in $LOSSES; do
-  lc="lc rgb '${colours[i % 6]}'" block="'$curves' index $i using 3"
+  lc="lc rgb '${study_colours[i % 8]}'" block="'$curves' index $i using 2"
   select="'$csv' skip 1 using 4:(strcol(1) eq '%s' && \$3 == $loss ? \$6 : 1/0):7:8 with yerrorbars"
-  lost=$(awk -F, -v p="$loss" '$1 == p { print $2; exit }' "$curves")
   # shellcheck disable=SC2059  # the protocol goes into the format
-  if awk -v p="$loss" -v r="$lost" 'BEGIN { exit !(p > 0 && r != p) }'; then
-    plot+=("$block:5 with lines lw 2 $lc title 'stop-and-wait, p = $loss: Pollaczek-Khinchine at the $lost of frames its runs lost'"
-      "$block:4 with lines lw 1 dt 3 $lc title 'the same at p = $loss'")
-  else
-    plot+=("$block:4 with lines lw 2 $lc title 'stop-and-wait, p = $loss: Pollaczek-Khinchine'")
-  fi
-  plot+=("$(printf "$select" stop-and-wait) pt 9 ps 1.2 $lc title 'stop-and-wait, p = $loss: measured'"
+  plot+=("$block:3 with lines lw 2 $lc title 'stop-and-wait, p = $loss: Pollaczek-Khinchine'"
+    "$(printf "$select" stop-and-wait) pt 9 ps 1.2 $lc title 'stop-and-wait, p = $loss: measured'"
     "$(printf "$select" go-back-n) pt $((5 + 2 * (i % 2))) ps 0.8 lc rgb '#1b9e77' title 'Go-Back-N, W = $WINDOW, p = $loss: measured'"
     "$(printf "$select" selective-repeat) pt $((4 + 2 * (i % 2))) ps 0.8 lc rgb '#1f78b4' title 'Selective Repeat, W = $WINDOW, p = $loss: measured'")
-  [ "$loss" != 0 ] || plot+=("$block:6 with lines lw 2 dt 2 lc rgb '#1b9e77' title 'a window, p = 0: M/D/1 at the transmitter'")
+  [ "$loss" = 0 ] || plot+=("'$csv' skip 1 using (\$4 - 0.015):(strcol(1) eq 'stop-and-wait' && \$3 == $loss ? \$11 : 1/0):(0.03):(0) with vectors nohead lw 3 $lc title 'the same, at the share of frames each point''s runs lost (its seeds'' luck)'")
+  [ "$loss" != 0 ] || plot+=("$block:4 with lines lw 2 dt 2 lc rgb '#1b9e77' title 'a window, p = 0: M/D/1 at the transmitter'")
   i=$((i + 1))
 done
 top=$(awk -F, 'NR > 1 && $8 > m { m = $8 } END { print m * 1.1 }' "$csv")
@@ -124,7 +112,8 @@ study_picture "$out/delay.png" 1000 760 \
   "Delay against offered load with Poisson arrivals, each protocol loaded up to its own capacity" \
   "$([ -n "$LINK" ] && echo "the link of $(basename "$LINK")" || echo "the study's link"): Td = $td ticks a data frame; Hd = $hd ticks from hand-over to the sink, D = $dd to the ACK's return" \
   "rho: the packet rate over the protocol's capacity when always busy: (1 - P) / D packets a tick for stop-and-wait" \
-  "P = 1 - (1 - p)^2, the chance that a frame or its ACK is lost; $(wc -w <<<"$SEEDS") runs of $duration ticks a point, mean and 95% interval" <<GNUPLOT
+  "P = 1 - (1 - p)^2, the chance that a frame or its ACK is lost; $(wc -w <<<"$SEEDS") runs of $duration ticks a point, mean and 95% interval" \
+  "(near rho = 1 a queue grows so long that these runs pin its mean down less well than the interval says)" <<GNUPLOT
 set xlabel "offered load rho (a share of each protocol's capacity)" noenhanced
 set ylabel 'mean delay from arrival to delivery (ticks)'
 set xrange [0:1]

@@ -13,19 +13,19 @@ declare -A knob_default knob_check knob_help knob_alias
 knob_names=()
 declare -A study_names=([stop-and-wait]=stop-and-wait [go-back-n]=Go-Back-N
   [selective-repeat]='Selective Repeat' [sliding-window]='sliding window')
+# Colours far enough apart to tell a picture's series from one another.
+study_colours=('#7570b3' '#d95f02' '#1b9e77' '#e7298a' '#66a61e' '#e6ab02' '#a6761d' '#666666')
 
-# Declares a knob: "NAME [ALIAS]" (the alias, the plural a one-value knob
-# answers to as well, or an old name), its default (empty: the help says),
-# the test each value passes (study_is_CHECK; "CHECK..." for a list, each
-# word tested and one given twice kept once) and one line of help, which
-# --help prints and a bad value's refusal repeats.
+# Declares a knob: "NAME [ALIAS]" (the plural a one-value knob answers to
+# as well, or an old name), its default, the test each value passes
+# (study_is_CHECK; "CHECK..." for a list, a word given twice kept once) and
+# a line of help, which --help prints and a bad value's refusal repeats.
 study_knob() {
   local name=${1%% *}
   knob_names+=("$name") knob_default[$name]=$2 knob_check[$name]=$3 knob_help[$name]=$4
   [ "$name" = "$1" ] || knob_alias[${1#* }]=$name
 }
 
-# The tests of a knob's value.
 study_is_whole() { # VALUE LOW HIGH: digits only
   [[ $1 =~ ^[0-9]+$ ]] && [ ${#1} -le 18 ] && [ "$((10#$1))" -ge "$2" ] && [ "$((10#$1))" -le "$3" ]
 }
@@ -48,7 +48,7 @@ study_is_seed() {
     { [ ${#digits} -eq 20 ] && [[ ! $digits > 18446744073709551615 ]]; }; }
 }
 
-study_common_knobs() { # the knobs every study has; SEEDS where runs draw losses # DURATION [SEEDS]
+study_common_knobs() { # DURATION [SEEDS]: the knobs every study has, SEEDS where runs draw losses
   study_knob LINK '' file "a settings file for the link, as examples/link.txt (default: the study's own)"
   study_knob DURATION "$1" ticks "ticks per run, whatever the link's file says"
   [ $# -lt 2 ] || study_knob SEEDS "$2" seed... "the seeds, two or more"
@@ -60,8 +60,8 @@ study_fail() { echo "$study_name: $*" >&2; exit 2; }
 study_help() { # the usage, the script's opening comment and its knobs
   local name guide
   echo "usage: linksim-study $study_name OUTDIR [KNOB=VALUE ...]"
-  awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"
-  echo && echo "Knobs, as KNOB=VALUE after OUTDIR or in the environment:"
+  awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }
+    END { print "\nKnobs, as KNOB=VALUE after OUTDIR or in the environment:" }' "$0"
   for name in "${knob_names[@]}"; do
     echo "$name ${knob_help[$name]}${knob_default[$name]:+ (default: $(echo ${knob_default[$name]}))}"
   done | awk '{ line = sprintf("  %-14s", $1)
@@ -78,40 +78,29 @@ knobs and files: man linksim-study."
   done
 }
 
-# For each name read, one a line, the knob of this study it is near: one
-# edit away, or two where both are six letters or more (LOSS, LOSSES).
-study_near() {
-  awk -v knobs="${knob_names[*]} ${!knob_alias[*]}" '
-    function distance(a, b,    i, j, m, n, row, prev, best) {
-      m = length(a); n = length(b)
-      for (j = 0; j <= n; j++) prev[j] = j
-      for (i = 1; i <= m; i++) {
-        row[0] = i
-        for (j = 1; j <= n; j++) {
-          best = prev[j - 1] + (substr(a, i, 1) != substr(b, j, 1))
-          if (prev[j] + 1 < best) best = prev[j] + 1
-          if (row[j - 1] + 1 < best) best = row[j - 1] + 1
-          row[j] = best
-        }
-        for (j = 0; j <= n; j++) prev[j] = row[j]
-      }
-      return prev[n]
-    }
-    BEGIN { count = split(knobs, knob, " ") }
-    { for (k = 1; k <= count; k++) {
-        d = distance($0, knob[k])
-        if (d == 1 || d == 2 && length($0) >= 6 && length(knob[k]) >= 6) { print knob[k]; next }
-      }
-      print "" }'
+# Sets near to the knob of this study NAME is near, if any: a letter more,
+# less, other or swapped with the next, from it or its singular.
+study_near() { # NAME
+  local knob form i n=$1
+  near=''
+  for knob in "${knob_names[@]}" "${!knob_alias[@]}"; do
+    for form in "$knob" "${knob%S}" "${knob%ES}"; do
+      ((${#form} - ${#n} <= 1 && ${#n} - ${#form} <= 1)) || continue
+      for ((i = 0; i <= ${#form} || i <= ${#n}; i++)); do
+        [[ ${n:0:i}${n:i+1} == "$form" || ${form:0:i}${form:i+1} == "$n" || ${n:0:i}${n:i+1:1}${n:i:1}${n:i+2} == "$form" ||
+          ${n:0:i}${n:i+1} == "${form:0:i}${form:i+1}" ]] && near=$knob && return
+      done
+    done
+  done
+  return 0
 }
 
-# Reads the command line, --help (or -h), or OUTDIR and KNOB=VALUE words,
-# and the knobs from the words or else the environment, each checked, before
-# any run, and set as a shell variable of its name. A word naming no knob
-# of the study is refused; an environment variable that is another study's
-# knob or near one of this one's is warned of, and so is a LINKSIM_
-# variable, kept from the runs. Sets out (made), work (a scratch directory,
-# removed however the study ends), duration and arq, the program.
+# Reads --help (or -h), or OUTDIR and KNOB=VALUE words, and sets each knob,
+# from the words or else the environment and checked before any run, as a
+# shell variable of its name. A word naming no knob is refused; a variable
+# that is another study's knob or near one of this study's is warned of,
+# and so is a LINKSIM_ variable, kept from the runs. Sets out, work (removed
+# however the study ends), duration and arq, the program.
 study_start() {
   local word name value values variable root others near
   local -A given
@@ -122,7 +111,7 @@ study_start() {
     name=${word%%=*}
     [[ $word == *=* && -n $name ]] || study_fail "$word: not KNOB=VALUE"
     name=${knob_alias[$name]:-$name}
-    near=$(study_near <<<"$name")
+    study_near "$name"
     [ -n "${knob_check[$name]:-}" ] ||
       study_fail "$name is no knob of this study${near:+ ($near?)}; its knobs: ${knob_names[*]}"
     given[$name]=${word#*=}
@@ -131,7 +120,7 @@ study_start() {
     sed "s|^\./\(.*\)\.sh:study_knob '\?|\1 |; s|_|-|")
   for variable in $(compgen -e); do
     [ -z "${knob_check[$variable]:-}${knob_alias[$variable]:-}" ] || continue
-    near=$(study_near <<<"$variable")
+    study_near "$variable"
     if [[ $variable == LINKSIM_* ]]; then
       [ "$variable" = LINKSIM_ARQ_PROGRAM ] ||
         echo "$study_name: $variable is not passed to the runs: the study sets their variables" >&2
@@ -149,7 +138,7 @@ study_start() {
     done
     values=$(tr -s '[:space:]' '\n' <<<"${value:-${knob_default[$name]}}" | awk NF)
     [[ ${knob_check[$name]} == *... ]] || [ "$(wc -l <<<"$values")" -le 1 ] ||
-      study_fail "$name takes one value, not \"$(echo $values)\""
+      study_fail "$name takes one value, not \"${values//$'\n'/ }\""
     for word in $values; do
       "study_is_${knob_check[$name]%...}" "$word" || study_fail "$name: $word: ${knob_help[$name]}"
     done
@@ -163,8 +152,7 @@ study_start() {
     study_fail "SEEDS must name two seeds or more: an interval needs a spread"
   duration=$DURATION
 
-  arq=${LINKSIM_ARQ_PROGRAM:-}
-  root=$(cd "$study_here/.." && pwd)
+  arq=${LINKSIM_ARQ_PROGRAM:-} root=$(cd "$study_here/.." && pwd)
   if [ -z "$arq" ] && [ -f "$root/CMakePresets.json" ] && [ -f "$root/protocols/linksim_arq.cpp" ]; then
     (cd "$root" && cmake --preset release >/dev/null &&
       cmake --build --preset release -j "$(nproc)" --target linksim_arq >/dev/null) ||
@@ -173,59 +161,42 @@ study_start() {
   elif [ -z "$arq" ]; then
     arq=$(command -v linksim-arq) || study_fail "linksim-arq is not on PATH"
   fi
-  arq=$(realpath "$arq")
-  [ -x "$arq" ] && [ -f "$arq" ] || study_fail "$arq is no program"
+  arq=$(realpath "$arq") && [ -x "$arq" ] && [ -f "$arq" ] || study_fail "$arq is no program"
   unset "${!LINKSIM_@}"
-
   work='' sweep=''
-  trap study_clean EXIT
-  trap 'exit 130' INT
-  trap 'exit 143' TERM
-  trap 'exit 129' HUP
-  mkdir -p "$1" && out=$(cd "$1" && pwd)
-  work=$(mktemp -d /tmp/linksim_study.XXXXXX)
+  trap study_clean EXIT && trap 'exit 130' INT && trap 'exit 143' TERM && trap 'exit 129' HUP
+  mkdir -p "$1" && out=$(cd "$1" && pwd) && work=$(mktemp -d "${TMPDIR:-/tmp}/linksim_study.XXXXXX")
   export arq work study_name
 }
 
-# On exit, however the study ends: the sweep's runs stopped and gone
-# before the scratch directory is, so that none writes there again.
+# On exit, however the study ends: the sweep's runs stopped, then the
+# scratch directory removed, again while a dying run still writes there.
 study_clean() {
-  if [ -n "$sweep" ] && kill -TERM -- "-$sweep" 2>/dev/null; then
-    while kill -0 -- "-$sweep" 2>/dev/null; do sleep 0.05; done
-  fi
-  [ -z "$work" ] || rm -rf "$work"
+  [ -z "$sweep" ] || { kill -TERM -- "-$sweep" && wait "$sweep"; } 2>/dev/null || true
+  for _ in 1 2 3 4 5; do [ -z "$work" ] || rm -rf "$work" 2>/dev/null && break || sleep 0.1; done
 }
 
 # The study's link when LINK names none: every stage a whole number of ticks
-# (Td 10, Ta 1, P 1, A 40), where the protocols' figures come out exactly,
-# a round trip of T = 93, K = T / Td = 9.3 frame times, and a packet a
-# tick, so the backlog never holds the link back.
-study_link='Propagation Delay 40
-Processing Delay 1
-Bit Rate 100
-Data Packet Size 960
-Data Packet Overhead 40
-ACK Size 100
-Packet Rate 1'
+# (Td 10, Ta 1, P 1, A 40), where the figures come out exactly, T = 93,
+# K = 9.3, and a packet a tick, so the backlog never holds the link back.
+study_link=$'Propagation Delay 40\nProcessing Delay 1\nBit Rate 100\nData Packet Size 960
+Data Packet Overhead 40\nACK Size 100\nPacket Rate 1'
 
 # Writes the settings file FILE: the link, LINK's or the study's, the
 # duration, then each KEY VALUE pair, a key given again overriding.
 study_settings() { # FILE [KEY VALUE]...
-  local file=$1
-  shift
+  local file=$1 && shift
   { if [ -n "$LINK" ]; then cat "$LINK" && echo; else echo "$study_link"; fi
     echo "Simulation Duration $duration"
     while [ $# -ge 2 ]; do echo "$1 $2" && shift 2; done; } >"$file"
 }
 
 # Runs the program once on SETTINGS with the variables NAME=VALUE, its
-# output in LOG; a run that fails, or that linksim-arq refuses, measured
-# nothing: says so with its output, after WHAT, and returns 1. The
-# subshell becomes the program: an env for each run would cost a process.
+# output in LOG (the subshell becomes it: an env would cost a process); a
+# run that fails, or is refused, says so with its output and returns 1.
 study_run() { # WHAT SETTINGS LOG NAME=VALUE...
   (export "${@:4}" && exec "$arq" "$2") >"$3" 2>&1 && return
-  echo "$1: the run failed:" >&2 && cat "$3" >&2
-  return 1
+  echo "$1: the run failed:" >&2 && cat "$3" >&2 && return 1
 }
 export -f study_run
 
@@ -239,12 +210,10 @@ study_probe() { # [KEY VALUE]...
     NR > 1 { $d = l } 1' "$work/probe.stats" >"$work/link.stats"
 }
 
-# One point of the sweep: INDEX SETTINGS KEY VARIABLES..., a run per seed,
-# each adding its stats row to $work/INDEX.stats, then a line of progress.
-# A run that fails stops the sweep: the points not yet started end at once.
+# One point of the sweep, a run per seed, each adding its stats row to
+# $work/INDEX.stats, then a line of progress. A failed run stops the sweep.
 study_point() {
-  local index=$1 settings=$2 key=$3 seed name=$work/$1
-  shift 3
+  local index=$1 settings=$2 key=$3 seed name=$work/$1 && shift 3
   for seed in ${study_seeds:--}; do
     [ ! -e "$work/failed" ] || return 1
     local variables=("$@" LINKSIM_STATS="$name.stats")
@@ -254,27 +223,23 @@ study_point() {
   done
   rm -f "$name.out"
   awk -F, -v key="$key" -v f="$study_figure" -v i="$index" -v total="$study_total" '
-    NR == 1 { for (c = 1; c <= NF; c++) col[$c] = c; next }
-    $col[f] != "" { sum += $col[f]; n++ }
+    NR == 1 { for (c = 1; c <= NF; c++) col[$c] = c } NR > 1 && $col[f] != "" { sum += $col[f]; n++ }
     END { printf "[%d/%d] %s: %s%s %s over %d runs\n", i, total, key, (n > 1 ? "mean " : ""),
       f, n ? sprintf("%.4g", sum / n) : "none", n }' "$name.stats" >&2
 }
 export -f study_point
 
-# Runs the points of $work/points, a line each, "SETTINGS KEY VARIABLES...",
-# KEY the point's values of the columns KEYS (commas between, no space), on
-# all cores, a run per seed of SEEDS (one run where the study has none).
-# Writes OUT/NAME_runs.csv, every run's stats row, and $work/summary.csv, a
-# row per point in order: KEY, the runs, the mean of their column FIGURE
-# with its 95% interval by Student's t (clipped at 0, below which no figure
-# here lies; a run without the figure left out), and the share of frames
-# the runs lost: the seeds' draws, near the loss asked for, where a picture
-# sets a point, or by which it draws its curve, so that no point is drawn
-# off its curve for its seeds' luck alone.
+# Runs the points of $work/points, "SETTINGS KEY VARIABLES..." a line, KEY
+# the values of the columns KEYS (comma-separated), on all cores, a run per
+# seed (one where the study has no SEEDS). Writes OUT/NAME_runs.csv, each
+# run's stats row, and $work/summary.csv, a row per point: KEY, the runs,
+# the mean of the column FIGURE and its 95% interval by Student's t
+# (clipped at 0), and the share of frames the runs lost, the seeds' luck,
+# by which a picture sets a point or draws its curve.
 study_sweep() { # KEYS FIGURE
   local files=() index
-  export study_key=$1 study_figure=$2 study_seeds=${SEEDS:-}
-  study_total=$(wc -l <"$work/points") && export study_total
+  export study_figure=$2 study_seeds=${SEEDS:-}
+  export study_total=$(wc -l <"$work/points")
   echo "Running $study_total point$([ "$study_total" = 1 ] || echo s) ($1)${SEEDS:+ of $(wc -w <<<"$SEEDS") seeds} on $(nproc) cores" >&2
   awk '{ print NR, $0 }' "$work/points" >"$work/numbered"
   # A process group of its own, which an interrupted study stops whole.
@@ -285,12 +250,10 @@ study_sweep() { # KEYS FIGURE
   wait "$sweep" || { echo "$study_name: a run failed; nothing written" >&2; exit 1; }
   sweep=''
   for ((index = 1; index <= study_total; index++)); do files+=("$work/$index.stats"); done
-  runs=$out/${study_name//-/_}_runs.csv
-  awk 'FNR > 1 || NR == 1' "${files[@]}" >"$runs"
+  runs=$out/${study_name//-/_}_runs.csv && awk 'FNR > 1 || NR == 1' "${files[@]}" >"$runs"
   awk -F, -v f="$2" -v points="$work/points" "$study_awk_t95"'
     function summary(   mean, variance, half) {
-      mean = n ? sum / n : 0
-      variance = n > 1 ? (squares - n * mean * mean) / (n - 1) : 0
+      mean = n ? sum / n : 0; variance = n > 1 ? (squares - n * mean * mean) / (n - 1) : 0
       half = n > 1 ? quantile(n - 1) * sqrt(variance > 0 ? variance : 0) / sqrt(n) : 0
       printf "%s,%d,%.6f,%.6f,%.6f,%.6g\n", key, n, mean, (mean > half ? mean - half : 0),
         mean + half, frames ? lost / frames : 0
@@ -307,9 +270,8 @@ study_sweep() { # KEYS FIGURE
     END { summary() }' "${files[@]}" >"$work/summary.csv"
 }
 
-# For awk programs: quantile(df), Student t's two-sided 95% quantile by
-# degrees of freedom; between two rows of the table the smaller count is
-# taken, which widens the interval.
+# For awk programs: quantile(df), Student t's two-sided 95% quantile; between
+# two rows of the table the smaller count, which widens the interval.
 study_awk_t95='
   BEGIN {
     split("12.706 4.303 3.182 2.776 2.571 2.447 2.365 2.306 2.262 2.228 " \
@@ -323,17 +285,17 @@ study_awk_t95='
     return df >= 120 ? t95[120] : df >= 60 ? t95[60] : df >= 40 ? t95[40] : t95[30]
   }'
 
-# For awk programs on stats rows (LINKSIM_STATS): col[NAME], a column's
-# number, from the header, and link(), which sets from a row the link's
-# figures: td and ta, a data frame's and an ACK's ticks on the link; t =
-# Td + Ta + 2A + 2P, the textbook's round trip; on linksim's clock, where a
-# frame handed over at tick c reaches the other node at c + ceil(P + A + X),
-# the hops hd and ha and the round trip the runs take, dd = hd + ha, t
-# where every stage is a whole number of ticks (whole), and k = dd / td
-# frames; l, a run's ticks, and last, its last tick; to, the timeout.
+# For awk programs on stats rows: header, a CSV header to print first;
+# col[NAME] from the stats' header; and link(),
+# which sets from a row td and ta, a data and an ACK frame's ticks on the
+# link; t = Td + Ta + 2A + 2P; the hops hd and ha on linksim's clock, where
+# a frame handed over at tick c arrives at c + ceil(P + A + X), and the
+# round trip the runs take, dd = hd + ha (t where every stage is whole, and
+# whole), k = dd / td; l, a run's ticks, last its last tick; to, the timeout.
 # shellcheck disable=SC2016  # awk's fields, not the shell's
 study_awk_link='
   function ceil(x) { return x == int(x) ? x : int(x) + 1 }
+  BEGIN { if (header != "") print header }
   FNR == 1 && $1 == "protocol" { for (c = 1; c <= NF; c++) col[$c] = c; next }
   function link() {
     pd = $col["processing_delay"]; a = $col["propagation_delay"]
@@ -344,43 +306,37 @@ study_awk_link='
     whole = pd == int(pd) && a == int(a) && td == int(td) && ta == int(ta)
   }'
 
-# For awk programs after study_awk_link: the curves the runs should follow,
-# for the link of the row last read and a run of its ticks (with longRun
-# set, a run without end). q is the chance that a frame and its ACK both
-# arrive, 1 - P = (1 - p)^2 at independent loss p.
+# For awk programs after study_awk_link: the curves the runs follow, for
+# the link last read and a run of its ticks (with longRun, without end);
+# q = 1 - P, the chance a frame and its ACK arrive, (1 - p)^2 at loss p.
 # shellcheck disable=SC2016
 study_awk_curves='
-  # What a window of w carries without loss: ACK n read at dd + n td +
-  # floor(n / w) max(0, dd - w td) (the sliding window'"'"'s, exact where every
-  # stage is whole), those by the last tick, x td / l.
+  # What a window of w carries without loss: the ACKs by the last tick, ACK n
+  # read at dd + n td + floor(n / w) max(0, dd - w td) (exact where whole).
   function capacity(w,   m, n, j) {
     if (longRun) return w * td >= dd ? 1 : w * td / dd
     if (w * td >= dd) return last < dd ? 0 : (int((last - dd) / td) + 1) * td / l
     for (m = 1; m * dd <= last; m++) { j = int((last - m * dd) / td) + 1; n += j < w ? j : w }
     return n * td / l
   }
-  # c, the frame times from a lost frame'"'"'s start to its resend'"'"'s: its timer
-  # fires to later (up to a tick more where stages are not whole: averaged),
-  # the resend P after, once the frame on the link has left.
+  # c, frame times from a lost frame'"'"'s start to its resend'"'"'s: the timer fires
+  # to later (a tick more at most, averaged), the resend P after, in turn.
   function goBack(w,   o, u, s) {
     o = pd + to + (ta > td ? (w - 1) * ta : 0)
     if (whole) return ceil(o / td)
     for (u = 0; u < 10; u++) s += ceil((o + (u + 0.5) / 10) / td)
     return s / 10
   }
-  # Stop-and-wait: an attempt takes dd ticks when it succeeds (chance q),
-  # ceil(P + to) when its timer fires (dd too where stages are whole); q of
-  # the attempts that end in the run succeed: (1 - P) / K in the long run.
+  # Stop-and-wait: an attempt takes dd ticks (chance q) or ceil(P + to), dd
+  # too where whole; q of those that end in the run succeed: (1 - P) / K.
   function stopAndWait(q,   e) {
     e = q * dd + (1 - q) * ceil(pd + to)
     return longRun ? q * td / e : q * td * int(last / e) / l
   }
-  # Selective Repeat: q of what the window carries, 1 - P where W >= K and
-  # W (1 - P) / K below. But at a run'"'"'s end the packets handed up whose ACK
-  # was lost, not yet made good by a resend c frame times later (answered
-  # with chance q), hold back those after them, which the source counts in
-  # turn: taken for packets handed up 1 / q frame times apart, beyond the
-  # ACKs on their way that a run without loss leaves too.
+  # Selective Repeat: q of what the window carries, 1 - P (W (1 - P) / K
+  # below W = K), less, at the run'"'"'s end, the packets held back behind one
+  # handed up whose ACK was lost and not yet made good by a resend (c frame
+  # times apart, each answered with chance q), packets 1 / q frames apart.
   function selectiveRepeat(w, q,    c, i, x, n, prod, held) {
     if (longRun || q == 1) return q * capacity(w)
     c = goBack(w); prod = 1
@@ -391,17 +347,13 @@ study_awk_curves='
     }
     return q * capacity(w) - (held - q * ceil(ha / td)) * td / l
   }
-  # Go-Back-N: a band, lower counting every lost frame or ACK a go-back of
-  # c frame times, upper only lost data frames, at long-run loss p in bursts
-  # of mean length b; for b = 1 / (1 - p), each frame lost on its own,
-  # (1 - P) / (1 + (c - 1) P) and the same with P = p, and below W = K
-  # W (1 - P) / (K (1 - P + W P)) and the same with P = p. Under bursts,
-  # after an arrival the next frame is lost with chance r = p / (b (1 - p)),
-  # after a loss the same frame goes again c frames later, lost with chance
-  # B = p + (1 - p) l^c, l = 1 - 1 / (b (1 - p)): upper = (1 - B) / (1 - B +
-  # c r); lower steps the data and ACK chains as one of four states (s = 2
-  # data + ACK, 1 bad), once after an arrival and c times after a loss, to
-  # its stationary share s0 of arrivals: s0 / (s0 + c (1 - s0)).
+  # Go-Back-N: a band, lower counting every lost frame or ACK a go-back of c
+  # frame times, upper lost data frames alone, at loss p in bursts of mean
+  # length b: on its own (b = 1 / (1 - p)), (1 - P) / (1 + (c - 1) P) and
+  # the same with P = p, below W = K W (1 - P) / (K (1 - P + W P)); in
+  # bursts upper (1 - B) / (1 - B + c r), and lower from the data and ACK
+  # chains stepped as one (state s = 2 data + ACK, 1 bad) to its stationary
+  # share s0 of arrivals, s0 / (s0 + c (1 - s0)) (the lab guide derives it).
   function badAfter(n, bad) { return bad ? p_ + (1 - p_) * lam ^ n : p_ - p_ * lam ^ n }
   function goBackN(w, p, b,    cap, c, q, big, s, n, bd, be, it, change, pi, nx) {
     cap = capacity(w); q = (1 - p) ^ 2; p_ = p; lam = 1 - 1 / (b * (1 - p)); c = goBack(w)
@@ -427,12 +379,10 @@ study_awk_curves='
     }
   }'
 
-# The link's figures from $work/link.stats, and the default windows: for
-# Go-Back-N the smallest power of two that covers a round trip, W Td >= D;
-# for Selective Repeat one that covers a frame's first six tries, W Td >=
-# 6 (D + Td): with fewer, a frame that takes more tries holds the window's
-# oldest place once the rest is sent, and the link idles, which at high
-# loss shows. Sets td, t, hd, dd, k, c, whole, go_back_n and selective_repeat.
+# Sets td, t, hd, dd, k, c and whole from $work/link.stats, and the default
+# windows, the smallest powers of two that cover a round trip (W Td >= D)
+# for Go-Back-N, six tries of a frame (W Td >= 6 (D + Td)) for Selective
+# Repeat, short of which a frame held up for more stalls the window.
 study_link_figures() {
   read -r td t hd dd k c whole go_back_n selective_repeat < <(
     awk -F, "$study_awk_link$study_awk_curves"' { link() } END {
@@ -442,8 +392,8 @@ study_link_figures() {
     }' "$work/link.stats")
 }
 
-# The link in a picture's words: its name, Td, the round trip (the runs'
-# own where a hop rounds up to a whole tick), K and c.
+# The link in a picture's words, the runs' own round trip where a hop
+# rounds up to a whole tick.
 study_link_words() {
   local name="the study's link"
   [ -z "$LINK" ] || name="the link of $(basename "$LINK")"
@@ -455,30 +405,21 @@ study_link_words() {
 }
 
 # The measured points stand; only the picture needs gnuplot. Without it,
-# says which FILES were written and how to get the picture, and ends the
-# study with status 1.
+# says which FILES were written and how to get it, and exits with status 1.
 study_need_gnuplot() {
   command -v gnuplot >/dev/null && return 0
-  local files=$1
-  [ $# -lt 2 ] || files="${*:1:$#-1} and ${!#}"
-  echo "Wrote $files, but no picture: gnuplot is not installed." >&2
+  echo "Wrote $(sed 's/ \([^ ]*\)$/ and \1/' <<<"$*"), but no picture: gnuplot is not installed." >&2
   echo "For the picture: apt-get install -y gnuplot-nox, and run this again." >&2
   exit 1
 }
 
 # Prints gnuplot's plot command for the items given, an item a line.
-study_plot() {
-  local item separator=' '
-  printf 'plot'
-  for item in "$@"; do printf '%s\\\n  %s' "$separator" "$item" && separator=,; done
-  echo
-}
+study_plot() { printf 'plot %s' "$1" && printf ',\\\n  %s' "${@:2}" && echo; }
 
 # Draws FILE (.png, .svg or .pdf), WIDTH x HEIGHT pixels (a PDF at 96 an
-# inch), from gnuplot's commands on standard input, which read CSV files,
-# titled with the LINEs folded to fit, since a title says what the picture
-# shows; with [multiplot] first, panels under one title. Cairo's PNG
-# terminal draws dashes and smooth lines; libgd's is the fallback.
+# inch), from gnuplot's commands on standard input, which read CSV, titled
+# with the LINEs folded to fit, none clipped; with [multiplot] first,
+# panels under one title. Without Cairo, libgd's PNG terminal.
 study_picture() { # FILE WIDTH HEIGHT [multiplot] LINE...
   local file=$1 width=$2 height=$3 title=title terminal="pngcairo size $2,$3 font ',11'"
   shift 3
@@ -495,18 +436,16 @@ study_picture() { # FILE WIDTH HEIGHT [multiplot] LINE...
     cat; } | gnuplot
 }
 
-# A run's trace as gnuplot draws it, into $work/timeline.dat, from FROM to
-# TO: the source at 0, the sink at 1, the clock beside them. Each way
-# delivers frames in the order they start, so the n-th frame a node sends
-# is the n-th its peer sees: every frame is a line from its sender as it
-# starts to its receiver as that sees it, a lost one stopping halfway at a
-# cross, one still on the link at the run's end going on for its way's
-# hop. A frame is labelled with its number and, where they differ (k-bit
-# numbers), the packet it holds; what a node did in one tick is one label
-# ("delivered 3, 4, 5"), red where a packet was handed up out of turn:
-# "P as N", packet P as the N-th. Blocks: 0 data frames, 1 sent again, 2 the sink's frames,
-# 3 lost, 4 the frames' labels, 5 timeouts, 6 deliveries, 7 wrong ones,
-# 8 discards, 9 buffered frames, 10 acknowledged packets.
+# A run's trace from FROM to TO as gnuplot draws it, in $work/timeline.dat:
+# the source at 0, the sink at 1. Each way keeps its frames' order, so the
+# n-th frame a node sends is the n-th its peer sees: a line from sender to
+# receiver, a lost one stopping halfway at a cross, one on the link at the
+# end going on for a hop. A frame shows its number and, where they differ
+# (k-bit numbers), its packet's; what a node did in a tick is one label
+# ("delivered 3, 4"), red where a packet P was handed up out of turn, as
+# the N-th ("P as N"). Blocks: 0 data, 1 sent again, 2 the sink's frames,
+# 3 lost, 4 labels, 5 timeouts, 6 deliveries, 7 wrong ones, 8 discards,
+# 9 buffered, 10 acknowledged.
 study_timeline_data() { # TRACE FROM TO
   rm -f "$work/wrong"
   awk -F, -v from="$2" -v to="$3" -v wrong="$work/wrong" '
@@ -557,30 +496,27 @@ study_timeline_data() { # TRACE FROM TO
     }' "$1" >"$work/timeline.dat"
 }
 
-# Prints gnuplot's commands for the timeline of $work/timeline.dat from
-# FROM to TO, ORIENTATION portrait (time running down, the source on the
-# left) or landscape (time running right, the source on top), in the
-# protocol's words for its ACKS, TIMEOUTS, DISCARDS and BUFFERS (empty:
-# none drawn).
+# Prints gnuplot's commands for the timeline from FROM to TO, portrait
+# (time running down, the source on the left) or landscape (time running
+# right, the source on top), in the protocol's words for its ACKS,
+# TIMEOUTS, DISCARDS and BUFFERS (empty: none drawn).
 study_timeline_plot() { # FROM TO ORIENTATION ACKS TIMEOUTS DISCARDS BUFFERS
   local from=$1 to=$2 step xy vector label source sink dat="'$work/timeline.dat'"
   # A tick mark every 1, 2 or 5 times a power of ten: twenty or fewer.
   step=$(awk -v span="$((to - from))" 'BEGIN { for (s = 1; s * 20 < span; s *= 10);
     print (s / 5 * 20 >= span ? s / 5 : s / 2 * 20 >= span ? s / 2 : s) }')
+  local axis="nohead lw 3 lc rgb 'black' back"
   if [ "$3" = landscape ]; then
     xy='2:(1 - $1)' vector='2:(1 - $1):4:(-$3)' label='2:(1 - $1):3'
     source='rotate by 90 left offset 0,1' sink='rotate by -90 left offset 0,-1'
-    printf '%s\n' "set xrange [$from:$to]" "set yrange [-0.7:1.7]" \
-      "set xtics $step nomirror" "set grid xtics" "set ytics ('source' 1, 'sink' 0) font ',13'" \
-      "set border 1" "set arrow from $from,0 to $to,0 nohead lw 3 lc rgb 'black' back" \
-      "set arrow from $from,1 to $to,1 nohead lw 3 lc rgb 'black' back"
+    printf '%s\n' "set xrange [$from:$to]" "set yrange [-0.7:1.7]" "set xtics $step nomirror" "set grid xtics" \
+      "set ytics ('source' 1, 'sink' 0) font ',13'" "set border 1" \
+      "set arrow from $from,0 to $to,0 $axis" "set arrow from $from,1 to $to,1 $axis"
   else
     xy='1:2' vector='1:2:3:4' label='1:2:3' source='right offset -1,0' sink='left offset 1,0'
-    printf '%s\n' "set xrange [-0.45:1.45]" "set yrange [$to:$from]" \
-      "set ylabel 'clock (ticks), time running down'" "set ytics $step nomirror" \
-      "set grid ytics" "unset xtics" "set x2tics ('source' 0, 'sink' 1) font ',13'" "set border 2" \
-      "set arrow from 0,$from to 0,$to nohead lw 3 lc rgb 'black' back" \
-      "set arrow from 1,$from to 1,$to nohead lw 3 lc rgb 'black' back"
+    printf '%s\n' "set xrange [-0.45:1.45]" "set yrange [$to:$from]" "set ytics $step nomirror" \
+      "set ylabel 'clock (ticks), time running down'" "set grid ytics" "unset xtics" "set border 2" \
+      "set x2tics ('source' 0, 'sink' 1) font ',13'" "set arrow from 0,$from to 0,$to $axis" "set arrow from 1,$from to 1,$to $axis"
   fi
   printf '%s\n' "set key below horizontal noenhanced" "set clip two" "set datafile separator whitespace" \
     "set style textbox opaque noborder margins 1,1"

@@ -41,19 +41,12 @@ to=${TO:-$duration}
 size=${SIZE:-$([ "$ORIENTATION" = portrait ] && echo 1000x1500 || echo 1600x900)}
 # Each protocol in its own words: its name, its ACKs, its timeouts, and
 # what its sink does with a frame it does not deliver.
-discard='discarded (a duplicate)' buffer=''
-case $PROTOCOL in
-  stop-and-wait)
-    name=Stop-and-wait ack='ACK (of that frame)' timeout='timeout (that frame again)' ;;
-  go-back-n)
-    name=Go-Back-N ack='ACK (cumulative)' timeout='timeout (go back)'
-    discard='discarded (a duplicate, or out of order)' ;;
-  selective-repeat)
-    name='Selective Repeat' ack='ACK (of that frame alone)'
-    timeout='timeout (that frame alone again)' buffer='buffered (kept for later)' ;;
-  sliding-window)
-    name='Sliding window' ack='ACK (of that packet)' timeout='' discard='' ;;
-esac
+declare -A words=(
+  [stop-and-wait]='Stop-and-wait|ACK (of that frame)|timeout (that frame again)|discarded (a duplicate)|'
+  [go-back-n]='Go-Back-N|ACK (cumulative)|timeout (go back)|discarded (a duplicate, or out of order)|'
+  [selective-repeat]='Selective Repeat|ACK (of that frame alone)|timeout (that frame alone again)|discarded (a duplicate)|buffered (kept for later)'
+  [sliding-window]='Sliding window|ACK (of that packet)|||')
+IFS='|' read -r name ack timeout discard buffer <<<"${words[$PROTOCOL]}"
 variables=(LINKSIM_ARQ="$PROTOCOL")
 [ "$PROTOCOL" = stop-and-wait ] || variables+=(LINKSIM_WINDOW="$WINDOW")
 [ "$PROTOCOL" = sliding-window ] ||
@@ -65,7 +58,6 @@ study_run "$study_name" "$work/link.txt" "$work/session" "${variables[@]}" \
   LINKSIM_TRACE="$trace" LINKSIM_STATS="$work/link.stats" || exit 1
 study_need_gnuplot "$trace"
 
-study_link_figures
 settings=$(awk -F, "$study_awk_link"' { link()
     printf "Propagation Delay %s, Processing Delay %s, Bit Rate %s, Data Packet Size %s, ",
       a, pd, $col["bit_rate"], $col["data_packet_size"]
@@ -74,10 +66,8 @@ settings=$(awk -F, "$study_awk_link"' { link()
     printf "(Td = %g, Ta = %g, T = %g ticks; %s)", td, ta, t,
       to == "" ? "no timer" : "the timeout derived from the link, " to
   }' "$work/link.stats")
-lossy='a lossy link'
-[ "$PROTOCOL" != sliding-window ] || lossy='an error-free link'
-stretch=''
-[ "$FROM" = 0 ] && [ "$to" = "$duration" ] || stretch=", ticks $FROM to $to"
+lossy=$([ "$PROTOCOL" = sliding-window ] && echo 'an error-free link' || echo 'a lossy link')
+stretch=$([ "$FROM" = 0 ] && [ "$to" = "$duration" ] || echo ", ticks $FROM to $to")
 study_timeline_data "$trace" "$FROM" "$to"
 file=$out/timeline.$FORMAT
 study_timeline_plot "$FROM" "$to" "$ORIENTATION" "$ack" "$timeout" "$discard" "$buffer" |

@@ -6,12 +6,9 @@
 # point, over the textbook's min(1, W Td / T), T = Td + Ta + 2A + 2P, less
 # the first round trip of each run, which brings no ACK.
 #
-# Writes OUTDIR/utilization_runs.csv (each run's stats row);
-# OUTDIR/utilization.csv, a row per point, window,propagation_delay,
-# processing_delay,bit_rate,data_size,overhead,ack_size,duration,
-# acknowledged,utilization,textbook,curve (textbook min(1, W Td / T), curve
-# the same on linksim's clock for a run of its duration);
-# OUTDIR/utilization_curves.csv; and OUTDIR/utilization.png.
+# Writes into OUTDIR utilization_runs.csv (each run's stats row),
+# utilization.csv (a row per point), utilization_curves.csv and
+# utilization.png; their columns: man linksim-study.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
@@ -33,31 +30,27 @@ study_sweep window,propagation_delay acknowledged
 # Each run with its curves, and each delay's curves at 301 windows.
 csv=$out/utilization.csv curves=$out/utilization_curves.csv
 right=$(sort -n <<<"$WINDOWS" | tail -n 1)
-{
-  echo window,propagation_delay,processing_delay,bit_rate,data_size,overhead,ack_size,duration,acknowledged,utilization,textbook,curve
-  awk -F, -v curves="$curves" -v right="$right" "$study_awk_link$study_awk_curves"'
-    function textbook(w) { return w * td / t < 1 ? w * td / t : 1 }
-    {
-      link(); w = $col["window"]
-      printf "%d,%s,%s,%s,%s,%s,%s,%s,%d,%.6f,%.6f,%.6f\n", w, a, pd, $col["bit_rate"],
-        $col["data_packet_size"], $col["data_packet_overhead"], $col["ack_size"], l,
-        $col["acknowledged"], $col["utilization"], textbook(w), capacity(w)
-      if (a in seen) next
-      seen[a]; blocks++; print "propagation_delay,window,textbook,curve" > curves
-      for (i = 0; i <= 300; i++) {
-        w = 0.5 + i * (right - 0.5) / 300
-        printf "%s,%.4f,%.6f,%.6f\n", a, w, textbook(w), capacity(w) > curves
-      }
-      printf "\n\n" > curves
-    }' "$runs"
-} >"$csv"
+awk -F, -v header=window,propagation_delay,processing_delay,bit_rate,data_size,overhead,ack_size,duration,acknowledged,utilization,textbook,curve \
+  -v curves="$curves" -v right="$right" "$study_awk_link$study_awk_curves"'
+  function textbook(w) { return w * td / t < 1 ? w * td / t : 1 }
+  {
+    link(); w = $col["window"]
+    printf "%d,%s,%s,%s,%s,%s,%s,%s,%d,%.6f,%.6f,%.6f\n", w, a, pd, $col["bit_rate"],
+      $col["data_packet_size"], $col["data_packet_overhead"], $col["ack_size"], l,
+      $col["acknowledged"], $col["utilization"], textbook(w), capacity(w)
+    if (a in seen) next
+    seen[a]; if (!blocks++) print "propagation_delay,window,textbook,curve" > curves
+    for (i = 0; i <= 300; i++) {
+      w = 0.5 + i * (right - 0.5) / 300
+      printf "%s,%.4f,%.6f,%.6f\n", a, w, textbook(w), capacity(w) > curves
+    }
+    printf "\n\n" > curves
+  }' "$runs" >"$csv"
 study_need_gnuplot "$runs" "$csv" "$curves"
 
-# A colour per delay, far enough apart to tell the curves from one another.
-colours=('#1b9e77' '#d95f02' '#7570b3' '#e7298a' '#66a61e' '#e6ab02' '#a6761d' '#666666')
 plot=() i=0
 for delay in $DELAYS; do
-  lc="lc rgb '${colours[i % 8]}'"
+  lc="lc rgb '${study_colours[i % 8]}'"
   plot+=("'$curves' index $i using 2:4 with lines lw 1.5 $lc title 'A = $delay ticks'"
     "'$csv' skip 1 using 1:(\$2 == $delay ? \$10 : 1/0) with points pt 7 $lc notitle")
   i=$((i + 1))

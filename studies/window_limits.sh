@@ -10,12 +10,9 @@
 # k = 3). Beside it, a timeline of the textbook's case: Go-Back-N with
 # k = 3 and W = 8 handing up an old frame as a new one.
 #
-# Writes OUTDIR/window_limits_runs.csv (each run's stats row);
-# OUTDIR/window_limits.csv, a row per point, protocol,sequence_bits,window,
-# limit,runs,wrong,share,ci95_low,ci95_high,curve (Wilson's interval; curve
-# the share the limit predicts, empty where the round trip is too short
-# for it); OUTDIR/window_limits_timeline.csv, the timeline's trace; and
-# OUTDIR/window_limits.png.
+# Writes into OUTDIR window_limits_runs.csv (each run's stats row),
+# window_limits.csv (a row per point), window_limits_timeline.csv (the
+# timeline's trace) and window_limits.png; their columns: man linksim-study.
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
@@ -30,11 +27,9 @@ top=$(sort -n <<<"$SEQUENCE_BITS" | tail -n 1)
 # A round trip of more than 2^k frames (Td 10, Ta 1, P 1 on the study's link).
 own=("Propagation Delay" "$(awk -v w=$((1 << top)) 'BEGIN { a = int((10 * w - 12) / 2); print (a > 40 ? a : 40) }')")
 [ -z "$LINK" ] || own=()
-duration=${duration:-1}
 study_probe "${own[@]}"
 [ -n "$DURATION" ] || duration=$(awk -F, -v n=$((1 << (top + 2))) "$study_awk_link"' { link() }
   END { print 100 * ceil((n > 32 ? n : 32) * t / 100) }' "$work/link.stats")
-study_probe "${own[@]}"
 study_settings "$work/link.txt" "${own[@]}"
 study_link_figures
 [ $((1 << top)) -le "$((${c%.*} + 1))" ] || echo "$study_name: warning: a round trip holds" \
@@ -50,33 +45,31 @@ for bits in $SEQUENCE_BITS; do
 done >"$work/points"
 study_sweep protocol,sequence_bits,window misdelivered
 
-# Each point's share of runs with a wrong delivery, with Wilson's 95%
-# interval (which, unlike the normal one, is not empty at a share of 0 or
-# 1), the limit, and what it predicts: a frame numbered as the sink's next
-# comes back c frame times after it went, which needs the window to have
-# left it no later (Go-Back-N's W <= c + 1; Selective Repeat's 2^(k-1) <= c).
+# Each point's share of runs with a wrong delivery, Wilson's 95% interval
+# (not empty at a share of 0 or 1), the limit and what it predicts: a frame
+# numbered as the sink's next comes back c frame times after it went, so
+# the window must have left it by then (Go-Back-N's W <= c + 1, Selective
+# Repeat's 2^(k-1) <= c).
 csv=$out/window_limits.csv
-{
-  echo protocol,sequence_bits,window,limit,runs,wrong,share,ci95_low,ci95_high,curve
-  awk -F, -v c="$c" "$study_awk_link"'
-    {
-      key = $col["protocol"] "," $col["sequence_bits"] "," $col["window"]
-      if (!(key in runs)) order[++points] = key
-      runs[key]++; wrong[key] += $col["misdelivered"] > 0
+awk -F, -v header=protocol,sequence_bits,window,limit,runs,wrong,share,ci95_low,ci95_high,curve \
+  -v c="$c" "$study_awk_link"'
+  {
+    key = $col["protocol"] "," $col["sequence_bits"] "," $col["window"]
+    if (!(key in runs)) order[++points] = key
+    runs[key]++; wrong[key] += $col["misdelivered"] > 0
+  }
+  END {
+    z = 1.959964
+    for (i = 1; i <= points; i++) {
+      key = order[i]; split(key, f, ","); n = runs[key]; share = wrong[key] / n
+      gbn = f[1] == "go-back-n"; limit = gbn ? 2 ^ f[2] - 1 : 2 ^ (f[2] - 1)
+      centre = (share + z * z / (2 * n)) / (1 + z * z / n)
+      half = z * sqrt(share * (1 - share) / n + z * z / (4 * n * n)) / (1 + z * z / n)
+      w = f[3] + 0; curve = w <= limit ? 0 : (gbn ? (w <= c + 1) : (limit <= c + 0)) ? 1 : ""
+      printf "%s,%d,%d,%d,%.4f,%.4f,%.4f,%s\n", key, limit, n, wrong[key], share,
+        centre - half, centre + half, curve
     }
-    END {
-      z = 1.959964
-      for (i = 1; i <= points; i++) {
-        key = order[i]; split(key, f, ","); n = runs[key]; share = wrong[key] / n
-        gbn = f[1] == "go-back-n"; limit = gbn ? 2 ^ f[2] - 1 : 2 ^ (f[2] - 1)
-        centre = (share + z * z / (2 * n)) / (1 + z * z / n)
-        half = z * sqrt(share * (1 - share) / n + z * z / (4 * n * n)) / (1 + z * z / n)
-        w = f[3] + 0; curve = w <= limit ? 0 : (gbn ? (w <= c + 1) : (limit <= c + 0)) ? 1 : ""
-        printf "%s,%d,%d,%d,%.4f,%.4f,%.4f,%s\n", key, limit, n, wrong[key], share,
-          centre - half, centre + half, curve
-      }
-    }' "$runs"
-} >"$csv"
+  }' "$runs" >"$csv"
 
 # The timeline's run: the textbook's case, on the study's own link. Frames
 # 0 to 7 go, numbered 0 to 7, and the sink hands them up; the ACK of packet
