@@ -16,18 +16,15 @@ set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
 study_is_lossy() { study_is_loss "$1" && awk -v p="$1" 'BEGIN { exit !(p > 0) }'; }
-study_is_burst() { study_is_number "$1" 1 1e300; }
-study_knob 'LOSS LOSSES' 0.1 lossy "the long-run frame loss p, 0 < p < 1"
+study_is_burst() { # LOSS is known by then: knobs are read in turn
+  study_is_number "$1" 1 1e300 && awk -v b="$1" -v p="$LOSS" 'BEGIN { exit !(b * (1 + 1e-12) >= p / (1 - p)) }'
+}
+study_knob 'LOSS LOSSES' 0.1 lossy "the long-run frame loss p, 0 < p < 1 (or as LOSSES)"
 study_knob BURSTS '' burst... "the mean burst lengths, each at least 1 and p / (1 - p) (default: 1 / (1 - p), each frame lost on its own, then 2 3 5 8 12 20)"
 study_common_knobs 50000 "$(seq 1 20)"
 study_start "$@"
 
-least=$(awk -v p="$LOSS" 'BEGIN { printf "%.17g", p / (1 - p) }')
 BURSTS=${BURSTS:-$(awk -v p="$LOSS" 'BEGIN { printf "%.17g\n2\n3\n5\n8\n12\n20\n", 1 / (1 - p) }')}
-for burst in $BURSTS; do
-  awk -v b="$burst" -v least="$least" 'BEGIN { exit !(b * (1 + 1e-12) >= least) }' ||
-    study_fail "BURSTS: $burst: each must be at least 1 and LOSS / (1 - LOSS) = $least"
-done
 study_settings "$work/link.txt"
 study_probe
 study_link_figures

@@ -19,7 +19,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
 study_is_load() { study_is_number "$1" 1e-300 1; }
 study_knob LOADS '0.1 0.2 0.3 0.4 0.5 0.6 0.7 0.8 0.9' load... "the offered loads, each 0 < rho < 1, a share of each protocol's capacity"
 study_knob LOSSES '0 0.1' loss... "the frame loss probabilities, each 0 <= p < 1"
-study_knob 'WINDOW WINDOWS' 8 window "Go-Back-N's and Selective Repeat's window, from 1 to 65536"
+study_knob 'WINDOW WINDOWS' 8 window "Go-Back-N's and Selective Repeat's window, from 1 to 65536 (or as WINDOWS)"
 study_common_knobs 200000 "$(seq 1 20)"
 study_start "$@"
 

@@ -49,7 +49,7 @@ study_is_seed() {
 }
 
 study_common_knobs() { # DURATION [SEEDS]: the knobs every study has, SEEDS where runs draw losses
-  study_knob LINK '' file "a settings file for the link, as examples/link.txt (default: the study's own)"
+  study_knob LINK '' file "a settings file for the link, as linksim loads one (default: the study's own)"
   study_knob DURATION "$1" ticks "ticks per run, whatever the link's file says"
   [ $# -lt 2 ] || study_knob SEEDS "$2" seed... "the seeds, two or more"
 }
@@ -63,7 +63,10 @@ study_help() { # the usage, the script's opening comment and its knobs
   awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }
     END { print "\nKnobs, as KNOB=VALUE after OUTDIR or in the environment:" }' "$0"
   for name in "${knob_names[@]}"; do
-    echo "$name ${knob_help[$name]}${knob_default[$name]:+ (default: $(echo ${knob_default[$name]}))}"
+    # shellcheck disable=SC2086  # a list's words
+    set -- ${knob_default[$name]}
+    [ $# -lt 4 ] || [ "$(seq "$1" "${!#}")" != "${knob_default[$name]}" ] || set -- "$1 to ${!#}"
+    echo "$name ${knob_help[$name]}${1:+ (default: $*)}"
   done | awk '{ line = sprintf("  %-14s", $1)
     for (i = 2; i <= NF; i++) {
       if (length(line) + length($i) >= 78) { print line; line = sprintf("%16s", "") }
@@ -243,10 +246,7 @@ study_sweep() { # KEYS FIGURE
   echo "Running $study_total point$([ "$study_total" = 1 ] || echo s) ($1)${SEEDS:+ of $(wc -w <<<"$SEEDS") seeds} on $(nproc) cores" >&2
   awk '{ print NR, $0 }' "$work/points" >"$work/numbered"
   # A process group of its own, which an interrupted study stops whole.
-  set -m
-  xargs -P "$(nproc)" -L 1 bash -c 'study_point "$@"' _ <"$work/numbered" &
-  sweep=$!
-  set +m
+  set -m; xargs -P "$(nproc)" -L 1 bash -c 'study_point "$@"' _ <"$work/numbered" & sweep=$!; set +m
   wait "$sweep" || { echo "$study_name: a run failed; nothing written" >&2; exit 1; }
   sweep=''
   for ((index = 1; index <= study_total; index++)); do files+=("$work/$index.stats"); done

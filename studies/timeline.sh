@@ -22,10 +22,10 @@ study_is_orientation() { [[ $1 =~ ^(portrait|landscape)$ ]]; }
 study_is_format() { [[ $1 =~ ^(png|svg|pdf)$ ]]; }
 study_is_size() { [[ $1 =~ ^[1-9][0-9]{1,4}x[1-9][0-9]{1,4}$ ]]; }
 study_is_tick() { study_is_whole "$1" 0 9007199254740992; }
-study_knob 'PROTOCOL PROTOCOLS' go-back-n protocol "stop-and-wait, go-back-n, selective-repeat or sliding-window"
-study_knob 'WINDOW WINDOWS' 4 window "the window, from 1 to 65536 (stop-and-wait has none)"
-study_knob 'LOSS LOSSES' 0.2 loss "the frame loss probability, 0 <= p < 1 (the sliding window loses nothing)"
-study_knob 'SEED SEEDS' 7 seed "the seed of the losses, 0 to 2^64 - 1"
+study_knob 'PROTOCOL PROTOCOLS' go-back-n protocol "stop-and-wait, go-back-n, selective-repeat or sliding-window (or as PROTOCOLS)"
+study_knob 'WINDOW WINDOWS' 4 window "the window, from 1 to 65536, which stop-and-wait has not (or as WINDOWS)"
+study_knob 'LOSS LOSSES' 0.2 loss "the frame loss probability, 0 <= p < 1, which the sliding window has not (or as LOSSES)"
+study_knob 'SEED SEEDS' 7 seed "the seed of the losses, 0 to 2^64 - 1 (or as SEEDS)"
 study_knob SEQUENCE_BITS '' bits "k: frames numbered modulo 2^k, 1 to 16 (default: 31, numbers that never wrap)"
 study_common_knobs 400
 study_knob FROM 0 tick "the first tick drawn"

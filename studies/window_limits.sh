@@ -16,8 +16,8 @@
 set -euo pipefail
 # shellcheck source=studies/study.bash
 source "$(dirname "${BASH_SOURCE[0]}")/study.bash"
-study_knob 'SEQUENCE_BITS BITS' '2 3' bits... "the numbers of bits k, each from 1 to 16; windows 1 to 2^k run for each"
-study_knob 'LOSS LOSSES' 0.1 loss "the frame loss probability, 0 <= p < 1"
+study_knob 'SEQUENCE_BITS BITS' '2 3' bits... "the numbers of bits k, each from 1 to 16, windows 1 to 2^k run for each (or as BITS, its old name)"
+study_knob 'LOSS LOSSES' 0.1 loss "the frame loss probability, 0 <= p < 1 (or as LOSSES)"
 study_knob TIMEOUT '' above0 "the retransmission timeout in ticks (default: the one the protocols derive from the link)"
 study_common_knobs '' "$(seq 1 40)"
 knob_help[DURATION]="ticks per run (default: 32 round trips up to k = 3, 3000 on the study's link, and twice as many for each bit more)"
@@ -71,10 +71,8 @@ awk -F, -v header=protocol,sequence_bits,window,limit,runs,wrong,share,ci95_low,
     }
   }' "$runs" >"$csv"
 
-# The timeline's run: the textbook's case, on the study's own link. Frames
-# 0 to 7 go, numbered 0 to 7, and the sink hands them up; the ACK of packet
-# 0 is lost, its timer fires and frame 0 goes again, numbered 0, and the
-# sink, waiting for packet 8, numbered 0 too, hands it up as packet 8.
+# The timeline's run, on the study's own link: the ACK of packet 0 is lost,
+# frame 0 goes again, and the sink, waiting for packet 8, hands it up as 8.
 trace=$out/window_limits_timeline.csv
 { echo "$study_link" && echo "Simulation Duration 400"; } >"$work/timeline.txt"
 study_run "$study_name: the timeline" "$work/timeline.txt" "$work/timeline.out" \
