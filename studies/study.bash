@@ -168,7 +168,9 @@ study_start() {
   unset "${!LINKSIM_@}"
   work='' sweep=''
   trap study_clean EXIT && trap 'exit 130' INT && trap 'exit 143' TERM && trap 'exit 129' HUP
+  # The points name files in it by words, so it holds no space.
   mkdir -p "$1" && out=$(cd "$1" && pwd) && work=$(mktemp -d "${TMPDIR:-/tmp}/linksim_study.XXXXXX")
+  [[ $work != *[[:space:]]* ]] || { rm -rf "$work" && work=$(mktemp -d /tmp/linksim_study.XXXXXX); }
   export arq work study_name
 }
 
