@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs the utilization study on a small sweep of a link of its own with the
-# given linksim-arq and checks its output: the CSV header, one row per
-# point, on the link given, every point's ACK count within the bounds the
-# protocol derives (no more than the closed form allows before the end of
-# the run, no fewer than the closed form plus a tick per hop does), the two
-# computed columns, and a PNG.
+# given linksim-arq, its knobs given as words, and checks its output: the
+# CSV header, one row per point, on the link given, every point's ACK count
+# within the bounds the protocol derives (no more than the closed form
+# allows before the end of the run, no fewer than the closed form plus a
+# tick per hop does), the computed columns, the curve the point itself on
+# these whole-tick stages, and a PNG.
 #
 #   study_test.sh LINKSIM_ARQ
 set -euo pipefail
@@ -17,11 +18,10 @@ trap 'rm -rf "$out"' EXIT
 printf '%s\n' "Propagation Delay 999" "processing delay 2" "Bit Rate 200" \
   "Data Packet Size 1960" "Data Packet Overhead 40" "ACK Size 200" \
   "Simulation Duration 1" "Packet Rate 1" >"$out/link.txt"
-LINKSIM_ARQ_PROGRAM=$program WINDOWS="1 2 3 5 8 13" DELAYS="3 10 45" \
-  LINK=$out/link.txt DURATION=3000 \
-  bash "$root/studies/utilization.sh" "$out" 2>/dev/null
+LINKSIM_ARQ_PROGRAM=$program WINDOWS="1 2 3 5 8 13" bash "$root/studies/utilization.sh" \
+  "$out" DELAYS="3 10 45" LINK="$out/link.txt" DURATION=3000 2>/dev/null
 
-header=window,propagation_delay,processing_delay,bit_rate,data_size,overhead,ack_size,duration,acknowledged,utilization,textbook
+header=window,propagation_delay,processing_delay,bit_rate,data_size,overhead,ack_size,duration,acknowledged,utilization,textbook,curve
 [ "$(head -n 1 "$out/utilization.csv")" = "$header" ] ||
   { echo "wrong CSV header"; exit 1; }
 [ "$(tail -n +2 "$out/utilization.csv" | wc -l)" = 18 ] ||
@@ -41,7 +41,7 @@ tail -n +2 "$out/utilization.csv" | awk -F, '
     most = 0; while (closed(most) < l) most++
     least = 0; while (closed(least) + 2 * (int(least / w) + 1) < l) least++
     textbook = w * td / t; if (textbook > 1) textbook = 1
-    if (n < least || n > most || off($10, n * td / l) || off($11, textbook)) {
+    if (n < least || n > most || off($10, n * td / l) || off($11, textbook) || off($12, $10)) {
       printf "point %s: %d acknowledged, bounds %d to %d\n", $0, n, least, most
       bad = 1
     }
