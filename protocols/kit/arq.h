@@ -245,12 +245,11 @@ class Arq {
   }
   /// At the sink: data frame `data` is dropped, a duplicate or out of order.
   void discard(const Packet& data) {
-    recorder.atSink("discard", data.getSequenceNumber(),
-                    PacketStore::tag(data));
+    recorder.atSink(kDiscard, data.getSequenceNumber(), PacketStore::tag(data));
   }
   /// At the sink: data frame `data` is kept, to be handed up in order later.
   void buffer(const Packet& data) {
-    recorder.atSink("buffer", data.getSequenceNumber(), PacketStore::tag(data));
+    recorder.atSink(kBuffer, data.getSequenceNumber(), PacketStore::tag(data));
   }
 
   /// At the source: packet `count` leaves the window, every packet before

@@ -15,19 +15,17 @@
 #include <cstring>
 
 #include "simulator/Node.h"
+#include "trace_format.h"
 
 namespace kit {
 
 constexpr char kDataPacket = 'D';
 constexpr char kAckPacket = 'A';
 
-/// Most kinds of frame, the kit's two among them.
-constexpr int kMaxFrameKinds = 8;
-
-/// The kit's kinds, by index: their frames are counted in columns of their
-/// own in the summary and the stats.
-constexpr int kDataKind = 0;
-constexpr int kAckKind = 1;
+// The kinds a trace may name, and how many, are the trace's format
+// (trace_format.h): kDataKind and kAckKind, the kit's two, whose frames are
+// counted in columns of their own in the summary and the stats, and at most
+// kMaxFrameKinds in all, those two among them.
 
 /// A data frame's size on the link: the packet and its overhead.
 inline double dataFrameBits() {
@@ -45,8 +43,8 @@ struct FrameKind {
 /// kind may be declared from anywhere.
 struct FrameKinds {
   constexpr FrameKinds()
-      : kinds{{kDataPacket, "data", &dataFrameBits},
-              {kAckPacket, "ack", &Node::getACKSize}} {
+      : kinds{{kDataPacket, kDataName, &dataFrameBits},
+              {kAckPacket, kAckName, &Node::getACKSize}} {
     index[static_cast<unsigned char>(kAckPacket)] = kAckKind;
   }
   FrameKind kinds[kMaxFrameKinds];
@@ -76,20 +74,6 @@ inline const FrameKind& frameKind(int kind) {
 /// How many kinds are declared, the kit's two included.
 inline int frameKindCount() { return frameKinds.count; }
 
-/// True for a lowercase word: a letter, then letters, digits, '_' or '-',
-/// which the trace keeps as one CSV field and linksim-check reads as a kind.
-inline bool isFrameName(const char* name) {
-  if (name == nullptr || *name < 'a' || *name > 'z') return false;
-  for (; *name != '\0'; ++name) {
-    const char c = *name;
-    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-          c == '-')) {
-      return false;
-    }
-  }
-  return true;
-}
-
 /// Declares a kind of frame of the protocol's own, and returns `type`:
 /// frames of type `type` are named `name` in the trace (a lowercase word
 /// that lives as long as the program) and weigh `bits()` bits on the link.
@@ -99,8 +83,9 @@ inline bool isFrameName(const char* name) {
 /// lowercase word, no size, a type or a name that another kind has, or more
 /// than kMaxFrameKinds kinds, is a programmer's error, and declares nothing.
 inline char declareFrame(char type, const char* name, double (*bits)()) {
-  assert(isFrameName(name) && bits != nullptr);
-  if (!isFrameName(name) || bits == nullptr) return type;
+  const bool named = name != nullptr && isFrameName(name, std::strlen(name));
+  assert(named && bits != nullptr);
+  if (!named || bits == nullptr) return type;
   for (int i = 0; i < frameKinds.count; ++i) {
     const FrameKind& kind = frameKinds.kinds[i];
     const bool sameType = kind.type == type;

@@ -39,7 +39,7 @@ void Recorder::startRun(const Settings& run, unsigned runReads, int runWindow,
 
 void Recorder::endRun() {
   running = false;
-  trace.close();
+  trace.end();
   const Simulator* link = Simulator::running();
   const double duration = link != nullptr ? link->duration : std::nan("");
   const double bitRate = link != nullptr ? link->bitRate : std::nan("");

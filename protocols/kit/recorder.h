@@ -9,6 +9,7 @@
 // numbers that read back as the doubles they were.
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <string>
 
@@ -21,11 +22,23 @@
 #include "simulator/Node.h"
 #include "simulator/Simulator.h"
 #include "trace.h"
+#include "trace_format.h"
 
 namespace kit {
 
 /// What happened to a frame on the link, as the trace names it.
 enum class FrameEvent { kSend, kResend, kReceive, kLost };
+
+/// The trace's event for `event`.
+constexpr TraceEvent traceEvent(FrameEvent event) {
+  constexpr TraceEvent kEvents[] = {kSend, kResend, kReceive, kLost};
+  return kEvents[static_cast<int>(event)];
+}
+
+/// The trace's node for `node`, kSourceType or kSinkType.
+constexpr TraceNode traceNode(char node) {
+  return node == kSourceType ? kAtSource : kAtSink;
+}
 
 /// The columns of a stats row, in order. Readers go by name, so a column
 /// may be added but none renamed.
@@ -97,9 +110,7 @@ class Recorder {
       case FrameEvent::kReceive:
         break;
     }
-    static const char* const kEvents[] = {"send", "resend", "receive", "lost"};
-    trace.record(node == kSourceType ? "source" : "sink",
-                 kEvents[static_cast<int>(event)], frameKind(kind).name,
+    trace.record(traceNode(node), traceEvent(event), frameKind(kind).name,
                  sequence, packet);
   }
 
@@ -122,13 +133,14 @@ class Recorder {
       ++counts.misdelivered;
     }
     ++counts.delivered;
-    trace.record("sink", "deliver", "data", sequence, packet);
+    trace.record(kAtSink, kDeliver, kDataName, sequence, packet);
   }
 
   /// At the sink: a data frame numbered `sequence` that holds `packet` is
-  /// received and dropped ("discard") or kept for later ("buffer").
-  void atSink(const char* event, int sequence, long long packet) {
-    trace.record("sink", event, "data", sequence, packet);
+  /// received and dropped (kDiscard) or kept for later (kBuffer).
+  void atSink(TraceEvent event, int sequence, long long packet) {
+    assert(event == kDiscard || event == kBuffer);
+    trace.record(kAtSink, event, kDataName, sequence, packet);
   }
 
   /// At the source: packet `packet`, numbered `sequence`, leaves the
@@ -138,20 +150,20 @@ class Recorder {
   void acknowledged(int sequence, long long packet) {
     ++counts.acknowledged;
     writeAcknowledged(sequenceNumber(packet));
-    trace.record("source", "acknowledged", "data", sequence, packet);
+    trace.record(kAtSource, kAcknowledged, kDataName, sequence, packet);
   }
 
   /// At the source: the timer guarding packet `packet` fired.
   void timedOut(int sequence, long long packet) {
     ++counts.timeouts;
-    trace.record("source", "timeout", "data", sequence, packet);
+    trace.record(kAtSource, kTimeout, kDataName, sequence, packet);
   }
 
-  /// Ends the run: its summary on standard output, its row in the stats
-  /// file, and its trace complete. Frames of a kind the protocol declared
-  /// have a summary line each, after the ACKs', and no column in the stats,
-  /// whose columns are the same for every protocol so that rows of several
-  /// share a file.
+  /// Ends the run: its trace complete with its end row, its summary on
+  /// standard output and its row in the stats file. Frames of a kind the
+  /// protocol declared have a summary line each, after the ACKs', and no column
+  /// in the stats, whose columns are the same for every protocol so that rows
+  /// of several share a file.
   void endRun();
 
   Counts counts;
