@@ -21,6 +21,7 @@ slow_acks 1 5 100 700 100 1000 400 2
 short 1 5 100 99 1 1000 30000 2
 long 1 5 100 99 1 1000 300000 2
 plain 1 5 100 800 64 128 500 2
+plain_5000 1 5 100 800 64 128 5000 2
 no_tick 1 5 100 800 64 128 nan 2
 no_rate 1 5 100 800 64 128 9007199254740992 nan
 LINKS
@@ -41,6 +42,7 @@ rows=(  # PROGRAMS@COMMAND@CHECK, run for each program in turn as $p
   'saw@LINKSIM_TRACE=out run $p plain@[ $status = 2 ] && grep -q "standard output" err'
   'gbn@printf "exit\n" | LINKSIM_TRACE=/dev/stdout $p 2>err | cat >out; status=${PIPESTATUS[1]}@[ $status = 2 ] && [ ! -s out ]'
   'sr@LINKSIM_TRACE=/dev/full run $p plain@[ $status = 1 ] && grep -q "Returning to OS" out'
+  'gbn sr@LINKSIM_SEQUENCE_BITS=1 LINKSIM_LOSS=0.3 LINKSIM_ARRIVALS=poisson LINKSIM_TRACE=t run $p plain_5000@awk -F, "\$4 == \"data\" && \$3 ~ /send/ { last = \$1 } END { exit !(last > 4900) }" t'
   'saw gbn sr@LINKSIM_TRACE=t run $p plain no_tick@[ "$(head -n1 t) $(tail -n+2 t)" = "clock,node,event,frame,sequence,packet 0.000000,source,end,data,0,0" ] && [ $status = 0 ]'
   'sw saw gbn sr@run $p no_rate@grep -q "completed successfully" out && [ $status = 0 ]'
 )

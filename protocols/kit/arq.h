@@ -14,6 +14,7 @@
 // large for k is warned of at start and the run goes on, so that the
 // wrong deliveries it allows can be watched: the recorder counts them.
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <vector>
@@ -238,10 +239,13 @@ class Arq {
   }
   /// At the sink: packet `packet`, which came in a frame numbered
   /// `sequence`, is handed up; the recorder tells whether it is the next in
-  /// order. No later delivery in order is of a packet before the next one.
+  /// order. The arrivals asked for from now on are the next one's to
+  /// create, and that of a delivery in order, the n-th of packet n: none
+  /// before the fewer of the two counts. (Wrong deliveries count too, so
+  /// the deliveries may outnumber the packets created.)
   void deliver(int sequence, long long packet) {
     recorder.deliver(sequence, packet, arrivals.at(packet));
-    arrivals.forgetBefore(recorder.counts.delivered);
+    arrivals.forgetBefore(std::min(recorder.counts.delivered, created));
   }
   /// At the sink: data frame `data` is dropped, a duplicate or out of order.
   void discard(const Packet& data) {
