@@ -30,10 +30,15 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace kit {
 
 constexpr long kMaxWindow = 65536;
+
+/// The exit status of a program that refuses, where it starts, a variable
+/// it cannot use or a kind of frame it cannot declare.
+constexpr int kRefusedStatus = 2;
 
 /// What the variables ask for.
 struct Settings {
