@@ -5,10 +5,11 @@
 // packet delivered once and in order, acknowledged once and in order after
 // its delivery, nothing delivered from a frame the channel lost, a lost
 // frame never waited on for longer than a timeout, and without loss no
-// loss at all; the stats row agreeing with the trace; and their utilization
-// over long runs to the figure each protocol's opening comment derives.
-// ARQ_SEEDS is the number of seeds each lossy case runs with: fewer in the
-// shorter sweeps and the slower trees.
+// loss at all; the stats row agreeing with the trace and counting the
+// packets that arrived; and their utilization over long runs to the figure
+// each protocol's opening comment derives. ARQ_SEEDS is the number of seeds
+// each lossy case runs with: fewer in the shorter sweeps and the slower
+// trees.
 
 #include <gtest/gtest.h>
 
@@ -126,6 +127,16 @@ class ArqTest : public ::testing::Test {
              << counted.column << " is " << stats.at(counted.column)
              << ", the trace counts " << count;
     }
+  }
+  // Periodic arrivals: packet k at k / rate, those before the duration.
+  const auto arrived =
+      static_cast<long long>(std::ceil(link.duration * link.packetRate));
+  if (stats.at("arrived") != std::to_string(arrived) ||
+      std::stoll(stats.at("waiting")) !=
+          arrived - std::stoll(stats.at("acknowledged"))) {
+    return ::testing::AssertionFailure()
+           << stats.at("arrived") << " arrived and " << stats.at("waiting")
+           << " waiting, not " << arrived << " less those acknowledged";
   }
   long long delivered = 0;
   for (const TraceRow& row : trace) {

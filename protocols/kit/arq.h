@@ -66,6 +66,10 @@ namespace kit {
 /// added: a run without loss never times out, at any clock.
 double derivedTimeout(int window);
 
+/// The running link's round trip, the textbook's T = Td + Ta + 2A + 2P;
+/// NaN outside a run.
+double roundTrip();
+
 /// How a protocol's sink tells frames apart by their k-bit numbers, which
 /// bounds the window W. Its source sends only the W packets from the oldest
 /// one not acknowledged, and acknowledges none the sink has not handed up.
@@ -300,6 +304,13 @@ class Arq {
   /// the sequence numbers under `rule`: then the sink may hand up a wrong
   /// packet.
   void warnWindow(const char* name, WindowRule rule) const;
+
+  /// Says on standard error, at the start of a run, when the timeout given
+  /// is far below the round trip (under half of it, and a tick or more
+  /// before the earliest an ACK can come back): every frame's timer fires
+  /// before its ACK can come. The run goes on: spurious resends are a
+  /// lesson to watch.
+  void warnTimeout() const;
 
   /// Starts a run afresh: the variables read again (a value gone bad since
   /// the start keeps the old one), the links, the channel, the arrivals,

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <string>
 
+#include "arrivals.h"
 #include "basics.h"
 #include "environment.h"
 #include "frames.h"
@@ -47,7 +48,8 @@ constexpr const char* kStatsHeader =
     "processing_delay,bit_rate,data_packet_size,data_packet_overhead,"
     "ack_size,duration,packet_rate,acknowledged,delivered,data_sent,"
     "data_resent,data_lost,acks_sent,acks_lost,timeouts,utilization,"
-    "delay_mean,delay_max,sequence_bits,burst,arrivals,misdelivered";
+    "delay_mean,delay_max,sequence_bits,burst,arrivals,misdelivered,"
+    "arrived,waiting";
 
 /// A run's frames of one kind so far.
 struct FrameCounts {
@@ -67,6 +69,10 @@ struct Counts {
   long long misdelivered = 0;
   double delaySum = 0.0;  // from arrival to delivery, over those in order
   double delayMax = 0.0;
+  // Packets that arrived in the run, counted at its end (-1: not counted),
+  // and whether that is the count or its expectation (Arrivals::inRun).
+  long long arrived = -1;
+  bool arrivedExactly = true;
 };
 
 /// Appends `value` to `*text` in the fewest digits that read back as it;
@@ -161,10 +167,13 @@ class Recorder {
 
   /// Ends the run: its trace complete with its end row, its summary on
   /// standard output and its row in the stats file. Frames of a kind the
-  /// protocol declared have a summary line each, after the ACKs', and no column
-  /// in the stats, whose columns are the same for every protocol so that rows
-  /// of several share a file.
-  void endRun();
+  /// protocol declared have a summary line each, after the ACKs', and no
+  /// column in the stats, whose columns are the same for every protocol so
+  /// that rows of several share a file. Given the run's `arrivals`, the
+  /// summary and the stats say how many packets arrived in the run and how
+  /// many of them the source still held at its end, not acknowledged:
+  /// waiting in its backlog, held back by a full one, or in its window.
+  void endRun(const Arrivals* arrivals = nullptr);
 
   Counts counts;
   Trace trace;
@@ -176,14 +185,18 @@ class Recorder {
     return counts.delaySum / static_cast<double>(inOrder());
   }
 
+  /// Packets that arrived and were not acknowledged by the run's end.
+  long long waiting() const { return counts.arrived - counts.acknowledged; }
+
   /// Every ACK put on the link, the first time or again.
   long long acksSent() const {
     return counts.frames[kAckKind].sent + counts.frames[kAckKind].resent;
   }
 
   /// Appends the run's row to the stats file, the header first when the
-  /// file is empty.
-  void writeStats(const Simulator* link, double utilization) const;
+  /// file is empty, or, for a pipe or a FIFO, before the program's first
+  /// row to it.
+  void writeStats(const Simulator* link, double utilization);
 
   const char* protocol;
   Settings settings;
@@ -191,6 +204,7 @@ class Recorder {
   int window = 1;
   double timeout = std::nan("");
   bool running = false;
+  std::string headedStream;  // the stats pipe or FIFO given its header
 };
 
 }  // namespace kit
