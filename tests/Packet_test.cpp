@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -146,59 +148,44 @@ TEST_F(PacketQueueTest, UnknownKeyLeavesLeastTimeAlone) {
   EXPECT_EQ(0.0, fresh.getLeastTime());
 }
 
-// Long runs of insertions and removals, through the array's growth, its
+// Up to 300 packets and down to 1, twice, through the array's growth, its
 // moves back to the start and its shrinking, against the definitions: the
-// packets in insertion order, and the least the lowest position of the least
+// packets in insertion order, the least the lowest position of the least
 // time. Times in order (the rescan reads the first alone), out of order, and
-// in order but for one; removals from the front, the back, the middle and
-// near either end.
+// in order but for one; removals from the front, the middle and elsewhere.
 TEST_F(PacketQueueTest, KeepsOrderAndLeastThroughGrowthAndShrinking) {
   const struct {
-    const char* name;
     double (*time)(int i);
     int (*removal)(int length, int step);
   } kCases[] = {
-      {"in order, from the front", [](int i) { return i / 3.0; },
-       [](int, int) { return 0; }},
-      {"in order, from the back", [](int i) { return i / 3.0; },
-       [](int length, int) { return length - 1; }},
-      {"in order, from the middle", [](int i) { return i / 3.0; },
-       [](int length, int) { return length / 2; }},
-      {"out of order, near either end",
-       [](int i) { return static_cast<double>((i * 37) % 101); },
-       [](int length, int step) { return step % 2 ? 1 : length - 2; }},
-      {"in order but one below all, scattered",
-       [](int i) { return i == 40 ? -1.0 : i; },
-       [](int length, int step) { return (step * 7) % length; }},
+      {[](int i) { return i / 3.0; }, [](int, int) { return 0; }},
+      {[](int i) { return i / 3.0; }, [](int n, int) { return n / 2; }},
+      {[](int i) { return (i * 37) % 101 * 1.0; },
+       [](int n, int step) { return step % 2 ? 1 : n - 2; }},
+      {[](int i) { return i == 40 ? -1.0 : i; },
+       [](int n, int step) { return step * 7 % n; }},
   };
-  for (const auto& c : kCases) {
+  for (size_t c = 0; c < std::size(kCases); ++c) {
     PacketQueue queue;
     std::vector<Packet*> held;
-    int inserted = 0;
-    // Up to 300 packets and down to 1, twice.
     for (int step = 0; step < 1200; ++step) {
-      const bool grow = (step / 300) % 2 == 0;
-      if (grow || held.size() <= 1) {
-        held.push_back(packet(c.time(inserted), inserted));
-        ++inserted;
+      if ((step / 300) % 2 == 0 || held.size() <= 1) {
+        held.push_back(packet(kCases[c].time(step), step));
         queue.enqueuePacket(held.back(), 2);
       } else {
-        const int index = c.removal(static_cast<int>(held.size()), step);
-        ASSERT_EQ(held[index], queue.dequeuePacket(index, 2)) << c.name;
+        const int index =
+            kCases[c].removal(static_cast<int>(held.size()), step);
+        ASSERT_EQ(held[index], queue.dequeuePacket(index, 2)) << c;
         held.erase(held.begin() + index);
-        int lowest = 0;
-        for (int i = 0; i < static_cast<int>(held.size()); ++i) {
-          const double time = held[i]->getReadyToSendTime();
-          if (time < held[lowest]->getReadyToSendTime()) lowest = i;
-        }
-        if (!std::isnan(held[0]->getReadyToSendTime())) {
-          ASSERT_EQ(lowest, queue.getLeastIndex()) << c.name << ", " << step;
-          ASSERT_EQ(held[lowest]->getSize(), queue.getLeastSize()) << c.name;
-        }
+        const auto least = std::min_element(
+            held.begin(), held.end(), [](const Packet* a, const Packet* b) {
+              return a->getReadyToSendTime() < b->getReadyToSendTime();
+            });
+        ASSERT_EQ(least - held.begin(), queue.getLeastIndex()) << c << step;
       }
-      ASSERT_EQ(static_cast<int>(held.size()), queue.getLength()) << c.name;
+      ASSERT_EQ(static_cast<int>(held.size()), queue.getLength()) << c;
     }
-    for (Packet* p : held) ASSERT_EQ(p, queue.dequeuePacket(0, 2)) << c.name;
+    for (Packet* p : held) ASSERT_EQ(p, queue.dequeuePacket(0, 2)) << c;
   }
 }
 
