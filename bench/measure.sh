@@ -36,6 +36,9 @@ done
 for window in 8 512 4096 32768 65536; do
   cases+=("linksim_bench_go_back_n BM_Window/$window")
 done
+for window in 8 4096 65536; do
+  cases+=("linksim_bench_go_back_n BM_SameTick/$window")
+done
 
 # Prints the value of column `column` (a counter's name) of the row named
 # `row` in benchmark CSV on standard input.

@@ -10,6 +10,10 @@
 //   BM_Window/W    (go-back-n) per acknowledged packet with a window of W on
 //                  a link 50,000 ticks long each way, a frame a tick: W
 //                  frames in flight, and the peak heap beside W packets.
+//   BM_SameTick/W  (go-back-n) per frame put on the link, window W, frame
+//                  loss 0.5, on a link whose frames take 2 microticks each
+//                  way: every go-back sends up to W frames, all due in one
+//                  tick, through the queues of the run loop.
 // While timed, the acknowledgements go to /dev/null, so the figures include
 // formatting them but no terminal or disk.
 
@@ -91,6 +95,11 @@ const Link kLinks[] = {
 
 /// Td 1 tick, ACKs a tenth of that, 50,000 ticks each way.
 const Link kLongLink = {1, 50000, 1000, 960, 40, 100, 1};
+
+/// Frames of 2 bits at 10^6 bits a tick, processing and propagation delays
+/// of 0.001, 100 packets a tick: a round trip of 2 ticks, and a tick holds
+/// hundreds of thousands of frames.
+const Link kFastLink = {0.001, 0.001, 1000000, 1, 1, 1, 100};
 
 /// Sets up `simulator` with `link` for `rounds` stop-and-wait round trips
 /// and a half: a hop takes ceil(P + A + transfer time) ticks.
@@ -206,6 +215,17 @@ void BM_Window(benchmark::State& state) {
   state.counters["peak_heap_per_packet_of_window"] =
       static_cast<double>(peakBytes) / (window * sizeof(Packet));
 }
+
+void BM_SameTick(benchmark::State& state) {
+  useVariables(static_cast<int>(state.range(0)), "0.5");
+  Simulator simulator;
+  configure(simulator, kFastLink, 1);
+  simulator.duration = 200;
+  long acks = 0;
+  long frames = 0;
+  countRun(simulator, &acks, &frames);
+  timeRuns(state, simulator, "frame", frames);
+}
 #endif
 
 }  // namespace
@@ -215,4 +235,9 @@ BENCHMARK(BM_PerFrame)->Arg(0)->Arg(10)->Unit(benchmark::kMillisecond);
 #if BENCH_PROTOCOL == 2  // the window's cost is the kit's, the same for all
 BENCHMARK(BM_Window)->Arg(8)->Arg(512)->Arg(4096)->Arg(32768)->Arg(65536)->Unit(
     benchmark::kMillisecond);
+BENCHMARK(BM_SameTick)
+    ->Arg(8)
+    ->Arg(4096)
+    ->Arg(65536)
+    ->Unit(benchmark::kMillisecond);
 #endif

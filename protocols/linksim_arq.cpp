@@ -27,8 +27,8 @@ const kit::Protocol* const kProtocols[] = {&kStopAndWait, &kGoBackN,
 
 /// The protocol LINKSIM_ARQ names, made; a name of none ends the program.
 const kit::Protocol& choose() {
-  kit::programVariable() = "LINKSIM_ARQ";
-  const char* name = std::getenv("LINKSIM_ARQ");
+  kit::programVariable() = kit::kArqVariable;
+  const char* name = std::getenv(kit::kArqVariable);
   if (name == nullptr) name = kProtocols[0]->name;
   std::string names;
   for (const kit::Protocol* protocol : kProtocols) {
@@ -41,7 +41,7 @@ const kit::Protocol& choose() {
   }
   std::fprintf(stderr, "linksim: LINKSIM_ARQ must be one of %s\n",
                names.c_str());
-  std::exit(2);
+  std::exit(kit::kRefusedStatus);
 }
 
 const kit::Protocol& chosen = choose();

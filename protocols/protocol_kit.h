@@ -19,6 +19,7 @@
 //   kit/random.h        numbers drawn from a seed, alike on every machine
 //   kit/arrivals.h      when each packet arrives: periodic or Poisson
 //   kit/channel.h       the lossy channel, frame by frame or in bursts
+//   kit/trace_format.h  the trace's format, for its writer and its readers
 //   kit/trace.h         "acknowledged packet N at CLOCK", and the trace
 //   kit/recorder.h      what a run did: the trace's rows, the counts, the
 //                       summary and the stats row
@@ -39,5 +40,6 @@
 #include "kit/random.h"
 #include "kit/recorder.h"
 #include "kit/trace.h"
+#include "kit/trace_format.h"
 
 #endif  // LINKSIM_PROTOCOLS_PROTOCOL_KIT_H_

@@ -180,7 +180,7 @@ void SlidingWindow::begin() {
 void SlidingWindow::endRuns() {
   if (made == nullptr) return;
   if (!made->recorder.isRunning()) made->begin();
-  made->recorder.endRun();
+  made->recorder.endRun(&made->arrivals);
 }
 
 void SlidingWindow::recordStarts(kit::Fifo<Pending>& pending, Node& node,

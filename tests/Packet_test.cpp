@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -144,6 +146,47 @@ TEST_F(PacketQueueTest, UnknownKeyLeavesLeastTimeAlone) {
   EXPECT_EQ(0, fresh.getLeastIndex());
   EXPECT_EQ(30.0, fresh.getLeastSize());
   EXPECT_EQ(0.0, fresh.getLeastTime());
+}
+
+// Up to 300 packets and down to 1, twice, through the array's growth, its
+// moves back to the start and its shrinking, against the definitions: the
+// packets in insertion order, the least the lowest position of the least
+// time. Times in order (the rescan reads the first alone), out of order, and
+// in order but for one; removals from the front, the middle and elsewhere.
+TEST_F(PacketQueueTest, KeepsOrderAndLeastThroughGrowthAndShrinking) {
+  const struct {
+    double (*time)(int i);
+    int (*removal)(int length, int step);
+  } kCases[] = {
+      {[](int i) { return i / 3.0; }, [](int, int) { return 0; }},
+      {[](int i) { return i / 3.0; }, [](int n, int) { return n / 2; }},
+      {[](int i) { return (i * 37) % 101 * 1.0; },
+       [](int n, int step) { return step % 2 ? 1 : n - 2; }},
+      {[](int i) { return i == 40 ? -1.0 : i; },
+       [](int n, int step) { return step * 7 % n; }},
+  };
+  for (size_t c = 0; c < std::size(kCases); ++c) {
+    PacketQueue queue;
+    std::vector<Packet*> held;
+    for (int step = 0; step < 1200; ++step) {
+      if ((step / 300) % 2 == 0 || held.size() <= 1) {
+        held.push_back(packet(kCases[c].time(step), step));
+        queue.enqueuePacket(held.back(), 2);
+      } else {
+        const int index =
+            kCases[c].removal(static_cast<int>(held.size()), step);
+        ASSERT_EQ(held[index], queue.dequeuePacket(index, 2)) << c;
+        held.erase(held.begin() + index);
+        const auto least = std::min_element(
+            held.begin(), held.end(), [](const Packet* a, const Packet* b) {
+              return a->getReadyToSendTime() < b->getReadyToSendTime();
+            });
+        ASSERT_EQ(least - held.begin(), queue.getLeastIndex()) << c << step;
+      }
+      ASSERT_EQ(static_cast<int>(held.size()), queue.getLength()) << c;
+    }
+    for (Packet* p : held) ASSERT_EQ(p, queue.dequeuePacket(0, 2)) << c;
+  }
 }
 
 // An invalid position means the caller's bookkeeping is broken: the process

@@ -5,10 +5,11 @@
 // packet delivered once and in order, acknowledged once and in order after
 // its delivery, nothing delivered from a frame the channel lost, a lost
 // frame never waited on for longer than a timeout, and without loss no
-// loss at all; the stats row agreeing with the trace; and their utilization
-// over long runs to the figure each protocol's opening comment derives.
-// ARQ_SEEDS is the number of seeds each lossy case runs with: fewer in the
-// shorter sweeps and the slower trees.
+// loss at all; the stats row agreeing with the trace and counting the
+// packets that arrived; and their utilization over long runs to the figure
+// each protocol's opening comment derives. ARQ_SEEDS is the number of seeds
+// each lossy case runs with: fewer in the shorter sweeps and the slower
+// trees.
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,16 @@ class ArqTest : public ::testing::Test {
              << ", the trace counts " << count;
     }
   }
+  // Periodic arrivals: packet k at k / rate, those before the duration.
+  const auto arrived =
+      static_cast<long long>(std::ceil(link.duration * link.packetRate));
+  if (stats.at("arrived") != std::to_string(arrived) ||
+      std::stoll(stats.at("waiting")) !=
+          arrived - std::stoll(stats.at("acknowledged"))) {
+    return ::testing::AssertionFailure()
+           << stats.at("arrived") << " arrived and " << stats.at("waiting")
+           << " waiting, not " << arrived << " less those acknowledged";
+  }
   long long delivered = 0;
   for (const TraceRow& row : trace) {
     if (row.event != "deliver") continue;
@@ -153,6 +164,14 @@ class ArqTest : public ::testing::Test {
            << what << ": " << row.node << " " << row.event << " " << row.frame
            << " " << row.sequence << " at " << row.clock;
   };
+  // The run ended: one end row, the last, counting the rows before it.
+  if (trace.empty() || trace.back().event != "end" ||
+      trace.back().packet != static_cast<long long>(trace.size()) - 1 ||
+      std::count_if(trace.begin(), trace.end(), [](const TraceRow& row) {
+        return row.event == "end";
+      }) != 1) {
+    return ::testing::AssertionFailure() << "no one end row closes the trace";
+  }
   int delivered = 0;
   int firstSends = 0;
   std::set<int> received;  // data packets that reached the sink

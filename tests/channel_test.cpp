@@ -4,8 +4,8 @@
 // direction does between its frames; and b = 1 / (1 - p) loses the very
 // frames that independent loss does. A frame kind a protocol declares is
 // lost as any frame of its size is, the kit's own included, by the same
-// draws. The kit's generator draws what std::mt19937_64 draws, so a seed
-// loses the frames it always has.
+// draws, and one that cannot be declared ends the program. The kit's generator
+// draws what std::mt19937_64 draws, so a seed loses the frames it always has.
 
 #include "kit/channel.h"
 
@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "kit/environment.h"
@@ -123,6 +124,39 @@ TEST(FrameKindsTest, AFrameOfItsOwnIsLostAsAnyFrameOfItsSize) {
   EXPECT_EQ(losses(kit::kAckPacket, byBit), losses(nak, byBit));
   EXPECT_NE(losses(kit::kDataPacket, byBit), losses(nak, byBit));
   EXPECT_EQ(losses(kit::kDataPacket, byFrame), losses(nak, byFrame));
+}
+
+// A kind that cannot be declared ends the program, in every build, saying
+// which and why; declared silently, its frames would count as data.
+TEST(FrameKindsTest, AKindThatCannotBeDeclaredEndsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const struct {
+    char type;
+    const char* name;
+    double (*bits)();
+    const char* message;
+  } kRefused[] = {
+      {'N', "Nak", &Node::getACKSize, "'N' named \"Nak\".*lowercase letter"},
+      {'N', "", &Node::getACKSize, "'N' named \"\".*lowercase letter"},
+      {'N', nullptr, &Node::getACKSize, "lowercase letter"},
+      {'N', "nak", nullptr, "no size"},
+      {'A', "nak", &Node::getACKSize, "another kind has its type"},
+      {'N', "ack", &Node::getACKSize, "another kind has its name"},
+      {'D', "data", &Node::getACKSize, "declared already, with another size"},
+  };
+  for (const auto& refused : kRefused) {
+    EXPECT_EXIT(kit::declareFrame(refused.type, refused.name, refused.bits),
+                ::testing::ExitedWithCode(2),
+                std::string("^linksim: the frame kind .*") + refused.message)
+        << refused.message;
+  }
+  // Kinds up to the trace's most, 16, are declared; the next is refused.
+  static const char* const kNames[] = {"ka", "kb", "kc", "kd", "ke",
+                                       "kf", "kg", "kh", "ki", "kj",
+                                       "kk", "kl", "km", "kn", "ko"};
+  EXPECT_EXIT(for (int i = 0; i < 15; ++i) kit::declareFrame(
+                  static_cast<char>('a' + i), kNames[i], &Node::getACKSize),
+              ::testing::ExitedWithCode(2), "at most 16 kinds");
 }
 
 TEST(RandomTest, DrawsWhatMt19937_64DrawsFromTheSameSeed) {

@@ -67,7 +67,10 @@ for row in "go-back-n 3 7" "selective-repeat 3 4" "go-back-n 2 3" \
         [ "$verdict" = "$expected" ] ||
           fail "$name: linksim-check says $verdict, $misdelivered misdelivered"
         if [ "$window" = "$safe" ]; then
-          [ "$misdelivered" = 0 ] && [ ! -s "$work/k.err" ] ||
+          # The far shorter timeout is warned of, and nothing else.
+          far=
+          [ "$timeout" = 85 ] || far="linksim: warning: a timeout of $timeout is far below the round trip of 93: frames will be sent again before their ACKs can come back"
+          [ "$misdelivered" = 0 ] && [ "$(<"$work/k.err")" = "$far" ] ||
             fail "$name: $misdelivered misdelivered: $(cat "$work/k.err")"
           [ "$timeout" = 85 ] && [ "$seed" -le 3 ] || continue
           run "$work/wide" LINKSIM_ARQ="$protocol" \

@@ -12,6 +12,15 @@
 
 namespace kit {
 
+double roundTrip() {
+  const Simulator* link = Simulator::running();
+  if (link == nullptr) return std::nan("");
+  const double td =
+      (Node::getDataPacketSize() + Node::getDataOverhead()) / link->bitRate;
+  const double ta = Node::getACKSize() / link->bitRate;
+  return td + ta + 2 * link->propagationDelay + 2 * Node::getProcessingDelay();
+}
+
 double derivedTimeout(int window) {
   const Simulator* link = Simulator::running();
   if (link == nullptr) return std::nan("");
@@ -24,8 +33,7 @@ double derivedTimeout(int window) {
   const auto binary = [&](double v) {
     return std::fabs(v) < 0x1p32 && whole(v * 0x1p20);
   };
-  const double roundTrip = td + ta + 2 * a + 2 * p;  // T
-  double timeout = roundTrip - p;
+  double timeout = roundTrip() - p;
   if (!(whole(p) && whole(a) && whole(td) && whole(ta))) {
     const double d = link->duration;
     const double spacing = std::nextafter(d, HUGE_VAL) - d;  // NaN: no tick
@@ -54,7 +62,7 @@ std::vector<Arq*>& Arq::all() {
 void Arq::endRuns() {
   for (Arq* arq : all()) {
     if (!arq->recorder.isRunning()) arq->begin();
-    arq->recorder.endRun();
+    arq->recorder.endRun(&arq->arrivals);
   }
 }
 
@@ -72,6 +80,20 @@ void Arq::warnWindow(const char* name, WindowRule rule) const {
                window, k, name, inOrder ? "2^k - 1" : "2^(k-1)", most);
 }
 
+void Arq::warnTimeout() const {
+  const double t = roundTrip();
+  // Its ACK is read no sooner than T - P after a frame starts, on whole
+  // ticks; a timer that fires a tick before that always fires first.
+  if (!(timeout < t / 2 && timeout + 1 <= t - Node::getProcessingDelay())) {
+    return;
+  }
+  std::fprintf(stderr,
+               "linksim: warning: a timeout of %g is far below the round trip "
+               "of %g: frames will be sent again before their ACKs can come "
+               "back\n",
+               timeout, t);
+}
+
 void Arq::begin() {
   readSettings(reads, &settings);
   dataLink.startRun(store);
@@ -83,6 +105,7 @@ void Arq::begin() {
   const int window = (reads & kReadsWindow) != 0 ? settings.window : 1;
   timeout =
       std::isnan(settings.timeout) ? derivedTimeout(window) : settings.timeout;
+  if (!std::isnan(settings.timeout)) warnTimeout();
   size_t slots = 2;
   while (slots < 2 * static_cast<size_t>(window)) slots *= 2;
   waitingAcks.assign(slots, -1);

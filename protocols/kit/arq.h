@@ -14,6 +14,7 @@
 // large for k is warned of at start and the run goes on, so that the
 // wrong deliveries it allows can be watched: the recorder counts them.
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <vector>
@@ -64,6 +65,10 @@ namespace kit {
 /// most window - 1 ahead of one when nothing is lost, so (window - 1) Ta is
 /// added: a run without loss never times out, at any clock.
 double derivedTimeout(int window);
+
+/// The running link's round trip, the textbook's T = Td + Ta + 2A + 2P;
+/// NaN outside a run.
+double roundTrip();
 
 /// How a protocol's sink tells frames apart by their k-bit numbers, which
 /// bounds the window W. Its source sends only the W packets from the oldest
@@ -238,19 +243,21 @@ class Arq {
   }
   /// At the sink: packet `packet`, which came in a frame numbered
   /// `sequence`, is handed up; the recorder tells whether it is the next in
-  /// order. No later delivery in order is of a packet before the next one.
+  /// order. The arrivals asked for from now on are the next one's to
+  /// create, and that of a delivery in order, the n-th of packet n: none
+  /// before the fewer of the two counts. (Wrong deliveries count too, so
+  /// the deliveries may outnumber the packets created.)
   void deliver(int sequence, long long packet) {
     recorder.deliver(sequence, packet, arrivals.at(packet));
-    arrivals.forgetBefore(recorder.counts.delivered);
+    arrivals.forgetBefore(std::min(recorder.counts.delivered, created));
   }
   /// At the sink: data frame `data` is dropped, a duplicate or out of order.
   void discard(const Packet& data) {
-    recorder.atSink("discard", data.getSequenceNumber(),
-                    PacketStore::tag(data));
+    recorder.atSink(kDiscard, data.getSequenceNumber(), PacketStore::tag(data));
   }
   /// At the sink: data frame `data` is kept, to be handed up in order later.
   void buffer(const Packet& data) {
-    recorder.atSink("buffer", data.getSequenceNumber(), PacketStore::tag(data));
+    recorder.atSink(kBuffer, data.getSequenceNumber(), PacketStore::tag(data));
   }
 
   /// At the source: packet `count` leaves the window, every packet before
@@ -297,6 +304,13 @@ class Arq {
   /// the sequence numbers under `rule`: then the sink may hand up a wrong
   /// packet.
   void warnWindow(const char* name, WindowRule rule) const;
+
+  /// Says on standard error, at the start of a run, when the timeout given
+  /// is far below the round trip (under half of it, and a tick or more
+  /// before the earliest an ACK can come back): every frame's timer fires
+  /// before its ACK can come. The run goes on: spurious resends are a
+  /// lesson to watch.
+  void warnTimeout() const;
 
   /// Starts a run afresh: the variables read again (a value gone bad since
   /// the start keeps the old one), the links, the channel, the arrivals,

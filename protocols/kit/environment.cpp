@@ -1,11 +1,13 @@
 #include "environment.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,21 +61,35 @@ bool readDecimal(const char* text, double* value) {
   return true;
 }
 
+std::pair<std::string, std::string> splitPath(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return {".", path};
+  return {std::string(path, slash == path ? 1 : slash - path), slash + 1};
+}
+
 std::string fileProblem(const char* variable, const char* path, int* held) {
   std::string rule =
       std::string(variable) + " must name a file that can be written";
   if (*path == '\0') return rule;
-  const int fd = open(
-      path, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-      0666);
-  if (fd < 0) {
-    const int error = errno;
+  const auto problem = [&](int error) {
     struct stat file {};
     const bool unread =
         error == ENXIO && stat(path, &file) == 0 && S_ISFIFO(file.st_mode);
     return rule + " (" + path + ": " +
            (unread ? "no process reads it" : std::strerror(error)) + ")";
+  };
+  // Opened without creating it: a program that never runs leaves no file.
+  const int fd =
+      open(path, O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    // Missing: the run creates it, in its directory, which must take it.
+    const std::string directory = splitPath(path).first;
+    if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+      return problem(errno);
+    }
+    return std::string();
   }
+  if (fd < 0) return problem(errno);
   struct stat trace {};
   struct stat output {};
   const bool known = fstat(fd, &trace) == 0;
@@ -94,6 +110,26 @@ std::string fileProblem(const char* variable, const char* path, int* held) {
            ")";
   }
   return std::string();
+}
+
+bool sameFile(const char* one, const char* other) {
+  // A file is its device and inode; one still to be made, its directory's
+  // and its own name there. One whose directory is unknown is no other.
+  const auto identity = [](const char* path, std::string* id) {
+    struct stat file {};
+    std::string name;
+    if (stat(path, &file) != 0) {
+      const auto [directory, last] = splitPath(path);
+      if (stat(directory.c_str(), &file) != 0) return false;
+      name = "/" + last;
+    }
+    *id =
+        std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino) + name;
+    return true;
+  };
+  std::string oneId;
+  std::string otherId;
+  return identity(one, &oneId) && identity(other, &otherId) && oneId == otherId;
 }
 
 std::string readBurst(bool lossy, Settings* read) {
@@ -189,6 +225,13 @@ std::string readSettings(unsigned reads, Settings* settings) {
     if (!problem.empty()) return problem;
     *files[i].second = text;
   }
+  // The stats rows would land in the trace, and the next run's trace would
+  // empty them.
+  if (!read.trace.empty() && !read.stats.empty() &&
+      sameFile(read.trace.c_str(), read.stats.c_str())) {
+    return "LINKSIM_TRACE and LINKSIM_STATS must name two files (" +
+           read.trace + " and " + read.stats + " are one)";
+  }
   *settings = read;
   return std::string();
 }
@@ -208,7 +251,14 @@ void warnUnread(const char* name, unsigned reads, const Settings& settings) {
       known = true;
       used = known_variable.readBy == 0 || (known_variable.readBy & reads) != 0;
     }
-    if (!known) {
+    if (!known && key == kArqVariable) {
+      // linksim-arq's, read in its programVariable: any other program is
+      // one protocol, its own.
+      std::fprintf(stderr,
+                   "linksim: warning: %s is ignored: only linksim-arq reads "
+                   "it\n",
+                   key.c_str());
+    } else if (!known) {
       std::fprintf(stderr,
                    "linksim: warning: %s is ignored: no protocol reads it\n",
                    key.c_str());
@@ -221,11 +271,20 @@ void warnUnread(const char* name, unsigned reads, const Settings& settings) {
 }
 
 Settings settingsOrExit(const char* name, unsigned reads) {
+  // A reader of the trace, the stats or standard output that leaves must
+  // not end the program without a word: with SIGPIPE ignored the write
+  // fails, and is said, as any lost output is. A handler the program was
+  // started with, or its parent's choice to ignore it, is kept.
+  struct sigaction action {};
+  if (sigaction(SIGPIPE, nullptr, &action) == 0 &&
+      action.sa_handler == SIG_DFL) {
+    std::signal(SIGPIPE, SIG_IGN);
+  }
   Settings settings;
   const std::string message = readSettings(reads, &settings);
   if (!message.empty()) {
     std::fprintf(stderr, "linksim: %s\n", message.c_str());
-    std::exit(2);
+    std::exit(kRefusedStatus);
   }
   warnUnread(name, reads, settings);
   return settings;

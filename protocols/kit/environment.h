@@ -12,7 +12,8 @@
 //   LINKSIM_TRACE    a file each run writes its events to (unset: none)
 //   LINKSIM_STATS    a file each run appends a row of its figures to
 //                    (unset: none)
-//   Neither file may be standard output, and a FIFO must have a reader.
+//   Neither file may be standard output, nor both one file, and a FIFO
+//   must have a reader.
 //   LINKSIM_SEQUENCE_BITS  k: frames carry their packet's number modulo
 //                    2^k, a whole number from 1 to 31 (31)
 //   LINKSIM_BURST    the mean length of a run of lost frames, from 1 up,
@@ -30,10 +31,15 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace kit {
 
 constexpr long kMaxWindow = 65536;
+
+/// The exit status of a program that refuses, where it starts, a variable
+/// it cannot use or a kind of frame it cannot declare.
+constexpr int kRefusedStatus = 2;
 
 /// What the variables ask for.
 struct Settings {
@@ -93,6 +99,10 @@ inline unsigned readsWith(unsigned reads, const Settings& settings) {
 /// A variable the program reads beside the kit's; null for none.
 const char*& programVariable();
 
+/// linksim-arq's own variable, the protocol it runs: its programVariable,
+/// which any other program ignores.
+constexpr const char* kArqVariable = "LINKSIM_ARQ";
+
 /// True when `text` is all decimal digits, and some.
 bool allDigits(const char* text);
 
@@ -113,13 +123,23 @@ std::string windowRule();
 /// trailing text, or a value too large to hold.
 bool readDecimal(const char* text, double* value);
 
+/// `path`'s directory and its last name there: "." and the path itself for
+/// a path without '/', "/" for a name just under the root.
+std::pair<std::string, std::string> splitPath(const char* path);
+
 /// Why `path`, the value of `variable` (LINKSIM_TRACE or LINKSIM_STATS),
 /// can be no file for a run's rows, or an empty string: it must be a file
-/// that can be written, and opening it creates a missing one but empties
-/// none. The open does not wait: a FIFO that no process reads would hold it
-/// for ever. Standard output cannot be one: the rows would cut into its
-/// lines, and their writes overwrite each other. `*held` keeps a FIFO open.
+/// that can be written, or a missing one that its directory lets the run
+/// create. It is neither created nor changed: only a run that writes it
+/// does that. The open does not wait: a FIFO that no process reads would
+/// hold it for ever. Standard output cannot be one: the rows would cut into
+/// its lines, and their writes overwrite each other. `*held` keeps a FIFO
+/// open.
 std::string fileProblem(const char* variable, const char* path, int* held);
+
+/// True when `one` and `other` name one file, as they are or once a run
+/// creates them, however they are spelled ("t", "./t", a link).
+bool sameFile(const char* one, const char* other);
 
 /// Reads LINKSIM_BURST into `read`, whose loss is read already, where the
 /// protocol reads loss (`lossy`): an empty string, or what is wrong. A
@@ -145,7 +165,9 @@ void warnUnread(const char* name, unsigned reads, const Settings& settings);
 /// The settings when the program starts, for the protocol `name`, which
 /// reads the variables in `reads`: a variable that holds no value it can
 /// use ends the program there, before it writes a line; one it does not
-/// read is warned of.
+/// read is warned of. From then on SIGPIPE is ignored, unless the program
+/// was started with a handler for it: a write to a pipe or FIFO whose
+/// reader has gone fails, and is said, instead of ending the program.
 Settings settingsOrExit(const char* name, unsigned reads);
 
 }  // namespace kit

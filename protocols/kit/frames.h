@@ -15,19 +15,17 @@
 #include <cstring>
 
 #include "simulator/Node.h"
+#include "trace_format.h"
 
 namespace kit {
 
 constexpr char kDataPacket = 'D';
 constexpr char kAckPacket = 'A';
 
-/// Most kinds of frame, the kit's two among them.
-constexpr int kMaxFrameKinds = 8;
-
-/// The kit's kinds, by index: their frames are counted in columns of their
-/// own in the summary and the stats.
-constexpr int kDataKind = 0;
-constexpr int kAckKind = 1;
+// The kinds a trace may name, and how many, are the trace's format
+// (trace_format.h): kDataKind and kAckKind, the kit's two, whose frames are
+// counted in columns of their own in the summary and the stats, and at most
+// kMaxFrameKinds in all, those two among them.
 
 /// A data frame's size on the link: the packet and its overhead.
 inline double dataFrameBits() {
@@ -45,8 +43,8 @@ struct FrameKind {
 /// kind may be declared from anywhere.
 struct FrameKinds {
   constexpr FrameKinds()
-      : kinds{{kDataPacket, "data", &dataFrameBits},
-              {kAckPacket, "ack", &Node::getACKSize}} {
+      : kinds{{kDataPacket, kDataName, &dataFrameBits},
+              {kAckPacket, kAckName, &Node::getACKSize}} {
     index[static_cast<unsigned char>(kAckPacket)] = kAckKind;
   }
   FrameKind kinds[kMaxFrameKinds];
@@ -76,41 +74,49 @@ inline const FrameKind& frameKind(int kind) {
 /// How many kinds are declared, the kit's two included.
 inline int frameKindCount() { return frameKinds.count; }
 
-/// True for a lowercase word: a letter, then letters, digits, '_' or '-',
-/// which the trace keeps as one CSV field and linksim-check reads as a kind.
-inline bool isFrameName(const char* name) {
-  if (name == nullptr || *name < 'a' || *name > 'z') return false;
-  for (; *name != '\0'; ++name) {
-    const char c = *name;
-    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-          c == '-')) {
-      return false;
-    }
-  }
-  return true;
-}
+/// Why a kind of frame cannot be declared.
+enum class FrameRefusal {
+  kBadName,    ///< not a lowercase word (isFrameName), or none
+  kNoSize,     ///< no function gives its size
+  kOtherSize,  ///< declared already, with another size
+  kTypeTaken,  ///< another kind has its type
+  kNameTaken,  ///< another kind has its name
+  kTooMany,    ///< kMaxFrameKinds are declared already
+};
+
+/// Ends the program for a kind that cannot be declared: one line on
+/// standard error naming the kind and saying why, and status 2, as for a
+/// variable the program cannot use; declared in a protocol's constructor,
+/// that is before it writes a line. In every build, not only as an assert:
+/// a kind left undeclared would be counted and traced as data.
+[[noreturn]] void refuseFrame(char type, const char* name, FrameRefusal why);
 
 /// Declares a kind of frame of the protocol's own, and returns `type`:
-/// frames of type `type` are named `name` in the trace (a lowercase word
-/// that lives as long as the program) and weigh `bits()` bits on the link.
-/// Declare it in the protocol's constructor, before the first run, so that a
-/// program that holds several protocols declares only the chosen one's.
-/// Declaring a kind again as it is changes nothing. A name that is not a
-/// lowercase word, no size, a type or a name that another kind has, or more
-/// than kMaxFrameKinds kinds, is a programmer's error, and declares nothing.
+/// frames of type `type` are named `name` in the trace (a lowercase word,
+/// isFrameName, that lives as long as the program) and weigh `bits()` bits
+/// on the link. Declare it in the protocol's constructor, before the first
+/// run, so that a program that holds several protocols declares only the
+/// chosen one's. Declaring a kind again as it is changes nothing. Anything
+/// else FrameRefusal names ends the program (refuseFrame).
 inline char declareFrame(char type, const char* name, double (*bits)()) {
-  assert(isFrameName(name) && bits != nullptr);
-  if (!isFrameName(name) || bits == nullptr) return type;
+  if (name == nullptr || !isFrameName(name, std::strlen(name))) {
+    refuseFrame(type, name, FrameRefusal::kBadName);
+  }
+  if (bits == nullptr) refuseFrame(type, name, FrameRefusal::kNoSize);
   for (int i = 0; i < frameKinds.count; ++i) {
     const FrameKind& kind = frameKinds.kinds[i];
     const bool sameType = kind.type == type;
     const bool sameName = std::strcmp(kind.name, name) == 0;
-    if (sameType && sameName && kind.bits == bits) return type;
-    assert(!sameType && !sameName && "a type or name of another kind");
-    if (sameType || sameName) return type;
+    if (sameType && sameName) {
+      if (kind.bits == bits) return type;
+      refuseFrame(type, name, FrameRefusal::kOtherSize);
+    }
+    if (sameType) refuseFrame(type, name, FrameRefusal::kTypeTaken);
+    if (sameName) refuseFrame(type, name, FrameRefusal::kNameTaken);
   }
-  assert(frameKinds.count < kMaxFrameKinds && "too many frame kinds");
-  if (frameKinds.count == kMaxFrameKinds) return type;
+  if (frameKinds.count == kMaxFrameKinds) {
+    refuseFrame(type, name, FrameRefusal::kTooMany);
+  }
   const int kind = frameKinds.count++;
   frameKinds.kinds[kind] = FrameKind{type, name, bits};
   frameKinds.index[static_cast<unsigned char>(type)] =

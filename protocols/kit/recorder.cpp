@@ -21,6 +21,7 @@ namespace kit {
 
 void appendNumber(std::string* text, double value) {
   if (std::isnan(value)) return;
+  if (value == 0.0) value = 0.0;  // a zero is 0, whatever its sign
   char digits[32];
   const auto [last, error] = toChars(digits, digits + sizeof digits, value);
   if (error == std::errc()) text->append(digits, last);
@@ -37,11 +38,16 @@ void Recorder::startRun(const Settings& run, unsigned runReads, int runWindow,
   running = true;
 }
 
-void Recorder::endRun() {
+void Recorder::endRun(const Arrivals* arrivals) {
   running = false;
-  trace.close();
+  trace.end();
   const Simulator* link = Simulator::running();
   const double duration = link != nullptr ? link->duration : std::nan("");
+  if (arrivals != nullptr) {
+    const Arrivals::Count arrived = arrivals->inRun(duration);
+    counts.arrived = arrived.packets;
+    counts.arrivedExactly = arrived.exact;
+  }
   const double bitRate = link != nullptr ? link->bitRate : std::nan("");
   const double utilization =
       static_cast<double>(counts.acknowledged) *
@@ -49,12 +55,18 @@ void Recorder::endRun() {
       duration;
   const Counts& c = counts;
   const FrameCounts& data = c.frames[kDataKind];
+  std::printf("summary: packets: %lld acknowledged, %lld delivered\n",
+              c.acknowledged, c.delivered);
+  if (c.arrived >= 0) {
+    // An expectation says so (Arrivals::inRun).
+    const char* about = c.arrivedExactly ? "" : "about ";
+    std::printf("summary: arrivals: %s%lld arrived, %s%lld still waiting\n",
+                about, c.arrived, about, waiting());
+  }
   std::printf(
-      "summary: packets: %lld acknowledged, %lld delivered\n"
       "summary: data frames: %lld sent, %lld sent again, %lld lost\n"
       "summary: ACKs: %lld sent, %lld lost\n",
-      c.acknowledged, c.delivered, data.sent, data.resent, data.lost,
-      acksSent(), c.frames[kAckKind].lost);
+      data.sent, data.resent, data.lost, acksSent(), c.frames[kAckKind].lost);
   for (int kind = kAckKind + 1; kind < frameKindCount(); ++kind) {
     const FrameCounts& own = c.frames[kind];
     std::printf("summary: %s frames: %lld sent, %lld sent again, %lld lost\n",
@@ -80,7 +92,7 @@ void Recorder::endRun() {
   if (!settings.stats.empty()) writeStats(link, utilization);
 }
 
-void Recorder::writeStats(const Simulator* link, double utilization) const {
+void Recorder::writeStats(const Simulator* link, double utilization) {
   const unsigned used = readsWith(reads, settings);
   const bool lossy = (used & kReadsLoss) != 0;
   const bool seeded = (used & (kReadsLoss | kDrawsArrivals)) != 0;
@@ -130,21 +142,34 @@ void Recorder::writeStats(const Simulator* link, double utilization) const {
   }
   row += settings.poisson ? ",poisson," : ",periodic,";
   row += std::to_string(c.misdelivered);
+  row += ',';
+  if (c.arrived >= 0) row += std::to_string(c.arrived);
+  row += ',';
+  if (c.arrived >= 0) row += std::to_string(waiting());
   row += '\n';
 
   std::FILE* file = openRows(settings.stats.c_str(), O_APPEND);
-  bool failed = file == nullptr;
-  if (!failed) {
+  int error = file == nullptr ? errno : 0;
+  if (file != nullptr) {
+    // A file gets the header while it is empty. A pipe or a FIFO cannot be
+    // asked: it gets it before the first row the program writes to it, whose
+    // reader reads all its rows as one stream (a FIFO is held open from the
+    // start, fileProblem).
+    const bool seekable = std::fseek(file, 0, SEEK_END) == 0;
     const bool empty =
-        std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == 0;
+        seekable ? std::ftell(file) == 0 : headedStream != settings.stats;
     if (empty) std::fprintf(file, "%s\n", kStatsHeader);
     std::fputs(row.c_str(), file);
-    failed = std::ferror(file) != 0;
-    failed = std::fclose(file) != 0 || failed;
+    if (!seekable) headedStream = settings.stats;
+    errno = 0;
+    if (std::fflush(file) != 0 || std::ferror(file) != 0) {
+      error = errno != 0 ? errno : EIO;
+    }
+    if (std::fclose(file) != 0 && error == 0) error = errno;
   }
-  if (failed) {
+  if (error != 0) {
     std::fprintf(stderr, "linksim: write error on the stats %s: %s\n",
-                 settings.stats.c_str(), std::strerror(errno));
+                 settings.stats.c_str(), std::strerror(error));
     Simulator::reportLostOutput();
   }
 }

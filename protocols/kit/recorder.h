@@ -9,9 +9,11 @@
 // numbers that read back as the doubles they were.
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <string>
 
+#include "arrivals.h"
 #include "basics.h"
 #include "environment.h"
 #include "frames.h"
@@ -21,11 +23,23 @@
 #include "simulator/Node.h"
 #include "simulator/Simulator.h"
 #include "trace.h"
+#include "trace_format.h"
 
 namespace kit {
 
 /// What happened to a frame on the link, as the trace names it.
 enum class FrameEvent { kSend, kResend, kReceive, kLost };
+
+/// The trace's event for `event`.
+constexpr TraceEvent traceEvent(FrameEvent event) {
+  constexpr TraceEvent kEvents[] = {kSend, kResend, kReceive, kLost};
+  return kEvents[static_cast<int>(event)];
+}
+
+/// The trace's node for `node`, kSourceType or kSinkType.
+constexpr TraceNode traceNode(char node) {
+  return node == kSourceType ? kAtSource : kAtSink;
+}
 
 /// The columns of a stats row, in order. Readers go by name, so a column
 /// may be added but none renamed.
@@ -34,7 +48,8 @@ constexpr const char* kStatsHeader =
     "processing_delay,bit_rate,data_packet_size,data_packet_overhead,"
     "ack_size,duration,packet_rate,acknowledged,delivered,data_sent,"
     "data_resent,data_lost,acks_sent,acks_lost,timeouts,utilization,"
-    "delay_mean,delay_max,sequence_bits,burst,arrivals,misdelivered";
+    "delay_mean,delay_max,sequence_bits,burst,arrivals,misdelivered,"
+    "arrived,waiting";
 
 /// A run's frames of one kind so far.
 struct FrameCounts {
@@ -54,6 +69,10 @@ struct Counts {
   long long misdelivered = 0;
   double delaySum = 0.0;  // from arrival to delivery, over those in order
   double delayMax = 0.0;
+  // Packets that arrived in the run, counted at its end (-1: not counted),
+  // and whether that is the count or its expectation (Arrivals::inRun).
+  long long arrived = -1;
+  bool arrivedExactly = true;
 };
 
 /// Appends `value` to `*text` in the fewest digits that read back as it;
@@ -97,9 +116,7 @@ class Recorder {
       case FrameEvent::kReceive:
         break;
     }
-    static const char* const kEvents[] = {"send", "resend", "receive", "lost"};
-    trace.record(node == kSourceType ? "source" : "sink",
-                 kEvents[static_cast<int>(event)], frameKind(kind).name,
+    trace.record(traceNode(node), traceEvent(event), frameKind(kind).name,
                  sequence, packet);
   }
 
@@ -122,13 +139,14 @@ class Recorder {
       ++counts.misdelivered;
     }
     ++counts.delivered;
-    trace.record("sink", "deliver", "data", sequence, packet);
+    trace.record(kAtSink, kDeliver, kDataName, sequence, packet);
   }
 
   /// At the sink: a data frame numbered `sequence` that holds `packet` is
-  /// received and dropped ("discard") or kept for later ("buffer").
-  void atSink(const char* event, int sequence, long long packet) {
-    trace.record("sink", event, "data", sequence, packet);
+  /// received and dropped (kDiscard) or kept for later (kBuffer).
+  void atSink(TraceEvent event, int sequence, long long packet) {
+    assert(event == kDiscard || event == kBuffer);
+    trace.record(kAtSink, event, kDataName, sequence, packet);
   }
 
   /// At the source: packet `packet`, numbered `sequence`, leaves the
@@ -138,21 +156,24 @@ class Recorder {
   void acknowledged(int sequence, long long packet) {
     ++counts.acknowledged;
     writeAcknowledged(sequenceNumber(packet));
-    trace.record("source", "acknowledged", "data", sequence, packet);
+    trace.record(kAtSource, kAcknowledged, kDataName, sequence, packet);
   }
 
   /// At the source: the timer guarding packet `packet` fired.
   void timedOut(int sequence, long long packet) {
     ++counts.timeouts;
-    trace.record("source", "timeout", "data", sequence, packet);
+    trace.record(kAtSource, kTimeout, kDataName, sequence, packet);
   }
 
-  /// Ends the run: its summary on standard output, its row in the stats
-  /// file, and its trace complete. Frames of a kind the protocol declared
-  /// have a summary line each, after the ACKs', and no column in the stats,
-  /// whose columns are the same for every protocol so that rows of several
-  /// share a file.
-  void endRun();
+  /// Ends the run: its trace complete with its end row, its summary on
+  /// standard output and its row in the stats file. Frames of a kind the
+  /// protocol declared have a summary line each, after the ACKs', and no
+  /// column in the stats, whose columns are the same for every protocol so
+  /// that rows of several share a file. Given the run's `arrivals`, the
+  /// summary and the stats say how many packets arrived in the run and how
+  /// many of them the source still held at its end, not acknowledged:
+  /// waiting in its backlog, held back by a full one, or in its window.
+  void endRun(const Arrivals* arrivals = nullptr);
 
   Counts counts;
   Trace trace;
@@ -164,14 +185,18 @@ class Recorder {
     return counts.delaySum / static_cast<double>(inOrder());
   }
 
+  /// Packets that arrived and were not acknowledged by the run's end.
+  long long waiting() const { return counts.arrived - counts.acknowledged; }
+
   /// Every ACK put on the link, the first time or again.
   long long acksSent() const {
     return counts.frames[kAckKind].sent + counts.frames[kAckKind].resent;
   }
 
   /// Appends the run's row to the stats file, the header first when the
-  /// file is empty.
-  void writeStats(const Simulator* link, double utilization) const;
+  /// file is empty, or, for a pipe or a FIFO, before the program's first
+  /// row to it.
+  void writeStats(const Simulator* link, double utilization);
 
   const char* protocol;
   Settings settings;
@@ -179,6 +204,7 @@ class Recorder {
   int window = 1;
   double timeout = std::nan("");
   bool running = false;
+  std::string headedStream;  // the stats pipe or FIFO given its header
 };
 
 }  // namespace kit

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -42,7 +43,15 @@ void Trace::open(const std::string& path) {
     return;
   }
   name = path;
-  std::fputs("clock,node,event,frame,sequence,packet\n", file);
+  rows = 0;
+  std::fprintf(file, "%s\n", kTraceHeader);
+}
+
+void Trace::end() {
+  if (file == nullptr) return;
+  const long long before = rows;
+  write(kAtSource, kEnd, kDataName, 0, before);
+  close();
 }
 
 void Trace::close() {
@@ -57,21 +66,27 @@ void Trace::close() {
   file = nullptr;
 }
 
-void Trace::write(const char* node, const char* event, const char* frame,
+void Trace::write(TraceNode node, TraceEvent event, const char* frame,
                   int sequence, long long packet) {
+  assert(event >= 0 && event < kTraceEventCount);
+  assert(node == kTraceEvents[event].node ||
+         (kTraceEvents[event].node == kAtEither && node != kAtEither));
+  ++rows;
+  const char* const nodeName = kTraceNodes[node];
+  const char* const eventName = kTraceEvents[event].name;
   char row[160];
   char* at = row;
   char* const end = row + sizeof row;
   if (appendClock(&at, end, Time::getTime()) && appendText(&at, end, ",") &&
-      appendText(&at, end, node) && appendText(&at, end, ",") &&
-      appendText(&at, end, event) && appendText(&at, end, ",") &&
+      appendText(&at, end, nodeName) && appendText(&at, end, ",") &&
+      appendText(&at, end, eventName) && appendText(&at, end, ",") &&
       appendText(&at, end, frame) && appendText(&at, end, ",") &&
       appendInt(&at, end, sequence) && appendText(&at, end, ",") &&
       appendInt(&at, end, packet) && appendText(&at, end, "\n")) {
     std::fwrite(row, 1, static_cast<size_t>(at - row), file);
   } else {
-    std::fprintf(file, "%f,%s,%s,%s,%d,%lld\n", Time::getTime(), node, event,
-                 frame, sequence, packet);
+    std::fprintf(file, "%f,%s,%s,%s,%d,%lld\n", Time::getTime(), nodeName,
+                 eventName, frame, sequence, packet);
   }
 }
 

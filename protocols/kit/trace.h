@@ -14,6 +14,7 @@
 
 #include "model/Time.h"
 #include "to_chars.h"
+#include "trace_format.h"
 
 namespace kit {
 
@@ -74,18 +75,18 @@ inline void writeAcknowledged(int sequence) {
 /// reader has gone cannot be opened, where waiting would hang the run.
 std::FILE* openRows(const char* path, int mode);
 
-/// The events of a run, one CSV row each in the order they happen, with
-/// the header "clock,node,event,frame,sequence,packet": packet is the
-/// number in the run of the packet the frame holds or the event concerns,
-/// which the sequence number, counted modulo its space, may not tell. A
-/// trace that was not opened writes nothing and costs one test per event. A
-/// trace that cannot be opened or written is lost output: the program goes
-/// on, but its exit status says it failed (Simulator::reportLostOutput).
+/// The events of a run, one CSV row each in the order they happen, in the
+/// format of trace_format.h: its header, then a row per event, and when the
+/// run ends the closing "end" row. A trace that was not opened writes
+/// nothing and costs one test per event. A trace that cannot be opened or
+/// written is lost output: the program goes on, but its exit status says it
+/// failed (Simulator::reportLostOutput).
 class Trace {
  public:
   Trace() = default;
   Trace(const Trace&) = delete;
   Trace& operator=(const Trace&) = delete;
+  /// Closes the trace as it is: one whose run did not end has no end row.
   ~Trace() { close(); }
 
   /// Starts a run's trace in `path` afresh; an empty path traces nothing. A
@@ -94,29 +95,33 @@ class Trace {
   /// cannot be opened.
   void open(const std::string& path);
 
-  /// Records that `event` happened now at `node` ("source" or "sink") to
-  /// the frame of kind `frame` ("data", "ack", ...) numbered `sequence`
-  /// that holds packet `packet`.
-  void record(const char* node, const char* event, const char* frame,
-              int sequence, long long packet) {
+  /// Records that `event` happened now at `node` to the frame of kind
+  /// `frame` (a frame kind's name, "data", "ack", ...) numbered `sequence`
+  /// that holds packet `packet`. `event` is any but kEnd, which end writes.
+  void record(TraceNode node, TraceEvent event, const char* frame, int sequence,
+              long long packet) {
     if (file != nullptr) write(node, event, frame, sequence, packet);
   }
 
   /// True while a run's trace is open.
   bool isOpen() const { return file != nullptr; }
 
-  /// Ends the trace: everything written reaches the file, and a write that
-  /// failed is said on standard error.
+  /// Ends the run's trace: its end row, now, then close.
+  void end();
+
+  /// Closes the trace: everything written reaches the file, and a write
+  /// that failed is said on standard error.
   void close();
 
  private:
   /// Out of line, so that a run without a trace pays one test per event.
-  [[gnu::noinline]] void write(const char* node, const char* event,
+  [[gnu::noinline]] void write(TraceNode node, TraceEvent event,
                                const char* frame, int sequence,
                                long long packet);
 
   std::FILE* file = nullptr;
   std::string name;
+  long long rows = 0;  // written since the header
 };
 
 }  // namespace kit

@@ -44,7 +44,10 @@ class Packet {
 /// search.
 ///
 /// The queue never owns the packets: whoever creates a packet keeps it alive
-/// while a queue holds its pointer, and releases it afterwards.
+/// while a queue holds its pointer, and releases it afterwards. Nor may a
+/// packet's times change while a queue holds it: the cached least, and the
+/// queue's record of whether its times are in order, follow them only as
+/// they were when it was inserted.
 ///
 /// Ordering key: kByCreationTime or kByReadyToSendTime. With any other key
 /// the cached least time is left alone, while the least index and size are
@@ -58,8 +61,15 @@ class Packet {
 /// three cached fields keep the removed packet's values. A new queue has all
 /// cached fields zero.
 ///
-/// Every insertion and every removal that leaves packets allocates an array
-/// of exactly the new length, so memory holds one pointer per packet.
+/// Cost. An insertion costs the same however many packets the queue holds
+/// (the array grows by doubling), and so does a removal of the first or the
+/// last position; one elsewhere moves the shorter side of the array. The
+/// rescan after a removal reads every packet, unless the times under the
+/// removal's key are in insertion order, none NaN, as they are where packets
+/// are inserted as they become due: then the first holds the least, and the
+/// rescan reads it alone. So a tick that moves n packets through a queue
+/// costs in proportion to n. The array holds at most four pointers per
+/// packet held, or 16.
 class PacketQueue {
  public:
   PacketQueue() = default;
@@ -83,12 +93,25 @@ class PacketQueue {
 
  private:
   void takeAsLeast(int index, const Packet& packet, int key);
+  /// The place of position `index`, from 0 to length (one past the last).
+  Packet** place(int index) const { return slots.get() + first + index; }
+  /// Moves the packets into a new array of `room` places, from its start.
+  void reallocate(int room);
+  /// Sets leastIndex, leastTime and leastSize as a scan of every packet
+  /// under `key` would.
+  void rescan(int key);
 
   int length = 0;
   double leastTime = 0.0;
   int leastIndex = 0;
   double leastSize = 0.0;
-  std::unique_ptr<Packet*[]> packets;
+  /// Places in slots; packets at [first, first + length).
+  int capacity = 0;
+  int first = 0;
+  /// Whether the times under each key (kByCreationTime, kByReadyToSendTime)
+  /// never fall from one position to the next, none of them NaN.
+  bool inOrder[2] = {true, true};
+  std::unique_ptr<Packet*[]> slots;
 };
 
 #endif  // LINKSIM_MODEL_PACKET_H_

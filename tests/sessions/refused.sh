@@ -2,8 +2,9 @@
 # A variable of the protocol kit that holds no value the protocol can use
 # ends the program before it writes a line: one line on standard error
 # naming the variable and what it accepts, exit status 2. The values at the
-# edges of what each accepts are taken. Only the variables that match
-# PATTERN are tried: those the protocol reads.
+# edges of what each accepts are taken, and a file accepted is not made
+# before a run writes it. Only the variables that match PATTERN are tried:
+# those the protocol reads.
 #
 #   refused.sh BINARY PATTERN     (an extended regular expression)
 set -u
@@ -52,7 +53,7 @@ accepted=(
   "LINKSIM_LOSS|0" "LINKSIM_LOSS|-0" "LINKSIM_LOSS|0.999" "LINKSIM_LOSS|.5"
   "LINKSIM_LOSS|1e-3" "LINKSIM_BER|0.0001" "LINKSIM_SEED|0"
   "LINKSIM_SEED|18446744073709551615" "LINKSIM_TIMEOUT|0.5"
-  "LINKSIM_TIMEOUT|1e6" "LINKSIM_TRACE|$out/trace.csv"
+  "LINKSIM_TIMEOUT|1e6" "LINKSIM_TRACE|$out/trace.csv" "LINKSIM_STATS|$out/stats.csv"
   "LINKSIM_SEQUENCE_BITS|1" "LINKSIM_SEQUENCE_BITS|031"
   "LINKSIM_ARRIVALS|poisson" "LINKSIM_ARRIVALS|periodic"
 )
@@ -84,6 +85,11 @@ for row in "${accepted[@]}"; do
   try "$variable=$value"
   if [ "$status" != 0 ]; then
     printf '%s="%s" was refused: %s\n' "$variable" "$value" "$err"
+    failures=$((failures + 1))
+  fi
+  # A session without a run writes no file.
+  if [[ $variable == *_TRACE || $variable == *_STATS ]] && [ -e "$value" ]; then
+    echo "$variable=$value: a session of no run made the file"
     failures=$((failures + 1))
   fi
 done
