@@ -202,6 +202,30 @@ struct RunOutputs {
   std::string stats;
 };
 
+/// What a finished run of linksim-arq comes to: judgeRun's results, and
+/// those of runArq (run.h), which makes the run.
+constexpr int kRan = 0;         ///< the run's outputs are what it wrote
+constexpr int kRunFailed = 1;   ///< `*error` says why there is no run
+constexpr int kRunRefused = 2;  ///< linksim-arq refused a variable
+
+/// Judges a run that linksim-arq ended with exit status `status`, having
+/// written `errors` on standard error and `outputs`: kRan; kRunRefused,
+/// `*error` the refusal's line, for status 2 or a variable it ignores
+/// (which would run another experiment and make every answer wrong); or
+/// kRunFailed, `*error` saying why, for any other failure.
+int judgeRun(int status, const std::string& errors, const RunOutputs& outputs,
+             std::string* error);
+
+/// The problem grade and key report when `student`'s scenario ran to
+/// `ran`, not kRan, with `error`: a refusal on the scenario line that sets
+/// the variable it names (0 where none does).
+Problem runProblem(const Exercise& exercise, const std::string& student,
+                   int ran, const std::string& error);
+
+/// "FILE:LINE: MESSAGE" for `problem` in `file` ("FILE: MESSAGE" for line
+/// 0), as linksim-exercise says it after its name.
+std::string problemText(const std::string& file, const Problem& problem);
+
 /// Where an answer was found.
 enum class Place { kNowhere, kOutput, kTrace, kStats, kFormula };
 

@@ -468,4 +468,56 @@ Graded grade(const Exercise& exercise, const std::vector<Expected>& expected,
   return graded;
 }
 
+int judgeRun(int status, const std::string& errors, const RunOutputs& outputs,
+             std::string* error) {
+  if (status == 2) {
+    *error = firstLine(errors, "linksim-arq refused the scenario");
+    return kRunRefused;
+  }
+  // A variable linksim-arq does not read would leave the run another
+  // experiment than the exercise's, and every answer wrong.
+  const std::size_t ignored = errors.find(" is ignored: ");
+  if (ignored != std::string::npos) {
+    const std::size_t line = errors.rfind('\n', ignored);
+    *error =
+        firstLine(errors.substr(line == std::string::npos ? 0 : line + 1), "");
+    return kRunRefused;
+  }
+  // 3: the settings file refused, or a setting rejected, said on
+  // standard error.
+  if (status != 0 || outputs.output.find("summary: ") == std::string::npos) {
+    *error = "linksim-arq's run failed (status " + std::to_string(status) +
+             "): " + firstLine(errors, "it wrote no summary");
+    return kRunFailed;
+  }
+  return kRan;
+}
+
+Problem runProblem(const Exercise& exercise, const std::string& student,
+                   int ran, const std::string& error) {
+  Problem problem;
+  if (ran != kRunRefused) {
+    problem.message =
+        "cannot run the scenario drawn for " + student + ": " + error;
+    return problem;
+  }
+  std::size_t longest = 0;
+  for (const ValueLine& value : exercise.values) {
+    if (value.target == Target::kVariable &&
+        error.find(value.name) != std::string::npos &&
+        value.name.size() > longest) {
+      problem.line = value.line;
+      longest = value.name.size();
+    }
+  }
+  problem.message =
+      "linksim-arq refuses the scenario drawn for " + student + ": " + error;
+  return problem;
+}
+
+std::string problemText(const std::string& file, const Problem& problem) {
+  return file + (problem.line > 0 ? ":" + std::to_string(problem.line) : "") +
+         ": " + problem.message;
+}
+
 }  // namespace exercise

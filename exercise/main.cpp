@@ -51,9 +51,8 @@ const char* program = "linksim-exercise";
 
 /// Says `message` about `file` (and `line`, where not 0) on standard error.
 int refuse(const std::string& file, int line, const std::string& message) {
-  std::fprintf(stderr, "%s: %s%s: %s\n", program, file.c_str(),
-               line > 0 ? (":" + std::to_string(line)).c_str() : "",
-               message.c_str());
+  std::fprintf(stderr, "%s: %s\n", program,
+               exercise::problemText(file, {line, message}).c_str());
   return kCannot;
 }
 
@@ -137,21 +136,6 @@ bool identifier(const char* given, std::string* student) {
   return true;
 }
 
-/// The line of the scenario that sets the variable a refusal names, or 0.
-int lineNamed(const exercise::Exercise& read, const std::string& refusal) {
-  int line = 0;
-  std::size_t longest = 0;
-  for (const exercise::ValueLine& value : read.values) {
-    if (value.target == exercise::Target::kVariable &&
-        refusal.find(value.name) != std::string::npos &&
-        value.name.size() > longest) {
-      line = value.line;
-      longest = value.name.size();
-    }
-  }
-  return line;
-}
-
 /// Runs `student`'s scenario and reads each question's answer from it;
 /// runs with the same settings and variables are made once.
 class Grader {
@@ -179,15 +163,9 @@ class Grader {
       exercise::RunOutputs outputs;
       std::string error;
       const int ran = exercise::runArq(arq, settings, set, &outputs, &error);
-      if (ran == exercise::kRunRefused) {
-        refuse(path, lineNamed(read, error),
-               "linksim-arq refuses the scenario drawn for " + student + ": " +
-                   error);
-        return false;
-      }
       if (ran != exercise::kRan) {
-        refuse(path, 0,
-               "cannot run the scenario drawn for " + student + ": " + error);
+        problem = exercise::runProblem(read, student, ran, error);
+        refuse(path, problem.line, problem.message);
         return false;
       }
       // Only the last run's outputs are kept: a key's students come in no

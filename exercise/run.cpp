@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "text.h"
+
 // POSIX: the process's variables, NAME=value (see kit/environment.cpp).
 // NOLINTNEXTLINE(readability-redundant-declaration)
 extern "C" char** environ;
@@ -116,12 +118,6 @@ std::string absoluteProgram(const std::string& program) {
   char here[4096];
   if (getcwd(here, sizeof here) == nullptr) return program;
   return std::string(here) + "/" + program;
-}
-
-/// The first line of `text`, or `otherwise` where it has none.
-std::string firstLine(const std::string& text, const char* otherwise) {
-  const std::string line = text.substr(0, text.find('\n'));
-  return line.empty() ? otherwise : line;
 }
 
 }  // namespace
@@ -278,27 +274,7 @@ int runArq(const std::string& program, const std::string& settings,
              firstLine(errors.substr(said), "it could not be started");
     return kRunFailed;
   }
-  if (code == 2) {
-    *error = firstLine(errors, "linksim-arq refused the scenario");
-    return kRunRefused;
-  }
-  // A variable linksim-arq does not read would leave the run another
-  // experiment than the exercise's, and every answer wrong.
-  const std::size_t ignored = errors.find(" is ignored: ");
-  if (ignored != std::string::npos) {
-    const std::size_t line = errors.rfind('\n', ignored);
-    *error =
-        firstLine(errors.substr(line == std::string::npos ? 0 : line + 1), "");
-    return kRunRefused;
-  }
-  // 3: the settings file refused, or a setting rejected, said on
-  // standard error.
-  if (code != 0 || outputs->output.find("summary: ") == std::string::npos) {
-    *error = "linksim-arq's run failed (status " + std::to_string(code) +
-             "): " + firstLine(errors, "it wrote no summary");
-    return kRunFailed;
-  }
-  return kRan;
+  return judgeRun(code, errors, *outputs, error);
 }
 
 }  // namespace exercise

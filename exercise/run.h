@@ -28,19 +28,14 @@ namespace exercise {
 constexpr int kRunSeconds = 60;
 constexpr long long kRunFileBytes = 1LL << 28;
 
-/// Results of runArq.
-constexpr int kRan = 0;         ///< `*outputs` holds what the run wrote
-constexpr int kRunFailed = 1;   ///< `*error` says why there is no run
-constexpr int kRunRefused = 2;  ///< linksim-arq refused a variable
-
 /// The linksim-arq a run starts: LINKSIM_ARQ_PROGRAM where set, else the
 /// one in the directory of the running program (`argv0` where
 /// /proc/self/exe cannot be read).
 std::string arqProgram(const char* argv0);
 
 /// Runs `settings` (a settings file's text) with `variables` in `program`,
-/// once. kRunRefused leaves linksim-arq's refusal in `*error`, naming the
-/// variable.
+/// once: kRan, kRunFailed or kRunRefused (exercise.h), as judgeRun judges
+/// the run, or kRunFailed where it could not be made or was stopped.
 int runArq(const std::string& program, const std::string& settings,
            const std::vector<std::pair<std::string, std::string>>& variables,
            RunOutputs* outputs, std::string* error);

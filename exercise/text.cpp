@@ -167,4 +167,9 @@ int checkText(const std::string& text, Problem* problem) {
   return kDone;
 }
 
+std::string firstLine(const std::string& text, const char* otherwise) {
+  const std::string line = text.substr(0, text.find('\n'));
+  return line.empty() ? otherwise : line;
+}
+
 }  // namespace exercise

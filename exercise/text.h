@@ -32,6 +32,9 @@ std::string normalizedFigure(const std::string& text);
 /// True for the same letters, whatever their case (ASCII).
 bool equalsIgnoringCase(const std::string& a, const std::string& b);
 
+/// The first line of `text`, or `otherwise` where that is empty.
+std::string firstLine(const std::string& text, const char* otherwise);
+
 /// `text` as one CSV field: quoted, its quotes doubled, where it holds a
 /// comma, a quote or a line break, or starts or ends with a space.
 std::string csvField(const std::string& text);
