@@ -1,6 +1,8 @@
 # cmake -P make_page.cmake: writes the lab's page, OUT, from TEMPLATE: its
 # markers replaced by the example settings (LINK), the programs'
-# WebAssembly in base64 and their loaders (in WASM), and the page's SCRIPTS.
+# WebAssembly in base64 and their loaders (in WASM), the exercise sets
+# (EXERCISES, each named by its file's name without .txt) and the page's
+# SCRIPTS.
 # Everything is put inside <script> elements as it is, so no piece may hold
 # "</script", which would end one early.
 function(piece variable file)
@@ -25,13 +27,23 @@ base64(arq ${WASM}/linksim-arq.wasm)
 base64(check ${WASM}/linksim-check.wasm)
 piece(arq_js ${WASM}/linksim-arq.js)
 piece(check_js ${WASM}/linksim-check.js)
+base64(exercise ${WASM}/linksim-exercise-page.wasm)
+piece(exercise_js ${WASM}/linksim-exercise-page.js)
+set(exercises "")
+foreach(file IN LISTS EXERCISES)
+  piece(text ${file})
+  get_filename_component(name ${file} NAME_WE)
+  string(APPEND exercises
+    "<script type=\"text/plain\" class=\"lab-exercise\" data-name=\"${name}\">${text}</script>\n")
+endforeach()
 set(scripts "")
 foreach(script IN LISTS SCRIPTS)
   piece(text ${script})
   get_filename_component(name ${script} NAME)
   string(APPEND scripts "// --- ${name}\n${text}\n")
 endforeach()
-foreach(marker VERSION link arq check arq_js check_js scripts)
+foreach(marker VERSION link arq check arq_js check_js exercise exercise_js
+               exercises scripts)
   string(REPLACE "@${marker}@" "${${marker}}" page "${page}")
 endforeach()
 file(WRITE ${OUT} "${page}")

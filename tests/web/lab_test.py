@@ -11,9 +11,13 @@ stats and linksim-check's verdict, byte for byte. Then: a trace with a
 planted fault gets the checker's verdict with its row highlighted; the
 keyboard plays and steps; markup in a trace, its name or the address stays
 text; a click on a frame puts it in the drop list, address and command;
-the pictures are an SVG and a PNG with their title and legend.
+the pictures are an SVG and a PNG with their title and legend; an
+exercise link's predictions are graded as linksim-exercise grade grades
+them, and each answer's rows are marked in the diagram.
 """
 
+import csv
+import io
 import os
 import subprocess
 import sys
@@ -29,6 +33,7 @@ from selenium.webdriver.common.keys import Keys
 
 PAGE, BIN = sys.argv[1], os.path.abspath(sys.argv[2])
 URL = 'file://' + os.path.abspath(PAGE)
+SETS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'exercises')
 
 # Each a fragment and what it tries: every protocol, lossy and not, bursts,
 # bit errors, k-bit sequence numbers, Poisson arrivals, a link whose times
@@ -51,6 +56,28 @@ SCENARIOS = [
     'LINKSIM_ARQ=go-back-n&Bit%20Rate=0',
     'LINKSIM_ARQ=go-back-n&LINKSIM_DROP=data%3A2&LINKSIM_WINDOWS=4',
     "LINKSIM_LOSS=0.1'%3Btouch%20injected%3B'&Bit%20Rate=100%0Aexit",
+]
+
+# An exercise of one's own, travelling in its link, with markup in its title.
+OWN = ('linksim-exercise 1\ntitle: <img src=x onerror="window.hacked=4"> of one\'s own\n'
+       'LINKSIM_ARQ = selective-repeat\nLINKSIM_WINDOW = 2 .. 6\nLINKSIM_LOSS = 0.2\n'
+       'Simulation Duration = 300\nquestion: How many data frames are lost?\n'
+       'answer: count lost data\nquestion: When is packet 2 acknowledged?\n'
+       'answer: clock acknowledged data packet 2\n')
+# Each an exercise (a set the page carries, or a file's text), a student
+# and the answers: 'key' the class key's (full marks), 'key+1' with the
+# first one off by one. Then wrong, left out and none; a refused scenario;
+# an answer that is no number, an empty identifier and an exercise that is
+# none, refused before any run.
+EXERCISES = [
+    ('stop_and_wait', 's1234567', 'key'),
+    ('stop_and_wait', 'anna@example.org', '73\n5\n\n0.3\nnone\n'),
+    ('window_limit', 's7654321', 'key+1'),
+    (OWN, 'b\u00e9a', 'key'),
+    ('go_back_n', 's1', '1\n'),
+    ('stop_and_wait', 's1', '1\nx\n'),
+    ('stop_and_wait', ' ', ''),
+    (OWN.replace('2 .. 6', '6 .. 2'), 's1', ''),
 ]
 
 
@@ -98,6 +125,13 @@ class LabTest(unittest.TestCase):
                 return
             time.sleep(0.02)
         raise AssertionError('the page showed no run')
+
+    def wait_until(self, condition, *args, seconds=20):
+        deadline = time.time() + seconds
+        while not self.js('return ' + condition, *args):
+            if time.time() > deadline:
+                raise AssertionError(condition)
+            time.sleep(0.02)
 
     def open(self, fragment):
         before = self.js('return lab.shown')
@@ -177,7 +211,9 @@ class LabTest(unittest.TestCase):
         self.assertEqual(page, native)
         self.assertEqual(self.browser.find_element(By.CSS_SELECTOR, '.column h2').text, name)
         self.assertEqual(self.js('return document.querySelectorAll("img").length'), 0)
-        self.assertEqual(self.js('return document.querySelectorAll("script").length'), 6)
+        with open(PAGE) as page:
+            self.assertEqual(self.js('return document.querySelectorAll("script").length'),
+                             page.read().count('<script'))
         self.assertIsNone(self.js('return window.hacked'))
         self.assertIn('<img src=x', self.js('return document.getElementById("columns").textContent'))
         self.open('LINKSIM_ARQ=%3Cb%3Ex%3C%2Fb%3E&%3Ci%3E=1')
@@ -290,10 +326,65 @@ class LabTest(unittest.TestCase):
                           orientation)
             self.assertEqual(bytes(png), b'\x89PNG\r\n\x1a\n', orientation)
 
+    def test_exercises_grade_as_linksim_exercise(self):
+        for exercise, student, answers in EXERCISES:
+            name = 'exercise.txt' if '\n' in exercise else exercise + '.txt'
+            if '\n' in exercise:
+                text = exercise
+            else:
+                with open(os.path.join(SETS, name)) as file:
+                    text = file.read()
+            case = (name, student, answers)
+            with tempfile.TemporaryDirectory() as directory:
+                for file, content in [(name, text), ('students.txt', student + '\n')]:
+                    with open(os.path.join(directory, file), 'w') as out:
+                        out.write(content)
+                if answers.startswith('key'):
+                    key = shell('linksim-exercise key ' + name + ' students.txt', directory)[0]
+                    row = list(csv.DictReader(io.StringIO(key)))[0]
+                    got = [row[c] for c in row if c.startswith('q')]
+                    if answers == 'key+1':
+                        got[0] = str(float(got[0]) + 1)
+                    answers = ''.join(a + '\n' for a in got)
+                with open(os.path.join(directory, 'answers.txt'), 'w') as out:
+                    out.write(answers)
+                native = subprocess.run([os.path.join(BIN, 'linksim-exercise'), 'grade', name,
+                                         student, 'answers.txt'], cwd=directory,
+                                        capture_output=True, text=True)
+            before = self.js('return lab.shown')
+            self.js('history.replaceState(null, "", "#exercise=" + encodeURIComponent(arguments[0])'
+                    ' + "&student=" + encodeURIComponent(arguments[1])); readAddress(); runAddress()',
+                    exercise, student)
+            self.wait_shown(before)
+            if not self.js('return Boolean(lab.exercise.opened.problem)'):
+                graded = self.js('return lab.gradings')
+                self.js('document.querySelectorAll("#predictions input").forEach((input, i) => {'
+                        ' input.value = arguments[0][i] || ""; }); document.getElementById("grade").click()',
+                        answers.split('\n'))
+                self.wait_until('lab.gradings > arguments[0]', graded)
+            page = self.js('return [document.getElementById("grading").textContent,'
+                           'document.getElementById("exercise-problem").textContent,'
+                           'lab.exercise.graded ? lab.exercise.graded : {}]')
+            self.assertEqual(page[0], native.stdout, case)
+            self.assertEqual(page[1], native.stderr.strip(), case)
+            self.assertEqual(page[2].get('status', 2), native.returncode, case)
+            for q, answer in enumerate(page[2].get('answers', []), 1):
+                if answer['lines']:
+                    self.js('arguments[0].click()', self.browser.find_element(
+                        By.CSS_SELECTOR, f'#predictions li:nth-child({q}) .result button'))
+                    marked = self.js('return [...document.querySelectorAll(".answer")].filter((e) =>'
+                                     ' e.dataset.answers.split(" ").includes(arguments[0]))'
+                                     '.map((e) => [e.dataset.line, e.dataset.endLine])', str(q))
+                    self.assertTrue(any(str(answer['lines'][0]) in m for m in marked), (case, q))
+            if exercise == OWN:
+                self.assertEqual(self.browser.find_element(By.ID, 'exercise-title').text,
+                                 OWN.split('\n')[1][len('title: '):])
+        self.assertIsNone(self.js('return window.hacked'))
+
     def test_page_is_one_small_file(self):
         self.assertLessEqual(os.path.getsize(PAGE), 1_500_000)
         self.assertEqual(self.js('return document.querySelectorAll("[src], link[href]").length'), 0)
 
 
 if __name__ == '__main__':
-    unittest.main(argv=[sys.argv[0], '-v'])
+    unittest.main(argv=[sys.argv[0], '-v'] + sys.argv[3:])

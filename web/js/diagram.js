@@ -12,8 +12,10 @@
 // send or resend row in the trace file (the header is line 1), and
 // data-end-line, that of the row where it arrived; data-kind and data-nth
 // name it as a drop list does (the nth frame of its kind on the link). What
-// a node did is a circle with its row's data-line. Text from the trace is
-// set as text, never read as markup.
+// a node did is a circle with its row's data-line. A frame or a circle
+// whose row an exercise's answer comes from has the class "answer" and
+// data-answers, the questions' numbers. Text from the trace is set as
+// text, never read as markup.
 
 const SVG_NS = 'http://www.w3.org/2000/svg';
 const LABELLED_FRAMES = 160;  // more frames on screen than this: no labels
@@ -64,7 +66,8 @@ const MARK_WORDS = {
 /// the edges), cursor (a clock; Infinity for all), row (the last row
 /// happened), width, height, landscape, drops (a Map of kind name -> array
 /// of nth), named (a line to highlight, or null), title and legend (for a
-/// picture), idPrefix (unique per SVG), and words (the protocol's).
+/// picture), idPrefix (unique per SVG), words (the protocol's), and
+/// answers (a Map of line -> the questions answered from it, or null).
 function drawDiagram(svg, trace, view) {
   while (svg.firstChild) svg.removeChild(svg.firstChild);
   const {width, height, landscape} = view;
@@ -157,6 +160,9 @@ function drawDiagram(svg, trace, view) {
   const shown = trace.framesBetween(t0, t1);
   const labelled = shown.length <= LABELLED_FRAMES;
   const drops = view.drops || new Map();
+  const answers = view.answers || new Map();
+  /// The questions answered from `lines`, as data-answers gives them.
+  const answered = (...lines) => lines.flatMap((l) => answers.get(l) || []).join(' ');
   for (const i of shown) {
     const f = trace.frames[i];
     if (f.row > row) continue;
@@ -181,6 +187,11 @@ function drawDiagram(svg, trace, view) {
       'data-line': f.row + 2, 'data-kind': kindName, 'data-nth': f.nth,
     });
     if (f.end >= 0) g.setAttribute('data-end-line', f.end + 2);
+    const questions = answered(f.row + 2, f.end >= 0 ? f.end + 2 : 0);
+    if (questions !== '') {
+      g.classList.add('answer');
+      g.setAttribute('data-answers', questions);
+    }
     line(g, {class: 'hit'}, a, b);
     line(g, {class: 'arrow', 'marker-end': arrived && !f.lost ? `url(#${arrowId})` : 'none'}, a, b);
     if (arrived && f.lost) {
@@ -214,6 +225,10 @@ function drawDiagram(svg, trace, view) {
           (view.named === r + 2 ? ' named' : ''),
       'data-line': r + 2,
     });
+    if (answered(r + 2) !== '') {
+      circle.classList.add('answer');
+      circle.setAttribute('data-answers', answered(r + 2));
+    }
     svgElement(circle, 'title', {}, `line ${r + 2}: ${trace.rowText(r)}`);
     const key = `${event},${wrong},${trace.clock[r]}`;
     if (!groups.has(key)) groups.set(key, {x, y, node, style: wrong ? 'wrong' : style, word: wrong ? 'delivered out of order' : word, packets: []});
@@ -296,5 +311,6 @@ text { font: 12px sans-serif; fill: #222; }
 .mark-label.discard { fill: #777; }
 .mark-label.buffer { fill: #b35806; }
 .cursor { stroke: #f0a000; stroke-width: 2; }
+.frame.answer .arrow, .mark.answer { stroke: #8e44ad; stroke-width: 4; }
 .named .arrow, .mark.named, .named-row line { stroke: #ffbf00 !important; stroke-width: 5 !important; }
 `;

@@ -1,8 +1,9 @@
 'use strict';
 // The page: the scenario's controls and address, the runs, and for each
 // run its diagram, its state at the cursor, its output and linksim-check's
-// verdict on its trace; or, for a trace opened from disk, the same for it.
-// Everything a file or the address brings is shown as text.
+// verdict on its trace; or, for a trace opened from disk, the same for it;
+// or an exercise (exercise.js), graded from its run. Everything a file or
+// the address brings is shown as text.
 
 const lab = {
   scenario: null,
@@ -16,6 +17,9 @@ const lab = {
   timings: {},  // ms: firstRun (from the page's start), lastRun
   runs: 0,
   shown: 0,  // columns shown so far: a test waits for the next
+  exercise: null,  // the address's exercise, a LabExercise
+  answerLines: null,  // its graded answers' trace lines -> question numbers
+  gradings: 0,  // predictions graded or refused so far
 };
 
 const $ = (id) => document.getElementById(id);
@@ -132,8 +136,15 @@ function showScenario() {
   $('command').textContent = s.command();
 }
 
-/// A control changed: the address, the command and the runs follow.
+/// A control changed: the address, the command and the runs follow. An
+/// exercise is left for the scenario as changed; its link opens it again.
 function changed() {
+  if (lab.exercise) {
+    lab.exercise = null;
+    lab.answerLines = null;
+    lab.scenario.order = null;
+    showExercise();
+  }
   history.replaceState(null, '', '#' + lab.scenario.toFragment());
   showScenario();
   runScenario();
@@ -151,7 +162,8 @@ function statsRow(text) {
   return Object.fromEntries(names.map((n, i) => [n, values[i]]));
 }
 
-/// Runs every protocol of the scenario and shows them.
+/// Runs every protocol of the scenario and shows them; gives the columns
+/// shown, or null where a later run came first.
 async function runScenario() {
   const started = performance.now();
   const ticket = ++lab.runs;
@@ -181,7 +193,7 @@ async function runScenario() {
     }
     columns.push(column);
   }
-  if (ticket !== lab.runs) return;  // a later change ran again meanwhile
+  if (ticket !== lab.runs) return null;  // a later change ran again meanwhile
   lab.mode = 'runs';
   showColumns(columns);
   const ms = performance.now() - started;
@@ -190,6 +202,7 @@ async function runScenario() {
   $('status').textContent = `Ran ${columns.length === 1 ? 'once' : columns.length + ' protocols'} in ${ms.toFixed(0)} ms.` +
       (lab.note ? ' ' + lab.note : '');
   lab.note = '';
+  return columns;
 }
 
 /// The line linksim-check's verdict names, or null.
@@ -330,6 +343,7 @@ function render() {
       t0: lab.t0, t1: lab.t0 + lab.span, cursor: lab.clock, row: column.row,
       width, height, landscape: false, drops: lab.mode === 'runs' ? drops : new Map(),
       named: column.named, idPrefix: `c${index}`, words: column.words,
+      answers: lab.mode === 'runs' ? lab.answerLines : null,
     });
     showState(column);
   });
@@ -559,7 +573,16 @@ function exportPicture(format, orientation) {
 
 function readAddress() {
   lab.scenario = Scenario.fromFragment(location.hash.replace(/^#/, ''), linkDefaults());
+  lab.exercise = lab.scenario.exercise === null ? null :
+    new LabExercise(lab.scenario.exercise, lab.scenario.student);
+  lab.answerLines = null;
   showScenario();
+  showExercise();
+}
+
+/// Runs the address's scenario, or opens its exercise.
+function runAddress() {
+  return lab.exercise ? openExercise() : runScenario();
 }
 
 function bindControls() {
@@ -629,7 +652,7 @@ function bindControls() {
   });
   window.addEventListener('hashchange', () => {
     readAddress();
-    runScenario();
+    runAddress();
   });
   window.addEventListener('resize', () => render());
 }
@@ -647,10 +670,11 @@ async function start() {
   document.head.appendChild(element('style', '', DIAGRAM_STYLE));
   buildControls();
   bindControls();
+  bindExercise();
   readAddress();
   $('status').textContent = 'Starting the engine...';
-  await Engine.load();
-  await runScenario();
+  await Promise.all([Engine.load(), ExerciseCore.load()]);
+  await runAddress();
 }
 
 window.lab = lab;

@@ -8,7 +8,9 @@
 // separated by commas, which run on the same link and variables. Values
 // are kept as typed: the program, not the page, says what is wrong with
 // one. A scenario also writes the shell lines that make the same runs with
-// linksim-arq, and the settings file they read.
+// linksim-arq, and the settings file they read. An address may name an
+// exercise instead (exercise.js): `exercise` and `student` are kept apart
+// for it.
 
 const LAB_MOST_PROTOCOLS = 4;
 
@@ -20,6 +22,11 @@ class Scenario {
     this.variables = new Map();  // LINKSIM_ name -> value as given
     this.link = new Map();  // key -> value, where not the default
     this.ignored = [];  // what the address held that is none of these
+    this.exercise = null;  // the address's exercise and student, if any
+    this.student = '';
+    // The variables' order in the runs' environment, LINKSIM_ARQ among
+    // them (an exercise's own); null: LINKSIM_ARQ, then the table's.
+    this.order = null;
   }
 
   /// The scenario an address fragment (without '#') describes.
@@ -38,7 +45,11 @@ class Scenario {
         scenario.ignored.push(pair);
         continue;
       }
-      if (name === 'LINKSIM_ARQ') {
+      if (name === 'exercise') {
+        scenario.exercise = value;
+      } else if (name === 'student') {
+        scenario.student = value;
+      } else if (name === 'LINKSIM_ARQ') {
         scenario.protocols = value === '' ? [] : value.split(',');
       } else if (Object.values(LAB_FILES).includes(name)) {
         // The page names its own files; an address cannot choose them.
@@ -91,15 +102,18 @@ class Scenario {
     return pairs.join('&');
   }
 
-  /// [name, value] of the variables set, the table's first, in its order.
+  /// Where variable `name` goes among the others: those of the order (the
+  /// table's, or an exercise's) in it, then any other as given.
+  rank(name) {
+    const order = this.order || ['LINKSIM_ARQ'].concat(LAB_VARIABLES.map((v) => v.name));
+    const at = order.indexOf(name);
+    return at < 0 ? order.length : at;
+  }
+
+  /// [name, value] of the variables set, in their order.
   orderedVariables() {
-    const known = LAB_VARIABLES.map((v) => v.name);
-    const rank = (name) => {
-      const at = known.indexOf(name);
-      return at < 0 ? known.length : at;
-    };
     return [...this.variables.entries()].sort(
-        (a, b) => rank(a[0]) - rank(b[0]));
+        (a, b) => this.rank(a[0]) - this.rank(b[0]));
   }
 
   /// The value of link setting `key` for the run.
@@ -124,11 +138,12 @@ class Scenario {
     return names.map((name) => {
       const suffix = apart ? '-' + name.replace(/[^A-Za-z0-9_.-]/g, '_') : '';
       const files = {trace: `trace${suffix}.csv`, stats: `stats${suffix}.csv`};
-      const env = {};
-      if (name !== null) env.LINKSIM_ARQ = name;
-      for (const [variable, value] of this.orderedVariables()) {
-        env[variable] = value;
+      const set = this.orderedVariables();
+      if (name !== null) {
+        set.push(['LINKSIM_ARQ', name]);
+        set.sort((a, b) => this.rank(a[0]) - this.rank(b[0]));
       }
+      const env = Object.fromEntries(set);
       env[LAB_FILES.trace] = files.trace;
       env[LAB_FILES.stats] = files.stats;
       return {name, protocol: labProtocol(name || LAB_PROTOCOLS[0].name),
