@@ -1,5 +1,6 @@
 // linksim-exercise's core: the readers' refusals, word for word; the draw,
-// pinned; the answers found in a run's outputs; the formulas.
+// pinned; the answers found in a run's outputs; the formulas; what a run's
+// ending comes to, and the problem said of it.
 
 #include "exercise.h"
 
@@ -432,6 +433,48 @@ TEST(ExerciseTest, ReadsTheSummaryAndRefusesABrokenTrace) {
               exercise::kRefused)
         << c.trace;
     EXPECT_EQ(problem.message, c.message) << c.trace;
+  }
+}
+
+TEST(ExerciseTest, JudgesARunByItsEnding) {
+  const exercise::Exercise read = readOrFail(
+      kHead + "LINKSIM_SEED = 3\nLINKSIM_ARQ = sliding-window\n" + kQuestion);
+  const std::string ignored =
+      "linksim: warning: LINKSIM_SEED is ignored: sliding-window does not "
+      "read it";
+  const struct {
+    int status;
+    std::string errors, output;
+    int ran;
+    std::string said;  // the problem, with its line, where not kRan
+  } cases[] = {
+      {0, "linksim: warning: odd\n", "summary: timeouts: 0\n", exercise::kRan,
+       ""},
+      {2, "linksim: LINKSIM_ARQ=x names no protocol\nmore\n", "",
+       exercise::kRunRefused,
+       "F:4: linksim-arq refuses the scenario drawn for s: linksim: "
+       "LINKSIM_ARQ=x names no protocol"},
+      {0, "linksim: warning: odd\n" + ignored + "\n", "summary: timeouts: 0\n",
+       exercise::kRunRefused,
+       "F:3: linksim-arq refuses the scenario drawn for s: " + ignored},
+      {3, "linksim: Bit Rate 0 is rejected\n", "", exercise::kRunFailed,
+       "F: cannot run the scenario drawn for s: linksim-arq's run failed "
+       "(status 3): linksim: Bit Rate 0 is rejected"},
+      {0, "", "acknowledged packet 0 at 1.000000\n", exercise::kRunFailed,
+       "F: cannot run the scenario drawn for s: linksim-arq's run failed "
+       "(status 0): it wrote no summary"},
+  };
+  for (const auto& c : cases) {
+    exercise::RunOutputs run;
+    run.output = c.output;
+    std::string error;
+    EXPECT_EQ(exercise::judgeRun(c.status, c.errors, run, &error), c.ran)
+        << c.errors;
+    if (c.ran == exercise::kRan) continue;
+    EXPECT_EQ(exercise::problemText(
+                  "F", exercise::runProblem(read, "s", c.ran, error)),
+              c.said)
+        << c.errors;
   }
 }
 
