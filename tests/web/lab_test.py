@@ -19,6 +19,7 @@ them, and each answer's rows are marked in the diagram.
 import csv
 import io
 import os
+import pathlib
 import subprocess
 import sys
 import tempfile
@@ -64,9 +65,14 @@ OWN = ('linksim-exercise 1\ntitle: <img src=x onerror="window.hacked=4"> of one\
        'Simulation Duration = 300\nquestion: How many data frames are lost?\n'
        'answer: count lost data\nquestion: When is packet 2 acknowledged?\n'
        'answer: clock acknowledged data packet 2\n')
+# Variables a protocol ignores, whose warnings come in the environment's
+# order, which must be the file's; a tab in a question.
+IGNORED = ('linksim-exercise 1\ntitle: Ignored\nLINKSIM_SEED = 3\nLINKSIM_ARQ = sliding-window\n'
+           'LINKSIM_LOSS = 0.1\nquestion: How many\tpackets are delivered?\n'
+           'answer: summary packets delivered\n')
 # Each an exercise (a set the page carries, or a file's text), a student
 # and the answers: 'key' the class key's (full marks), 'key+1' with the
-# first one off by one. Then wrong, left out and none; a refused scenario;
+# first one off by one. Then wrong, left out and none; refused scenarios;
 # an answer that is no number, an empty identifier and an exercise that is
 # none, refused before any run.
 EXERCISES = [
@@ -75,6 +81,7 @@ EXERCISES = [
     ('window_limit', 's7654321', 'key+1'),
     (OWN, 'b\u00e9a', 'key'),
     ('go_back_n', 's1', '1\n'),
+    (IGNORED, 's1', '1\n'),
     ('stop_and_wait', 's1', '1\nx\n'),
     ('stop_and_wait', ' ', ''),
     (OWN.replace('2 .. 6', '6 .. 2'), 's1', ''),
@@ -135,7 +142,7 @@ class LabTest(unittest.TestCase):
 
     def open(self, fragment):
         before = self.js('return lab.shown')
-        self.js('history.replaceState(null, "", "#" + arguments[0]); readAddress(); runScenario()',
+        self.js('history.replaceState(null, "", "#" + arguments[0]); readAddress(); runAddress()',
                 fragment)
         self.wait_shown(before)
 
@@ -328,12 +335,9 @@ class LabTest(unittest.TestCase):
 
     def test_exercises_grade_as_linksim_exercise(self):
         for exercise, student, answers in EXERCISES:
-            name = 'exercise.txt' if '\n' in exercise else exercise + '.txt'
-            if '\n' in exercise:
-                text = exercise
-            else:
-                with open(os.path.join(SETS, name)) as file:
-                    text = file.read()
+            own = '\n' in exercise  # the file's text, not a set's name
+            name = 'exercise.txt' if own else exercise + '.txt'
+            text = exercise if own else pathlib.Path(SETS, name).read_text()
             case = (name, student, answers)
             with tempfile.TemporaryDirectory() as directory:
                 for file, content in [(name, text), ('students.txt', student + '\n')]:
@@ -351,11 +355,8 @@ class LabTest(unittest.TestCase):
                 native = subprocess.run([os.path.join(BIN, 'linksim-exercise'), 'grade', name,
                                          student, 'answers.txt'], cwd=directory,
                                         capture_output=True, text=True)
-            before = self.js('return lab.shown')
-            self.js('history.replaceState(null, "", "#exercise=" + encodeURIComponent(arguments[0])'
-                    ' + "&student=" + encodeURIComponent(arguments[1])); readAddress(); runAddress()',
-                    exercise, student)
-            self.wait_shown(before)
+            self.open('exercise=' + urllib.parse.quote(exercise, safe='') +
+                      '&student=' + urllib.parse.quote(student, safe=''))
             if not self.js('return Boolean(lab.exercise.opened.problem)'):
                 graded = self.js('return lab.gradings')
                 self.js('document.querySelectorAll("#predictions input").forEach((input, i) => {'
@@ -379,6 +380,27 @@ class LabTest(unittest.TestCase):
             if exercise == OWN:
                 self.assertEqual(self.browser.find_element(By.ID, 'exercise-title').text,
                                  OWN.split('\n')[1][len('title: '):])
+        with tempfile.NamedTemporaryFile('w', suffix='.txt') as file:  # an instructor's own
+            file.write(OWN)
+            file.flush()
+            before = self.js('return lab.shown')
+            self.browser.find_element(By.ID, 'open-exercise').send_keys(file.name)
+            self.wait_shown(before)
+        self.assertEqual(urllib.parse.unquote(self.js('return location.hash')), '#exercise=' + OWN)
+        before = self.js('return lab.shown')
+        self.js('const s = document.getElementById("student"); s.value = "s1";'
+                's.dispatchEvent(new Event("change"))')
+        self.wait_shown(before)
+        self.assertTrue(self.js('return location.hash.endsWith("&student=s1")'))
+        # A change of a control leaves the exercise for the scenario as changed.
+        self.js('const w = document.getElementById("LINKSIM_WINDOW"); w.value = "4";'
+                'w.dispatchEvent(new Event("change"))')
+        self.assertTrue(self.js('return document.getElementById("exercise").hidden'))
+        self.assertEqual(self.js('return location.hash'), '#LINKSIM_ARQ=selective-repeat&LINKSIM_WINDOW=4'
+                         '&LINKSIM_LOSS=0.2&Simulation%20Duration=300')
+        self.open('exercise=nosuch&student=s1')
+        self.assertIn('carries no exercise nosuch: it has', self.browser.find_element(
+            By.ID, 'exercise-problem').text)
         self.assertIsNone(self.js('return window.hacked'))
 
     def test_page_is_one_small_file(self):

@@ -150,5 +150,5 @@ const Engine = (() => {
     };
   }
 
-  return {load, run};
+  return {load, run, moduleBytes};
 })();

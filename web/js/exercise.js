@@ -18,19 +18,23 @@ const LAB_EXERCISE_TEXT_FILE = 'exercise.txt';
 /// one call to the next.
 const ExerciseCore = (() => {
   let core = null;
+  let loading = null;
 
-  async function load() {
-    if (core) return;
-    const text = atob(document.getElementById('wasm-exercise').textContent.trim());
-    const bytes = new Uint8Array(text.length);
-    for (let i = 0; i < text.length; ++i) bytes[i] = text.charCodeAt(i);
-    const module = await WebAssembly.compile(bytes);
-    core = await createLinksimExercise({
-      instantiateWasm(imports, done) {
-        WebAssembly.instantiate(module, imports).then((made) => done(made, module));
-        return {};
-      },
-    });
+  /// Compiles and instantiates the core, once; resolves when it can be
+  /// called.
+  function load() {
+    if (!loading) {
+      loading = (async () => {
+        const module = await WebAssembly.compile(Engine.moduleBytes('wasm-exercise'));
+        core = await createLinksimExercise({
+          instantiateWasm(imports, done) {
+            WebAssembly.instantiate(module, imports).then((made) => done(made, module));
+            return {};
+          },
+        });
+      })();
+    }
+    return loading;
   }
 
   /// Calls the core's step `fields[0]` with the rest as its arguments, each
@@ -162,9 +166,12 @@ class LabExercise {
 // --- The exercise panel --------------------------------------------------------
 
 /// Opens the address's exercise: its sheet and a prediction for each
-/// question, and no run until the student asks for the grading.
-function openExercise() {
+/// question, and no run until the student asks for the grading. The core
+/// is compiled the first time, not for a page that opens no exercise.
+async function openExercise() {
   const exercise = lab.exercise;
+  await ExerciseCore.load();
+  if (lab.exercise !== exercise) return;  // the address changed meanwhile
   lab.answerLines = null;
   if (!exercise.open().problem) {
     lab.scenario = exercise.scenario(linkDefaults());
@@ -172,8 +179,9 @@ function openExercise() {
   }
   showColumns([]);
   showExercise();
-  $('status').textContent = exercise.opened.problem ? '' :
-    'Write your predictions, then run the scenario and have them graded.';
+  $('status').textContent = !exercise.opened.problem ?
+    'Write your predictions, then run the scenario and have them graded.' :
+    exercise.student.trim() === '' ? 'Type your identifier as Student: your values are drawn from it.' : '';
 }
 
 /// Shows the exercise, or hides its panel where there is none.
@@ -257,4 +265,12 @@ function bindExercise() {
     openExercise();
   });
   $('grade').addEventListener('click', gradeExercise);
+  $('open-exercise').addEventListener('change', async (event) => {
+    const file = event.target.files[0];
+    if (!file) return;
+    event.target.value = '';
+    // The text, which holds a line break, is the exercise itself.
+    const text = await file.text();
+    location.hash = new LabExercise(text.includes('\n') ? text : text + '\n', '').toFragment();
+  });
 }

@@ -673,7 +673,7 @@ async function start() {
   bindExercise();
   readAddress();
   $('status').textContent = 'Starting the engine...';
-  await Promise.all([Engine.load(), ExerciseCore.load()]);
+  await Engine.load();
   await runAddress();
 }
 
