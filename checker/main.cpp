@@ -11,10 +11,12 @@
 // What keeps it from giving one goes to standard error, with status 2: a
 // usage error (with the usage), a trace that cannot be read or is too large
 // for the memory, or a verdict that cannot be written. --help prints the
-// usage on standard output.
+// usage on standard output. A reader of standard output that has gone is a
+// verdict that cannot be written, not a signal that ends the program.
 
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -55,18 +57,35 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+/// Standard output flushed: `status`, or, said on standard error, the
+/// failure to write `what` there.
+int flushed(const char* what, int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "linksim-check: cannot write the %s: %s\n", what,
+                 std::strerror(errno != 0 ? errno : EIO));
+    return kCannotCheck;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 ||
                     std::strcmp(argv[1], "-h") == 0)) {
+    errno = 0;
     std::fputs(kUsage, stdout);
-    return std::fflush(stdout) == 0 ? 0 : kCannotCheck;
+    return flushed("usage", 0);
   }
   // One argument, a file or "-": a name like an option is a mistyped one.
   if (argc != 2 || argv[1][0] == '\0' ||
       (argv[1][0] == '-' && argv[1][1] != '\0')) {
-    if (argc == 2) {
+    if (argc == 2 && argv[1][0] == '\0') {
+      std::fputs("linksim-check: the trace's name is empty\n", stderr);
+    } else if (argc == 2) {
       std::fprintf(stderr, "linksim-check: unknown option %s\n", argv[1]);
     }
     std::fputs(kUsage, stderr);
@@ -105,10 +124,5 @@ int main(int argc, char** argv) {
                 checker.message());
   }
   // A verdict nobody can read must not pass for one.
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "linksim-check: cannot write the verdict: %s\n",
-                 std::strerror(errno));
-    return kCannotCheck;
-  }
-  return kStatusOf[checker.result()];
+  return flushed("verdict", kStatusOf[checker.result()]);
 }
