@@ -261,6 +261,30 @@ int getCommand() {
 
 void help(int /*topic*/) {}
 
+int runSettingsFile(const char* path) {
+  writeError = 0;
+  readError = 0;
+  int result = kBatchDone;
+  {
+    Simulator simulator;
+    // A name too long for the field would be cut into another file's name.
+    if (std::strlen(path) >= sizeof simulator.settingsFile) {
+      std::fputs("Error in opening settings file\n", stderr);
+      result = kBatchSettingsRefused;
+    } else {
+      std::memcpy(simulator.settingsFile, path, std::strlen(path) + 1);
+      if (simulator.readSettings(stderr) < 0 || simulator.check(stderr) < 0) {
+        result = kBatchSettingsRefused;
+      } else {
+        simulator.simulate();
+      }
+    }
+  }
+  const bool failed = reportFailures();
+  if (result != kBatchDone) return result;
+  return failed || Simulator::outputLost() ? kBatchOutputLost : kBatchDone;
+}
+
 void setClearScreenHook(ClearScreenHook hook) {
   clearScreenHook = hook != nullptr ? hook : runShellClear;
 }

@@ -18,6 +18,30 @@
 /// live on).
 int runConsole();
 
+/// runSettingsFile's results, which are linksim-arq's exit statuses.
+constexpr int kBatchDone = 0;  ///< the run ran, and all it wrote was written
+/// Standard output, or a protocol's own output such as a trace, was lost,
+/// as one line on standard error said.
+constexpr int kBatchOutputLost = 1;
+/// The command line is not `linksim-arq [FILE]`: the status a refused
+/// variable ends the program with too.
+constexpr int kBatchUsage = 2;
+/// The settings file cannot be loaded, or its settings are rejected.
+constexpr int kBatchSettingsRefused = 3;
+
+/// One run of the settings file `path`, as `load` and `run` at the prompt
+/// would make it, but with nothing of the console's: no start-up or
+/// shutdown line, prompt, clear, settings shown or pause, and standard
+/// input never read. Standard output holds what the run writes alone (a
+/// protocol's lines and summary). A file that cannot be loaded, or
+/// settings that verification would reject, are said on standard error
+/// with the console's own message ("Error in opening settings file",
+/// "Invalid value for Bit Rate (0.000000)", ...), and nothing runs.
+/// Returns kBatchDone, kBatchSettingsRefused, or kBatchOutputLost after
+/// "linksim: write error: " and the reason when standard output failed (or
+/// after the protocol's own line, Simulator::reportLostOutput).
+int runSettingsFile(const char* path);
+
 /// Clears the screen, prompts, reads one command line and recognises it.
 /// At the end of input, or a failed read, it writes a newline and reads as
 /// "exit"; once output has failed it reads as "exit" at once, clearing,

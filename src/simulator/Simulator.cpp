@@ -231,14 +231,14 @@ Simulator::Simulator() : settingsFile{} {
   sink.setType(kSinkType);
 }
 
-int Simulator::readSettings() {
+int Simulator::readSettings(std::FILE* messages) {
   if (settingsFile[0] == '\0') {
-    std::puts("No topology file mentioned to load");
+    std::fputs("No topology file mentioned to load\n", messages);
     return kNoSettingsFile;
   }
   Values values;
   if (!readValues(settingsFile, &values)) {
-    std::puts("Error in opening settings file");
+    std::fputs("Error in opening settings file\n", messages);
     return kCannotReadSettings;
   }
   for (int i = 0; i < kSettingCount; ++i) {
@@ -247,24 +247,31 @@ int Simulator::readSettings() {
   return kOk;
 }
 
-int Simulator::verify() {
-  std::puts("Verifying simulation settings.......");
+int Simulator::check(std::FILE* messages) const {
   for (const int i : kCheckOrder) {
     const double value = kSettings[i].get(*this);
     // Written so that NaN passes: it fails neither comparison.
     if (value <= 0.0 || value > kSettings[i].max) {
-      std::printf("Invalid value for %s (%f)\n", kSettings[i].name, value);
+      std::fprintf(messages, "Invalid value for %s (%f)\n", kSettings[i].name,
+                   value);
       return kSettingsRejected;
     }
   }
   if (source.getType() != kSourceType) {
-    std::puts("Source not defined");
+    std::fputs("Source not defined\n", messages);
     return kSettingsRejected;
   }
   if (sink.getType() != kSinkType) {
-    std::puts("Sink not defined");
+    std::fputs("Sink not defined\n", messages);
     return kSettingsRejected;
   }
+  return kOk;
+}
+
+int Simulator::verify() {
+  std::puts("Verifying simulation settings.......");
+  const int checked = check(stdout);
+  if (checked != kOk) return checked;
   std::puts("Following are the settings for this simulation:");
   for (const Setting& setting : kSettings) {
     std::printf("%-20s: %f\n", setting.label, setting.get(*this));

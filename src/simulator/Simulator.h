@@ -1,6 +1,8 @@
 #ifndef LINKSIM_SIMULATOR_SIMULATOR_H_
 #define LINKSIM_SIMULATOR_SIMULATOR_H_
 
+#include <cstdio>
+
 #include "simulator/Node.h"
 
 /// Results of the simulator's operations. Negative means failed.
@@ -22,7 +24,8 @@ constexpr double kMaxDuration = 9007199254740992.0;
 /// The one simulation object: the settings of the link and its two nodes.
 /// Its fields are public; the console writes settingsFile directly, and the
 /// operations read it. Every operation writes its own messages to standard
-/// output. Not copyable: there is one link and one clock.
+/// output, or to the stream it is given. Not copyable: there is one link and
+/// one clock.
 class Simulator {
  public:
   Simulator();
@@ -39,13 +42,19 @@ class Simulator {
   /// the name cannot be opened, is a directory, FIFO or socket (refused
   /// without waiting for a writer), fails to read, is a device past its
   /// bounds, or has a line whose key or value would run past its key part.
-  int readSettings();
+  /// Its one message on failure goes to `messages`.
+  int readSettings(std::FILE* messages = stdout);
 
   /// Checks every setting and the node types, shows the settings and waits
   /// for one character of standard input. Returns kOk, kSettingsRejected
   /// (after one message, without waiting), or kOutputLost (without
   /// waiting).
   int verify();
+
+  /// verify's checks alone, for a caller that shows no settings and waits
+  /// for no key: writes nothing when they pass. Returns kOk, or
+  /// kSettingsRejected after verify's own message on `messages`.
+  int check(std::FILE* messages) const;
 
   /// Runs the clock from 0 until it reaches duration, delivering due packets
   /// between the nodes on every tick. Ticks in which no hook is awake (see
