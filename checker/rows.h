@@ -34,7 +34,7 @@ struct Row {
   std::string_view clock;  // its text
   bool longClock;          // too many digits for the two below
   std::uint64_t whole;     // the clock's whole part
-  std::uint64_t fraction;  // and its fraction, as clockFraction has it
+  std::uint64_t fraction;  // and its fraction, held as below
   int node;                // a kit::TraceNode
   int event;               // a kit::TraceEvent
   int kind;                // a FrameKinds number
@@ -79,7 +79,7 @@ const char* readFast(const char* p, Row* row);
 bool readCarefully(std::string_view line, FrameKinds* kinds, Row* row,
                    Message* why);
 
-/// The clock's fraction as it is held: up to kFractionDigits places, padded
+/// A clock's fraction as it is held: up to kFractionDigits places, padded
 /// with '0', their characters read as a big-endian number, which orders
 /// fractions as their values do. A clock with more places, or a whole part
 /// of more than kWholeDigits digits, is a long clock, held as text.

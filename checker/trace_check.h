@@ -19,13 +19,14 @@
 //   kTraceIncomplete  the trace does not end with its end row: its run was
 //                     cut short, or its writer was; whatever its rows broke;
 //   kOutOfMemory      its tables outgrew the memory allowed them.
-// Every line a trace writes ends in a newline, so a last line without one
+// Every line the kit writes ends in a newline, so a last line without one
 // is a row cut short, unless it is a whole end row: a trace cut at any byte
 // is incomplete, never broken or not a trace. message() says why, line()
 // where.
 //
-// Rows are read fast where the kit wrote them (rows.h); no row costs an
-// allocation.
+// Rows are read fast where the kit wrote them (rows.h). The tables grow by
+// doubling (tables.h), so no row costs an allocation but a frame kind's
+// first.
 
 #include <cstddef>
 #include <cstdint>
