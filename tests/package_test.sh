@@ -78,7 +78,7 @@ if printf '%s\n' "$description" | awk 'length > 80 { bad = 1 } END { exit !bad }
 fi
 
 # Files only, with their modes and owners; directories come with them.
-programs="linksim linksim-arq linksim-check linksim-study"
+programs="linksim linksim-arq linksim-check linksim-study linksim-exercise"
 pages=$programs
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
 {
@@ -91,6 +91,9 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
     echo "-rwxr-xr-x root/root ./usr/share/linksim/$study"
   done
   echo "-rw-r--r-- root/root ./usr/share/linksim/studies/study.bash"
+  for set in exercises/*.txt; do
+    echo "-rw-r--r-- root/root ./usr/share/linksim/$set"
+  done
 } | sort >"$work/expected"
 diff -u "$work/expected" "$work/files" || fail "the package holds other files"
 
@@ -137,4 +140,17 @@ else
 fi
 [ $status != 99 ] && [ -s out/timeline.csv ] ||
   { cat ../study.log; fail "the packaged linksim-study timeline failed"; }
+# An exercise from the package: a student's key row, written as answers,
+# grades as full marks with the packaged linksim-arq.
+cd "$work/empty"
+set=$work/root/usr/share/linksim/exercises/window_limit.txt
+echo s1234567 >class.txt
+"$bin/linksim-exercise" key "$set" class.txt >key.csv &&
+  "$bin/linksim-exercise" sheet "$set" s1234567 | grep -q '^## Questions$' ||
+  fail "the packaged linksim-exercise fails its key or its sheet"
+questions=$(head -n 1 key.csv | tr , '\n' | grep -c '^q')
+tail -n 1 key.csv | tr , '\n' | tail -n "$questions" >answers.txt
+"$bin/linksim-exercise" grade "$set" s1234567 answers.txt | tail -n 1 |
+  grep -qx "score: $questions of $questions" ||
+  fail "the packaged linksim-exercise does not grade its own key as right"
 echo "package test passed: $(basename "$deb")"

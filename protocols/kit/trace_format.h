@@ -54,9 +54,9 @@ struct TraceEventName {
 };
 /// Indexed by TraceEvent.
 constexpr TraceEventName kTraceEvents[kTraceEventCount] = {
-    {"send", kAtEither},   {"resend", kAtEither}, {"receive", kAtEither},
-    {"lost", kAtEither},   {"deliver", kAtSink},  {"acknowledged", kAtSource},
-    {"timeout", kAtSource}, {"discard", kAtSink}, {"buffer", kAtSink},
+    {"send", kAtEither},    {"resend", kAtEither}, {"receive", kAtEither},
+    {"lost", kAtEither},    {"deliver", kAtSink},  {"acknowledged", kAtSource},
+    {"timeout", kAtSource}, {"discard", kAtSink},  {"buffer", kAtSink},
     {"end", kAtSource},
 };
 
