@@ -4,6 +4,8 @@
 #             (Release, as shipped; no GoogleTest program)
 #   sanitize  unit, e2e, protocol (clang, ASan + UBSan)
 #   fuzz      fuzz (FUZZ_SECONDS per target, default 2; CI runs 60)
+#   web       web: the lab's page, built by Emscripten, in headless
+#             Chromium, held to the native programs
 #   debug     unit, e2e, protocol, built by gcc without sanitizers; only
 #             when LINKSIM_TREES names it, as CI does
 #   measure   measure: the check tree's instruction counts, which check no
@@ -44,6 +46,10 @@ need dpkg-shlibdeps dpkg-dev
 need file file
 need /usr/bin/time time
 need readelf binutils
+need emcc emscripten
+need chromium chromium
+need chromedriver chromium-driver
+[ -d /usr/lib/python3/dist-packages/selenium ] || missing+=(python3-selenium)
 [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' \
@@ -81,8 +87,8 @@ case $sweeps in
 esac
 # The debug tree runs the sanitize tree's tests, built by gcc without
 # sanitizers: what it checks, the sanitize tree checks too, so CI alone
-# runs it (LINKSIM_TREES="check debug sanitize fuzz").
-read -r -a trees <<<"${LINKSIM_TREES:-check sanitize fuzz}"
+# runs it (LINKSIM_TREES="check debug sanitize fuzz web").
+read -r -a trees <<<"${LINKSIM_TREES:-check sanitize fuzz web}"
 # Each tree but fuzz builds and tests with an equal share of the cores, one
 # job at least: the trees run at once, and more jobs than cores only take
 # turns, which cost a two-core machine a sixth more CPU time.

@@ -78,7 +78,7 @@ if printf '%s\n' "$description" | awk 'length > 80 { bad = 1 } END { exit !bad }
 fi
 
 # Files only, with their modes and owners; directories come with them.
-programs="linksim linksim-arq linksim-check linksim-study linksim-exercise"
+programs="linksim linksim-arq linksim-check linksim-study linksim-exercise linksim-lab"
 pages=$programs
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
 {
@@ -94,6 +94,7 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
   for set in exercises/*.txt; do
     echo "-rw-r--r-- root/root ./usr/share/linksim/$set"
   done
+  echo "-rw-r--r-- root/root ./usr/share/linksim/lab.html"
 } | sort >"$work/expected"
 diff -u "$work/expected" "$work/files" || fail "the package holds other files"
 
@@ -101,7 +102,7 @@ dpkg -x "$deb" "$work/root"
 bin=$work/root/usr/bin
 binary=$bin/linksim
 for program in $programs; do
-  [ "$program" = linksim-study ] && continue
+  case $program in linksim-study | linksim-lab) continue ;; esac
   if readelf -S "$bin/$program" | grep -q '\.symtab'; then
     fail "usr/bin/$program is not stripped"
   fi
@@ -110,6 +111,8 @@ for page in $pages; do
   gzip -dc "$work/root/usr/share/man/man1/$page.1.gz" | cmp -s - "docs/$page.1" ||
     fail "$page.1.gz is not docs/$page.1, gzipped"
 done
+cmp -s "$work/root/usr/share/linksim/lab.html" web/lab.html ||
+  fail "usr/share/linksim/lab.html is not web/lab.html"
 # The manual page's examples load it by this path.
 cmp -s "$work/root/usr/share/doc/linksim/examples/link.txt" examples/link.txt ||
   fail "usr/share/doc/linksim/examples/link.txt is not examples/link.txt"
@@ -153,4 +156,13 @@ tail -n 1 key.csv | tr , '\n' | tail -n "$questions" >answers.txt
 "$bin/linksim-exercise" grade "$set" s1234567 answers.txt | tail -n 1 |
   grep -qx "score: $questions of $questions" ||
   fail "the packaged linksim-exercise does not grade its own key as right"
+# linksim-lab prints the page's address where no browser can be started,
+# and starts the one BROWSER names, with the scenario, where one can.
+page="file://$work/root/usr/share/linksim/lab.html"
+[ "$(env -u DISPLAY -u WAYLAND_DISPLAY "$bin/linksim-lab" 'LINKSIM_WINDOW=4')" = "$page#LINKSIM_WINDOW=4" ] ||
+  fail "linksim-lab without a display does not print the page's address"
+printf '#!/bin/sh\necho "$1" >"%s/opened"\n' "$work" >"$work/browser" && chmod +x "$work/browser"
+DISPLAY=:99 BROWSER="$work/browser" "$bin/linksim-lab"
+for _ in 1 2 3 4 5 6 7 8 9 10; do [ -s "$work/opened" ] && break; sleep 0.1; done
+[ "$(cat "$work/opened" 2>/dev/null)" = "$page" ] || fail "linksim-lab does not start BROWSER"
 echo "package test passed: $(basename "$deb")"

@@ -14,6 +14,7 @@
 #include "frames.h"
 #include "simulator/Node.h"
 #include "simulator/Simulator.h"
+#include "to_chars.h"
 #include "trace.h"
 
 namespace kit {
@@ -21,8 +22,7 @@ namespace kit {
 void appendNumber(std::string* text, double value) {
   if (std::isnan(value)) return;
   char digits[32];
-  const auto [last, error] =
-      std::to_chars(digits, digits + sizeof digits, value);
+  const auto [last, error] = toChars(digits, digits + sizeof digits, value);
   if (error == std::errc()) text->append(digits, last);
 }
 

@@ -3,8 +3,8 @@
 
 // Lines a protocol writes: "acknowledged packet N at CLOCK" on standard
 // output, and the trace of a run's events. Numbers are written with
-// std::to_chars, byte for byte as printf's "%d" and "%f" write them, at a
-// tenth of the cost.
+// std::to_chars (kit/to_chars.h for doubles), byte for byte as printf's "%d"
+// and "%f" write them, at a tenth of the cost.
 
 #include <charconv>
 #include <cmath>
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "model/Time.h"
+#include "to_chars.h"
 
 namespace kit {
 
@@ -28,8 +29,7 @@ inline bool appendClock(char** at, char* end, double value) {
     *at = last + 7;
     return true;
   }
-  const auto [last, error] =
-      std::to_chars(*at, end, value, std::chars_format::fixed, 6);
+  const auto [last, error] = toCharsFixed(*at, end, value, 6);
   if (error != std::errc()) return false;
   *at = last;
   return true;
