@@ -3,12 +3,12 @@
 # module merely reading it: the goal is at least ten times as fast. It
 # generates a valid trace of ROWS rows (a Go-Back-N-like exchange on a lossy
 # link: window 8, 4-bit sequence numbers, a tenth of frames lost, discards,
-# resends and timeouts), then gives for each command the median wall time
-# and CPU time of REPS runs, the file in the page cache, and for
-# linksim-check the instructions callgrind counts for the whole run. Prints
-# a Markdown table; exits 1 if linksim-check fails the trace or a figure is
-# missing. bench/trace_check_bench.cpp times the same with the benchmark
-# library, beside merely reading the file.
+# resends and timeouts) and its end row, then gives for each command the
+# median wall time and CPU time of REPS runs, the file in the page cache,
+# and for linksim-check the instructions callgrind counts for the whole run.
+# Prints a Markdown table; exits 1 if linksim-check fails the trace or a
+# figure is missing. bench/trace_check_bench.cpp times the same with the
+# benchmark library, beside merely reading the file.
 #
 #   bench/check_speed.sh [BUILD_DIR]   (default: build-check; ROWS=1000000,
 #                                       REPS=5)
@@ -65,11 +65,12 @@ awk -v rows="$rows" 'BEGIN {
     }
     if (base < next_) { t += 10; row("source", "timeout", "data", base); next_ = base }
   }
+  printf "%.6f,source,end,data,0,%d\n", t, n
 }
 function row(node, event, frame, p) {
   printf "%.6f,%s,%s,%s,%d,%d\n", t, node, event, frame, p % M, p; n++
 }' >"$trace"
-lines=$(wc -l <"$trace")
+traced=$(($(wc -l <"$trace") - 2))  # less the header and the end row
 
 "$check" "$trace" >"$work/verdict" || { cat "$work/verdict"; exit 1; }
 
@@ -102,11 +103,11 @@ instructions=$(awk '/^totals:/ { print $2 }' "$work/cg.out")
 [ -n "$check_cpu" ] && [ -n "$python_cpu" ] && [ -n "$instructions" ] ||
   { echo "a figure is missing" >&2; exit 1; }
 
-echo "Trace: $((lines - 1)) rows, $(stat -c %s "$trace") bytes; $(cat "$work/verdict")"
+echo "Trace: $traced rows, $(stat -c %s "$trace") bytes; $(cat "$work/verdict")"
 echo
 printf '| Command | Wall time | CPU time | Per row (CPU) | Instructions per row |\n'
 printf '|---|---|---|---|---|\n'
-awk -v rows="$((lines - 1))" -v cw="$check_wall" -v cc="$check_cpu" \
+awk -v rows="$traced" -v cw="$check_wall" -v cc="$check_cpu" \
   -v pw="$python_wall" -v pc="$python_cpu" -v sw="$start_wall" \
   -v sc="$start_cpu" -v ir="$instructions" -v reps="$reps" 'BEGIN {
   printf "| `linksim-check TRACE` | %.3f s | %.3f s | %.0f ns | %.1f |\n", cw, cc, cc / rows * 1e9, ir / rows

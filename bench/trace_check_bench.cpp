@@ -24,7 +24,8 @@ namespace {
 
 constexpr std::size_t kRows = 1000000;
 
-/// A valid trace of at least `rows` rows, the same every time.
+/// A valid trace of at least `rows` rows and its end row, the same every
+/// time.
 std::string generateTrace(std::size_t rows) {
   constexpr long long kWindow = 8;
   constexpr long long kSequences = 16;
@@ -91,6 +92,10 @@ std::string generateTrace(std::size_t rows) {
       next = base;
     }
   }
+  char end[96];
+  const int length = std::snprintf(
+      end, sizeof end, "%f,source,end,data,0,%zu\n", clock, written);
+  trace.append(end, static_cast<std::size_t>(length));
   return trace;
 }
 
@@ -99,7 +104,7 @@ struct TraceFile {
   TraceFile()
       : text(generateTrace(kRows)),
         rows(static_cast<double>(std::count(text.begin(), text.end(), '\n') -
-                                 1)) {
+                                 2)) {
     char pattern[] = "/tmp/linksim_trace_bench.XXXXXX";
     const int fd = mkstemp(pattern);
     if (fd < 0) return;

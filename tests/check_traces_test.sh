@@ -2,7 +2,8 @@
 # Every shipped protocol's traces keep every promise linksim-check checks,
 # with and without loss, on the example link and one whose frames are
 # shorter than a tick, over a few seeds; and on the example link with
-# bursty loss and with Poisson arrivals.
+# bursty loss and with Poisson arrivals. Cut short anywhere, within its
+# rows or its end row, such a trace is incomplete, not judged.
 #
 #   check_traces_test.sh LINKSIM_ARQ LINKSIM_CHECK
 set -euo pipefail
@@ -58,5 +59,16 @@ for protocol in stop-and-wait go-back-n selective-repeat sliding-window; do
       }
     done
   done
+done
+run link LINKSIM_ARQ=go-back-n LINKSIM_LOSS=0.2 LINKSIM_SEED=3
+size=$(stat -c %s "$work/trace.csv")
+for cut in 1 2036 $((size / 2)) $((size - 30)) $((size - 2)); do
+  head -c "$cut" "$work/trace.csv" >"$work/cut.csv"
+  verdict=0
+  "$check" "$work/cut.csv" >"$work/verdict" || verdict=$?
+  [ "$verdict" = 2 ] && grep -q ': incomplete: ' "$work/verdict" || {
+    echo "cut at byte $cut of $size: $verdict: $(cat "$work/verdict")"
+    failures=$((failures + 1))
+  }
 done
 [ "$failures" = 0 ]
