@@ -10,8 +10,9 @@ million ticks of the example link, untraced, one native run and one in the
 page in turn, so that both meet the same load; the native run's
 instructions under callgrind beside its time. Then, in the page: the first run shown
 after opening it from disk; a run again after a click, on a 10,000-tick
-scenario; the frames while playing a trace of over 100,000 rows; and the
-page's size. Each time is the median of REPEATS (default 5) runs.
+scenario; the frames while playing a trace of over 100,000 rows; an
+exercise link opened (its core compiled at the first) and its predictions
+graded, the run included; and the page's size. Each time is the median of REPEATS (default 5) runs.
 """
 
 import os
@@ -103,6 +104,17 @@ def main():
         time.sleep(4)
         frames = browser.execute_script(
             'stop(); return [lab.frameTimes.slice(1), lab.renderTimes]')
+        exercise = []
+        for i in range(REPEATS):
+            exercise.append(browser.execute_async_script(
+                '''const done = arguments[arguments.length - 1];
+                history.replaceState(null, "", "#exercise=stop_and_wait&student=s" + arguments[0]);
+                readAddress();
+                const start = performance.now();
+                openExercise().then(() => {
+                  const opened = performance.now();
+                  return gradeExercise().then(() => done([opened - start, performance.now() - opened]));
+                });''', i))
     finally:
         browser.quit()
         directory.cleanup()
@@ -117,6 +129,9 @@ def main():
     print(f'playing {rows} rows: median frame {statistics.median(frames[0]):.1f} ms apart '
           f'over {len(frames[0])} frames (longest {max(frames[0]):.1f} ms); the page\'s work '
           f'per frame: median {statistics.median(frames[1]):.1f} ms, longest {max(frames[1]):.1f} ms')
+    print(f'an exercise opened: the first {exercise[0][0]:.1f} ms, then a median '
+          f'{statistics.median(e[0] for e in exercise[1:]):.1f} ms; graded, its run included: '
+          f'median {statistics.median(e[1] for e in exercise):.1f} ms')
     print(f'page: {os.path.getsize(PAGE)} bytes')
 
 
