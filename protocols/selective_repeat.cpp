@@ -55,6 +55,7 @@
 // released as it leaves its last queue; every run starts by taking out and
 // releasing what an earlier run left.
 
+#include <string>
 #include <vector>
 
 #include "model/Packet.h"
@@ -64,11 +65,15 @@
 
 namespace {
 
-constexpr const char* kName = "selective-repeat";
-
 /// The protocol's state for the current run, and the kit behind it.
 class SelectiveRepeat {
  public:
+  static constexpr const char* kName = "selective-repeat";
+  static constexpr unsigned kReads = kit::kReadsArq | kit::kReadsSequence;
+
+  /// Reads the variables as the program starts.
+  bool init(std::string* error) { return arq.start(error); }
+
   /// The source's generatePackets: creates the packets that are due.
   void generate(Node& source);
   /// The source's sendPackets: reads ACKs, minds the timers, sends.
@@ -99,8 +104,7 @@ class SelectiveRepeat {
   /// Sends the frames that start in this tick: those to go again first.
   void transmit(Node& source, double now);
 
-  kit::Arq arq{kName, kit::kReadsArq | kit::kReadsSequence,
-               kit::WindowRule::kKeepsOutOfOrder};
+  kit::Arq arq{kName, kReads, kit::WindowRule::kKeepsOutOfOrder};
   kit::Fifo<Frame> window;     // from base on
   kit::Fifo<Timer> timers;     // in the order they fire
   kit::Fifo<long long> again;  // frames to go again, in the order they wait
@@ -226,14 +230,8 @@ void SelectiveRepeat::answerAtSink(Node& sink) {
 
 }  // namespace
 
-#ifdef LINKSIM_ARQ
-// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
-extern constexpr kit::Protocol kSelectiveRepeat =
-    kit::Chosen<SelectiveRepeat>::entry(kName);
-#else
-namespace {
-SelectiveRepeat protocol;
-}  // namespace
-int Node::generatePackets() { return kit::generate(protocol, *this); }
-int Node::sendPackets() { return kit::send(protocol, *this); }
-#endif
+// Its one object is made as the program starts (kit/hooks.h), and linksim-arq
+// finds it by its file's name in protocols/protocol_list.h.
+namespace protocols {
+extern constexpr kit::Protocol selective_repeat = kit::Made<SelectiveRepeat>::entry();
+}  // namespace protocols

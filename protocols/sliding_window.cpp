@@ -98,6 +98,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "model/Packet.h"
 #include "model/Time.h"
@@ -106,9 +107,6 @@
 #include "simulator/Simulator.h"
 
 namespace {
-
-constexpr const char* kName = "sliding-window";
-constexpr unsigned kReads = kit::kReadsWindow | kit::kReadsArrivals;
 
 /// Transfer time of `size` on the running link; 0 outside a run.
 double transferTime(double size) {
@@ -119,6 +117,9 @@ double transferTime(double size) {
 /// The protocol's state for the current run, and the store behind it.
 class SlidingWindow {
  public:
+  static constexpr const char* kName = "sliding-window";
+  static constexpr unsigned kReads = kit::kReadsWindow | kit::kReadsArrivals;
+
   SlidingWindow() {
     Simulator::atRunEnd(&endRuns);
     made = this;
@@ -126,6 +127,13 @@ class SlidingWindow {
   ~SlidingWindow() { made = nullptr; }
   SlidingWindow(const SlidingWindow&) = delete;
   SlidingWindow& operator=(const SlidingWindow&) = delete;
+
+  /// Reads the variables as the program starts.
+  bool init(std::string* error) {
+    if (!kit::startSettings(kName, kReads, &settings, error)) return false;
+    window = settings.window;
+    return true;
+  }
 
   /// The source's generatePackets: creates the packets that are due.
   void generate(Node& source);
@@ -154,7 +162,7 @@ class SlidingWindow {
 
   static inline SlidingWindow* made = nullptr;
 
-  kit::Settings settings = kit::settingsOrExit(kName, kReads);
+  kit::Settings settings;
   kit::Recorder recorder{kName};
   PacketStore store;
   kit::Arrivals arrivals;
@@ -169,7 +177,7 @@ class SlidingWindow {
 };
 
 void SlidingWindow::begin() {
-  kit::readSettings(kReads, &settings);
+  kit::rereadSettings(kReads, &settings);
   window = settings.window;
   recorder.startRun(settings, kReads, window, std::nan(""));
   arrivals.startRun(settings);
@@ -286,14 +294,9 @@ void SlidingWindow::answerAtSink(Node& sink) {
 
 }  // namespace
 
-#ifdef LINKSIM_ARQ
-// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
-extern constexpr kit::Protocol kSlidingWindow =
-    kit::Chosen<SlidingWindow>::entry(kName);
-#else
-namespace {
-SlidingWindow protocol;
-}  // namespace
-int Node::generatePackets() { return kit::generate(protocol, *this); }
-int Node::sendPackets() { return kit::send(protocol, *this); }
-#endif
+// Its one object is made as the program starts (kit/hooks.h), and linksim-arq
+// finds it by its file's name in protocols/protocol_list.h.
+namespace protocols {
+extern constexpr kit::Protocol sliding_window =
+    kit::Made<SlidingWindow>::entry();
+}  // namespace protocols

@@ -146,6 +146,16 @@ void Recorder::writeStats(const Simulator* link, double utilization) {
   if (c.arrived >= 0) row += std::to_string(c.arrived);
   row += ',';
   if (c.arrived >= 0) row += std::to_string(waiting());
+  row += ',';
+  // The ACK direction's frame loss: given, or the data's where it is not;
+  // none under a bit error rate, unless given.
+  if (lossy) {
+    appendNumber(&row, std::isnan(settings.ackLoss) && std::isnan(settings.ber)
+                           ? settings.loss
+                           : settings.ackLoss);
+  }
+  // No comma: a reader that splits the row at commas finds every column.
+  row += ',' + (lossy ? dropText(settings.drop) : std::string());
   row += '\n';
 
   std::FILE* file = openRows(settings.stats.c_str(), O_APPEND);

@@ -5,3 +5,4 @@ double Node::dataOverhead = 0.0;
 double Node::ackSize = 0.0;
 double Node::processingDelay = 0.0;
 double Node::packetRate = 0.0;
+
