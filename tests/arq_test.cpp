@@ -16,25 +16,60 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "kit/hooks.h"
+#include "kit/recorder.h"
+#include "kit/variables.h"
+#include "protocol_list.h"
 #include "protocol_test_support.h"
 #include "simulator/Simulator.h"
 #include "test_support.h"
 
 namespace {
 
-/// The protocol under test: what linksim-arq's hooks chose at start.
+/// The protocol under test: what linksim-arq's hooks choose at start.
 std::string protocol() {
   const char* name = std::getenv("LINKSIM_ARQ");
   return name == nullptr ? "stop-and-wait" : name;
 }
 
-/// Stop-and-wait has a window of one frame; the others a window of any size.
+/// linksim-arq's protocols, from their one list.
+namespace protocols {
+#define LINKSIM_DECLARE(file) extern const kit::Protocol file;
+LINKSIM_PROTOCOLS(LINKSIM_DECLARE)
+#undef LINKSIM_DECLARE
+}  // namespace protocols
+const kit::Protocol* const kProtocols[] = {
+#define LINKSIM_ENTRY(file) &protocols::file,
+    LINKSIM_PROTOCOLS(LINKSIM_ENTRY)
+#undef LINKSIM_ENTRY
+};
+
+/// True when the protocol under test reads the variables of `bits`.
+bool readsAny(unsigned bits) {
+  for (const kit::Protocol* entry : kProtocols) {
+    if (entry->name == protocol()) return (entry->reads & bits) != 0;
+  }
+  ADD_FAILURE() << "no protocol " << protocol();
+  return false;
+}
+
+/// True when the protocol under test reads the channel's losses: the
+/// others lose nothing.
+bool lossy() { return readsAny(kit::kReadsLoss); }
+
+/// A protocol without a window has one frame in flight; the others a
+/// window of any size.
 std::vector<int> windows() {
-  if (protocol() == "stop-and-wait") return {1};
+  if (!readsAny(kit::kReadsWindow)) return {1};
   return {1, 4, 16};
 }
 
@@ -53,23 +88,17 @@ const Link kLinks[] = {
 
 class ArqTest : public ::testing::Test {
  protected:
-  ~ArqTest() override {
-    for (const char* name : {"LINKSIM_LOSS", "LINKSIM_SEED", "LINKSIM_WINDOW",
-                             "LINKSIM_TRACE", "LINKSIM_STATS"}) {
-      setVariable(name, nullptr);
-    }
-  }
-
-  /// Runs `link` with the variables given and keeps what the run wrote: its
+  /// Runs `link` with the variables given (an empty `loss` unsets
+  /// LINKSIM_LOSS) and keeps what the run wrote: its
   /// acknowledgements, and its trace and stats row unless `traced` is false
   /// (a long run whose acknowledgements are all a test needs).
   void run(const LinkSettings& link, const std::string& loss, int window,
            int seed, bool traced = true) {
-    setVariable("LINKSIM_LOSS", loss.c_str());
-    setVariable("LINKSIM_WINDOW", std::to_string(window).c_str());
-    setVariable("LINKSIM_SEED", std::to_string(seed).c_str());
-    setVariable("LINKSIM_TRACE", traced ? tracePath.c_str() : nullptr);
-    setVariable("LINKSIM_STATS", traced ? statsPath.c_str() : nullptr);
+    variables.set("LINKSIM_LOSS", loss.empty() ? nullptr : loss.c_str());
+    variables.set("LINKSIM_WINDOW", std::to_string(window).c_str());
+    variables.set("LINKSIM_SEED", std::to_string(seed).c_str());
+    variables.set("LINKSIM_TRACE", traced ? tracePath.c_str() : nullptr);
+    variables.set("LINKSIM_STATS", traced ? statsPath.c_str() : nullptr);
     Simulator simulator;
     configure(simulator, link);
     acks = runForAcks(simulator);
@@ -86,6 +115,22 @@ class ArqTest : public ::testing::Test {
   ::testing::AssertionResult keptItsPromises(const LinkSettings& link,
                                              bool lossFree) const;
 
+  /// The places, from 1, of the frames of kind `frame` that arrived lost,
+  /// among those of that kind that arrived.
+  std::vector<long long> lostPlaces(const std::string& frame) const {
+    std::vector<long long> places;
+    long long arrived = 0;
+    for (const TraceRow& row : trace) {
+      if (row.frame != frame || (row.event != "receive" && row.event != "lost")) {
+        continue;
+      }
+      ++arrived;
+      if (row.event == "lost") places.push_back(arrived);
+    }
+    return places;
+  }
+
+  TestVariables variables;
   ScopedTempDir dir;
   const std::string tracePath = dir.path() + "/trace.csv";
   const std::string statsPath = dir.path() + "/stats.csv";
@@ -250,14 +295,14 @@ TEST_F(ArqTest, DeliversEveryPacketOnceAndInOrderWhateverIsLost) {
       for (const int window : windows()) {
         for (int seed = 1; seed <= ARQ_SEEDS; ++seed) {
           run(link.settings, loss, window, seed);
-          const bool lossFree = std::string(loss) == "0";
+          const bool lossFree = std::string(loss) == "0" || !lossy();
           ASSERT_TRUE(keptItsPromises(link.settings, lossFree))
               << link.name << ", loss " << loss << ", window " << window
               << ", seed " << seed;
           ASSERT_TRUE(statsAgreeWithTrace(link.settings))
               << link.name << ", loss " << loss << ", window " << window
               << ", seed " << seed;
-          if (lossFree) break;  // no seed changes a run without loss
+          if (lossFree || !lossy()) break;  // no seed changes such a run
         }
       }
     }
@@ -273,12 +318,19 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
   const double k = t / td;
   const double start = 1 - t / link.duration;
   const int kRuns = 8;
-  for (const double p : {0.05, 0.2, 0.4}) {
+  for (const double p : lossy() ? std::vector<double>{0.05, 0.2, 0.4}
+                                 : std::vector<double>{0}) {
     const double q = (1 - p) * (1 - p);
     int window = 0;
     double low = 0;
     double high = 0;
-    if (protocol() == "stop-and-wait") {
+    if (!lossy()) {
+      // A window that covers the round trip keeps the link busy from the
+      // first ACK on.
+      window = 16;
+      low = start;
+      high = 1;
+    } else if (protocol() == "stop-and-wait") {
       // Binomial: q of the attempts that end within the run, each T long.
       window = 1;
       low = q * td * (std::ceil(link.duration / t) - 1) / link.duration;
@@ -309,6 +361,188 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
     const double margin = 5 * std::sqrt(squares / (kRuns - 1) / kRuns);
     EXPECT_GE(mean + margin, low) << "loss " << p;
     EXPECT_LE(mean - margin, high) << "loss " << p;
+  }
+}
+
+// LINKSIM_DROP loses the frames it names by their place on the link, and
+// none other, whatever the seed; a protocol that loses nothing ignores it.
+TEST_F(ArqTest, LosesExactlyTheFramesLinksimDropNames) {
+  const struct {
+    const char* drop;
+    std::vector<long long> data, acks;
+    const char* column;  // the stats', with no comma
+  } kCases[] = {
+      {"data:3", {3}, {}, "data:3"},
+      {"data:1,2,3 ack:2", {1, 2, 3}, {2}, "data:1 data:2 data:3 ack:2"},
+      {"ack:1,5", {}, {1, 5}, "ack:1 ack:5"},
+      {"data:9 data:2 data:9", {2, 9}, {}, "data:2 data:9"},
+      {"  data:4   ack:4  ", {4}, {4}, "data:4 ack:4"},
+  };
+  const Link& link = kLinks[0];
+  for (const auto& c : kCases) {
+    for (int seed = 1; seed <= 2; ++seed) {
+      variables.set("LINKSIM_DROP", c.drop);
+      run(link.settings, "0", windows().back(), seed);
+      variables.set("LINKSIM_DROP", nullptr);
+      const std::vector<long long> none;
+      EXPECT_EQ(lostPlaces("data"), lossy() ? c.data : none)
+          << c.drop << ", seed " << seed;
+      EXPECT_EQ(lostPlaces("ack"), lossy() ? c.acks : none)
+          << c.drop << ", seed " << seed;
+      EXPECT_TRUE(keptItsPromises(link.settings, !lossy())) << c.drop;
+      EXPECT_TRUE(statsAgreeWithTrace(link.settings)) << c.drop;
+      EXPECT_EQ(stats.at("drop"), lossy() ? c.column : "") << c.drop;
+    }
+  }
+}
+
+// LINKSIM_ACK_LOSS is the ACK direction's loss, beside the data's by the
+// frame, by the bit or in bursts; 0 loses no ACK, and unset it is the
+// data's, drawn as before.
+TEST_F(ArqTest, LosesAcksByLinksimAckLossApartFromTheData) {
+  if (!lossy()) return;  // it reads neither
+  const struct {
+    const char* loss;
+    std::map<std::string, const char*> set;
+    bool dataLost, acksLost;
+  } kCases[] = {
+      {"0.3", {{"LINKSIM_ACK_LOSS", "0"}}, true, false},
+      {"0", {{"LINKSIM_ACK_LOSS", "0.3"}}, false, true},
+      {"", {{"LINKSIM_BER", "0.0005"}, {"LINKSIM_ACK_LOSS", "0"}}, true, false},
+      {"0.3", {{"LINKSIM_BURST", "3"}, {"LINKSIM_ACK_LOSS", "0"}}, true, false},
+      {"0.3", {{"LINKSIM_BURST", "3"}, {"LINKSIM_ACK_LOSS", "0.5"}}, true, true},
+  };
+  const Link& link = kLinks[0];
+  for (const auto& c : kCases) {
+    std::string shown = std::string("LINKSIM_LOSS=") + c.loss;
+    for (const auto& [name, value] : c.set) {
+      variables.set(name, value);
+      shown += " " + name + "=" + value;
+    }
+    run(link.settings, c.loss, 4, 1);
+    for (const auto& entry : c.set) variables.set(entry.first, nullptr);
+    EXPECT_EQ(!lostPlaces("data").empty(), c.dataLost) << shown;
+    EXPECT_EQ(!lostPlaces("ack").empty(), c.acksLost) << shown;
+    EXPECT_TRUE(keptItsPromises(link.settings, false)) << shown;
+    EXPECT_EQ(stats.at("ack_loss"), c.set.at("LINKSIM_ACK_LOSS")) << shown;
+  }
+  // Given as the data's loss, it draws what it draws unset.
+  run(link.settings, "0.3", 4, 2);
+  const std::vector<TraceRow> unset = trace;
+  variables.set("LINKSIM_ACK_LOSS", "0.3");
+  run(link.settings, "0.3", 4, 2);
+  variables.set("LINKSIM_ACK_LOSS", nullptr);
+  ASSERT_EQ(trace.size(), unset.size());
+  for (size_t i = 0; i < trace.size(); ++i) {
+    ASSERT_EQ(trace[i].event + trace[i].frame, unset[i].event + unset[i].frame)
+        << "row " << i;
+  }
+}
+
+}  // namespace
+
+// The table of variables is what linksim-arq(1) lists, what the lab's page
+// reads as JSON and what the stats row's columns name; the protocols' names
+// are their files' in the one list.
+namespace {
+
+/// The text of `line`, a line of the manual page, as the reader sees it:
+/// its macro's name gone, and the escapes of fonts, hyphens and spaces.
+std::string plain(std::string line) {
+  if (!line.empty() && line[0] == '.') {
+    const size_t space = line.find(' ');
+    const bool joined = line.compare(0, 3, ".BR") == 0 ||
+                        line.compare(0, 3, ".RB") == 0 ||
+                        line.compare(0, 3, ".IR") == 0;
+    line = space == std::string::npos ? "" : line.substr(space + 1);
+    if (joined) line.erase(std::remove(line.begin(), line.end(), ' '), line.end());
+  }
+  for (const char* escape : {"\\fB", "\\fI", "\\fR", "\\fP", "\\&", "\\c"}) {
+    for (size_t at; (at = line.find(escape)) != std::string::npos;) {
+      line.erase(at, std::strlen(escape));
+    }
+  }
+  for (size_t at; (at = line.find("\\-")) != std::string::npos;) line.erase(at, 1);
+  for (size_t at; (at = line.find("\\~")) != std::string::npos;) {
+    line.replace(at, 2, " ");
+  }
+  line.erase(std::remove(line.begin(), line.end(), '"'), line.end());
+  return line;
+}
+
+TEST(VariablesTest, TheManualPageListsEveryVariableAsTheTableHasIt) {
+  std::ifstream manual(LINKSIM_MANUAL);
+  ASSERT_TRUE(manual.good()) << LINKSIM_MANUAL;
+  std::vector<std::pair<std::string, std::string>> entries;  // name, text
+  bool inside = false;
+  std::string last;
+  for (std::string line; std::getline(manual, line);) {
+    if (line.compare(0, 4, ".SH ") == 0) inside = line == ".SH ENVIRONMENT";
+    if (inside && last == ".TP" && line.compare(0, 11, ".B LINKSIM_") == 0) {
+      entries.emplace_back(line.substr(3), "");
+    } else if (inside && !entries.empty() && line != ".TP" && line != ".PP") {
+      entries.back().second += plain(line) + " ";
+    }
+    if (line == ".PP" && !entries.empty()) inside = false;
+    last = line;
+  }
+  ASSERT_EQ(entries.size(), kit::kVariableCount);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const kit::Variable& variable = kit::kVariables[i];
+    const std::string& text = entries[i].second;
+    EXPECT_EQ(entries[i].first, variable.name) << "entry " << i;
+    EXPECT_NE(text.find(std::string("Default: ") + variable.fallback),
+              std::string::npos)
+        << variable.name << ": " << text;
+    for (const kit::Protocol* entry : kProtocols) {
+      const bool read = variable.readBy == kit::kChoosesProtocol ||
+                        kit::reads(variable, entry->reads);
+      const size_t by = text.find("ead by ");
+      const bool said =
+          by != std::string::npos && text.find(entry->name, by) != std::string::npos;
+      EXPECT_EQ(said, !read) << variable.name << ", " << entry->name << ": "
+                             << text;
+    }
+  }
+}
+
+extern "C" const char* linksim_variables_json();
+
+TEST(VariablesTest, TheJsonTableNamesEachVariablesReadersTypeAndRange) {
+  const std::string json = linksim_variables_json();
+  for (const char* part : {
+           "[{\"name\":\"LINKSIM_ARQ\",\"readers\":[\"stop-and-wait\","
+           "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],\"type\":"
+           "\"choice\",\"range\":\"stop-and-wait, go-back-n, "
+           "selective-repeat, sliding-window\",\"choices\":[\"stop-and-wait\","
+           "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],"
+           "\"default\":\"stop-and-wait\",",
+           "{\"name\":\"LINKSIM_WINDOW\",\"readers\":[\"go-back-n\","
+           "\"selective-repeat\",\"sliding-window\"],\"type\":\"whole\","
+           "\"range\":\"1 to 65536\",\"default\":\"8\",\"help\":\"frames in "
+           "flight: the window\"}",
+           "{\"name\":\"LINKSIM_DROP\",\"readers\":[\"stop-and-wait\","
+           "\"go-back-n\",\"selective-repeat\"],\"type\":\"frames\",",
+           "\"choices\":[\"periodic\",\"poisson\"]",
+           "{\"name\":\"LINKSIM_STATS\",\"readers\":[\"stop-and-wait\","
+           "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],\"type\":"
+           "\"file\","}) {
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  }
+  EXPECT_EQ(json.back(), ']');
+}
+
+TEST(VariablesTest, NamesEachProtocolByItsFileAndEachColumnInTheStats) {
+  ASSERT_EQ(kit::protocolNames().size(), std::size(kProtocols));
+  for (size_t i = 0; i < std::size(kProtocols); ++i) {
+    EXPECT_EQ(kit::protocolNames()[i], kProtocols[i]->name);
+  }
+  const std::string header = std::string(",") + kit::kStatsHeader + ",";
+  for (const kit::Variable& variable : kit::kVariables) {
+    if (variable.column == nullptr) continue;
+    EXPECT_NE(header.find(std::string(",") + variable.column + ","),
+              std::string::npos)
+        << variable.name;
   }
 }
 

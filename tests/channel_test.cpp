@@ -11,15 +11,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "kit/environment.h"
 #include "kit/frames.h"
 #include "kit/random.h"
+#include "kit/variables.h"
 #include "model/Packet.h"
 #include "simulator/Node.h"
 
@@ -100,6 +101,60 @@ TEST(ChannelTest, BurstsOfOneOverOneMinusPLoseWhatIndependentLossLoses) {
   }
 }
 
+// LINKSIM_DROP's frames are lost on top of what the other models lose, and
+// those draw what they draw without it; LINKSIM_ACK_LOSS takes the place of
+// the ACK direction's loss alone, and given as the data's draws the same.
+TEST(ChannelTest, DroppedFramesAndTheAckLossAddToTheOtherModels) {
+  const struct {
+    const char* name;
+    double loss, ackLoss, burst;
+    bool acksLost;  // by the models, not the drop list
+  } kModels[] = {
+      {"none", 0, NAN, NAN, false},
+      {"independent", 0.3, NAN, NAN, true},
+      {"bursts", 0.3, NAN, 4, true},
+      {"no ACK lost", 0.3, 0, NAN, false},
+      {"bursts, no ACK lost", 0.3, 0, 4, false},
+      {"ACKs alone", 0, 0.4, NAN, true},
+  };
+  for (const auto& model : kModels) {
+    kit::Settings settings;
+    settings.loss = model.loss;
+    settings.ackLoss = model.ackLoss;
+    settings.burst = model.burst;
+    settings.seed = 3;
+    kit::Channel alone;
+    alone.startRun(settings);
+    const std::vector<bool> dataAlone = draw(alone, 1000, kit::kDataPacket);
+    kit::Channel again;
+    again.startRun(settings);
+    const std::vector<bool> acksAlone = draw(again, 1000, kit::kAckPacket);
+    ASSERT_TRUE(kit::readDropList("data:2,999 ack:1,500", &settings.drop));
+    kit::Channel dropping;
+    dropping.startRun(settings);
+    std::vector<bool> data = dataAlone;
+    data[1] = data[998] = true;
+    EXPECT_EQ(draw(dropping, 1000, kit::kDataPacket), data) << model.name;
+    dropping.startRun(settings);
+    std::vector<bool> acks = acksAlone;
+    acks[0] = acks[499] = true;
+    EXPECT_EQ(draw(dropping, 1000, kit::kAckPacket), acks) << model.name;
+    EXPECT_EQ(std::count(acksAlone.begin(), acksAlone.end(), true) > 0,
+              model.acksLost)
+        << model.name;
+  }
+  // The data's loss given as the ACKs' draws what leaving it unset draws.
+  kit::Settings unset;
+  unset.loss = 0.2;
+  kit::Settings given = unset;
+  given.ackLoss = 0.2;
+  kit::Channel a;
+  kit::Channel b;
+  a.startRun(unset);
+  b.startRun(given);
+  EXPECT_EQ(draw(a, 10000, kit::kAckPacket), draw(b, 10000, kit::kAckPacket));
+}
+
 /// Whether each of 1000 frames of type `type` is lost, on a channel started
 /// afresh with `settings`.
 std::vector<bool> losses(char type, const kit::Settings& settings) {
@@ -116,7 +171,10 @@ TEST(FrameKindsTest, AFrameOfItsOwnIsLostAsAnyFrameOfItsSize) {
   Node::setDataPacketSize(800.0);
   Node::setDataOverhead(64.0);
   Node::setACKSize(128.0);
-  const char nak = kit::declareFrame('N', "nak", &Node::getACKSize);
+  std::string error;
+  ASSERT_TRUE(kit::declareFrame('N', "nak", &Node::getACKSize, &error))
+      << error;
+  const char nak = 'N';
   kit::Settings byBit;
   byBit.ber = 3e-4;  // loses a data frame 6 times as often as an ACK
   kit::Settings byFrame;
@@ -126,37 +184,51 @@ TEST(FrameKindsTest, AFrameOfItsOwnIsLostAsAnyFrameOfItsSize) {
   EXPECT_EQ(losses(kit::kDataPacket, byFrame), losses(nak, byFrame));
 }
 
-// A kind that cannot be declared ends the program, in every build, saying
-// which and why; declared silently, its frames would count as data.
-TEST(FrameKindsTest, AKindThatCannotBeDeclaredEndsTheProgram) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+// A kind that cannot be declared is refused, saying which and why, in every
+// build; declared silently, its frames would count as data.
+TEST(FrameKindsTest, AKindThatCannotBeDeclaredIsRefusedSayingWhichAndWhy) {
+  const std::string lowercase =
+      " cannot be declared: its name must be a lowercase letter, then "
+      "lowercase letters, digits, '_' or '-'";
   const struct {
     char type;
     const char* name;
     double (*bits)();
-    const char* message;
+    std::string message;  // after "the frame kind "
   } kRefused[] = {
-      {'N', "Nak", &Node::getACKSize, "'N' named \"Nak\".*lowercase letter"},
-      {'N', "", &Node::getACKSize, "'N' named \"\".*lowercase letter"},
-      {'N', nullptr, &Node::getACKSize, "lowercase letter"},
-      {'N', "nak", nullptr, "no size"},
-      {'A', "nak", &Node::getACKSize, "another kind has its type"},
-      {'N', "ack", &Node::getACKSize, "another kind has its name"},
-      {'D', "data", &Node::getACKSize, "declared already, with another size"},
+      {'N', "Nak", &Node::getACKSize, "'N' named \"Nak\"" + lowercase},
+      {'N', "", &Node::getACKSize, "'N' named \"\"" + lowercase},
+      {'N', nullptr, &Node::getACKSize, "'N' named \"\"" + lowercase},
+      {'\n', "n l", &Node::getACKSize, "10 named \"n l\"" + lowercase},
+      {'N', "nak", nullptr,
+       "'N' named \"nak\" cannot be declared: it has no size"},
+      {'A', "nak", &Node::getACKSize,
+       "'A' named \"nak\" cannot be declared: another kind has its type"},
+      {'N', "ack", &Node::getACKSize,
+       "'N' named \"ack\" cannot be declared: another kind has its name"},
+      {'D', "data", &Node::getACKSize,
+       "'D' named \"data\" cannot be declared: it is declared already, with "
+       "another size"},
   };
   for (const auto& refused : kRefused) {
-    EXPECT_EXIT(kit::declareFrame(refused.type, refused.name, refused.bits),
-                ::testing::ExitedWithCode(2),
-                std::string("^linksim: the frame kind .*") + refused.message)
-        << refused.message;
+    std::string error;
+    EXPECT_FALSE(kit::declareFrame(refused.type, refused.name, refused.bits,
+                                   &error));
+    EXPECT_EQ(error, "the frame kind " + refused.message);
   }
   // Kinds up to the trace's most, 16, are declared; the next is refused.
-  static const char* const kNames[] = {"ka", "kb", "kc", "kd", "ke",
-                                       "kf", "kg", "kh", "ki", "kj",
-                                       "kk", "kl", "km", "kn", "ko"};
-  EXPECT_EXIT(for (int i = 0; i < 15; ++i) kit::declareFrame(
-                  static_cast<char>('a' + i), kNames[i], &Node::getACKSize),
-              ::testing::ExitedWithCode(2), "at most 16 kinds");
+  static const char* const kNames[] = {"ka", "kb", "kc", "kd", "ke", "kf",
+                                       "kg", "kh", "ki", "kj", "kk", "kl",
+                                       "km", "kn", "ko", "kp"};
+  std::string error;
+  int declared = 0;
+  while (declared < 16 &&
+         kit::declareFrame(static_cast<char>('a' + declared), kNames[declared],
+                           &Node::getACKSize, &error)) {
+    ++declared;
+  }
+  EXPECT_EQ(kit::frameKindCount(), 16);
+  EXPECT_NE(error.find("at most 16 kinds"), std::string::npos) << error;
 }
 
 TEST(RandomTest, DrawsWhatMt19937_64DrawsFromTheSameSeed) {
