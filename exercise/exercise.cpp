@@ -93,8 +93,8 @@ bool ruleOf(const ValueLine& value, Rule* rule) {
   }
   const kit::Variable* variable = kit::findVariable(value.name.c_str());
   if (value.target != Target::kVariable || variable == nullptr) return false;
-  *rule = variable->type == kit::VariableType::kFile ? Rule::kOwn
-                                                     : Rule::kVariable;
+  *rule =
+      variable->type == kit::VariableType::kFile ? Rule::kOwn : Rule::kVariable;
   return true;
 }
 

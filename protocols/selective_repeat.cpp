@@ -233,5 +233,6 @@ void SelectiveRepeat::answerAtSink(Node& sink) {
 // Its one object is made as the program starts (kit/hooks.h), and linksim-arq
 // finds it by its file's name in protocols/protocol_list.h.
 namespace protocols {
-extern constexpr kit::Protocol selective_repeat = kit::Made<SelectiveRepeat>::entry();
+extern constexpr kit::Protocol selective_repeat =
+    kit::Made<SelectiveRepeat>::entry();
 }  // namespace protocols

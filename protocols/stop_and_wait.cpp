@@ -117,7 +117,7 @@ class StopAndWait {
  public:
   static constexpr const char* kName = "stop-and-wait";
   static constexpr unsigned kReads = kit::kReadsLoss | kit::kReadsTimeout |
-                                    kit::kReadsArrivals | kit::kReadsSequence;
+                                     kit::kReadsArrivals | kit::kReadsSequence;
 
   /// Reads the variables as the program starts.
   bool init(std::string* error) { return arq.start(error); }

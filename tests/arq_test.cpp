@@ -33,6 +33,13 @@
 #include "simulator/Simulator.h"
 #include "test_support.h"
 
+/// The entries of linksim-arq's protocols, defined by their files.
+namespace protocols {
+#define LINKSIM_DECLARE(file) extern const kit::Protocol file;
+LINKSIM_PROTOCOLS(LINKSIM_DECLARE)
+#undef LINKSIM_DECLARE
+}  // namespace protocols
+
 namespace {
 
 /// The protocol under test: what linksim-arq's hooks choose at start.
@@ -42,11 +49,6 @@ std::string protocol() {
 }
 
 /// linksim-arq's protocols, from their one list.
-namespace protocols {
-#define LINKSIM_DECLARE(file) extern const kit::Protocol file;
-LINKSIM_PROTOCOLS(LINKSIM_DECLARE)
-#undef LINKSIM_DECLARE
-}  // namespace protocols
 const kit::Protocol* const kProtocols[] = {
 #define LINKSIM_ENTRY(file) &protocols::file,
     LINKSIM_PROTOCOLS(LINKSIM_ENTRY)
@@ -121,7 +123,8 @@ class ArqTest : public ::testing::Test {
     std::vector<long long> places;
     long long arrived = 0;
     for (const TraceRow& row : trace) {
-      if (row.frame != frame || (row.event != "receive" && row.event != "lost")) {
+      if (row.frame != frame ||
+          (row.event != "receive" && row.event != "lost")) {
         continue;
       }
       ++arrived;
@@ -318,8 +321,8 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
   const double k = t / td;
   const double start = 1 - t / link.duration;
   const int kRuns = 8;
-  for (const double p : lossy() ? std::vector<double>{0.05, 0.2, 0.4}
-                                 : std::vector<double>{0}) {
+  for (const double p :
+       lossy() ? std::vector<double>{0.05, 0.2, 0.4} : std::vector<double>{0}) {
     const double q = (1 - p) * (1 - p);
     int window = 0;
     double low = 0;
@@ -410,7 +413,10 @@ TEST_F(ArqTest, LosesAcksByLinksimAckLossApartFromTheData) {
       {"0", {{"LINKSIM_ACK_LOSS", "0.3"}}, false, true},
       {"", {{"LINKSIM_BER", "0.0005"}, {"LINKSIM_ACK_LOSS", "0"}}, true, false},
       {"0.3", {{"LINKSIM_BURST", "3"}, {"LINKSIM_ACK_LOSS", "0"}}, true, false},
-      {"0.3", {{"LINKSIM_BURST", "3"}, {"LINKSIM_ACK_LOSS", "0.5"}}, true, true},
+      {"0.3",
+       {{"LINKSIM_BURST", "3"}, {"LINKSIM_ACK_LOSS", "0.5"}},
+       true,
+       true},
   };
   const Link& link = kLinks[0];
   for (const auto& c : kCases) {
@@ -455,14 +461,16 @@ std::string plain(std::string line) {
                         line.compare(0, 3, ".RB") == 0 ||
                         line.compare(0, 3, ".IR") == 0;
     line = space == std::string::npos ? "" : line.substr(space + 1);
-    if (joined) line.erase(std::remove(line.begin(), line.end(), ' '), line.end());
+    if (joined)
+      line.erase(std::remove(line.begin(), line.end(), ' '), line.end());
   }
   for (const char* escape : {"\\fB", "\\fI", "\\fR", "\\fP", "\\&", "\\c"}) {
     for (size_t at; (at = line.find(escape)) != std::string::npos;) {
       line.erase(at, std::strlen(escape));
     }
   }
-  for (size_t at; (at = line.find("\\-")) != std::string::npos;) line.erase(at, 1);
+  for (size_t at; (at = line.find("\\-")) != std::string::npos;)
+    line.erase(at, 1);
   for (size_t at; (at = line.find("\\~")) != std::string::npos;) {
     line.replace(at, 2, " ");
   }
@@ -498,10 +506,10 @@ TEST(VariablesTest, TheManualPageListsEveryVariableAsTheTableHasIt) {
       const bool read = variable.readBy == kit::kChoosesProtocol ||
                         kit::reads(variable, entry->reads);
       const size_t by = text.find("ead by ");
-      const bool said =
-          by != std::string::npos && text.find(entry->name, by) != std::string::npos;
-      EXPECT_EQ(said, !read) << variable.name << ", " << entry->name << ": "
-                             << text;
+      const bool said = by != std::string::npos &&
+                        text.find(entry->name, by) != std::string::npos;
+      EXPECT_EQ(said, !read)
+          << variable.name << ", " << entry->name << ": " << text;
     }
   }
 }
@@ -510,23 +518,23 @@ extern "C" const char* linksim_variables_json();
 
 TEST(VariablesTest, TheJsonTableNamesEachVariablesReadersTypeAndRange) {
   const std::string json = linksim_variables_json();
-  for (const char* part : {
-           "[{\"name\":\"LINKSIM_ARQ\",\"readers\":[\"stop-and-wait\","
-           "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],\"type\":"
-           "\"choice\",\"range\":\"stop-and-wait, go-back-n, "
-           "selective-repeat, sliding-window\",\"choices\":[\"stop-and-wait\","
-           "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],"
-           "\"default\":\"stop-and-wait\",",
-           "{\"name\":\"LINKSIM_WINDOW\",\"readers\":[\"go-back-n\","
-           "\"selective-repeat\",\"sliding-window\"],\"type\":\"whole\","
-           "\"range\":\"1 to 65536\",\"default\":\"8\",\"help\":\"frames in "
-           "flight: the window\"}",
-           "{\"name\":\"LINKSIM_DROP\",\"readers\":[\"stop-and-wait\","
-           "\"go-back-n\",\"selective-repeat\"],\"type\":\"frames\",",
-           "\"choices\":[\"periodic\",\"poisson\"]",
-           "{\"name\":\"LINKSIM_STATS\",\"readers\":[\"stop-and-wait\","
-           "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],\"type\":"
-           "\"file\","}) {
+  for (const char* part :
+       {"[{\"name\":\"LINKSIM_ARQ\",\"readers\":[\"stop-and-wait\","
+        "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],\"type\":"
+        "\"choice\",\"range\":\"stop-and-wait, go-back-n, "
+        "selective-repeat, sliding-window\",\"choices\":[\"stop-and-wait\","
+        "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],"
+        "\"default\":\"stop-and-wait\",",
+        "{\"name\":\"LINKSIM_WINDOW\",\"readers\":[\"go-back-n\","
+        "\"selective-repeat\",\"sliding-window\"],\"type\":\"whole\","
+        "\"range\":\"1 to 65536\",\"default\":\"8\",\"help\":\"frames in "
+        "flight: the window\"}",
+        "{\"name\":\"LINKSIM_DROP\",\"readers\":[\"stop-and-wait\","
+        "\"go-back-n\",\"selective-repeat\"],\"type\":\"frames\",",
+        "\"choices\":[\"periodic\",\"poisson\"]",
+        "{\"name\":\"LINKSIM_STATS\",\"readers\":[\"stop-and-wait\","
+        "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],\"type\":"
+        "\"file\","}) {
     EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
   }
   EXPECT_EQ(json.back(), ']');

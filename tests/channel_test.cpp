@@ -212,8 +212,8 @@ TEST(FrameKindsTest, AKindThatCannotBeDeclaredIsRefusedSayingWhichAndWhy) {
   };
   for (const auto& refused : kRefused) {
     std::string error;
-    EXPECT_FALSE(kit::declareFrame(refused.type, refused.name, refused.bits,
-                                   &error));
+    EXPECT_FALSE(
+        kit::declareFrame(refused.type, refused.name, refused.bits, &error));
     EXPECT_EQ(error, "the frame kind " + refused.message);
   }
   // Kinds up to the trace's most, 16, are declared; the next is refused.

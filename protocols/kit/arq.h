@@ -108,8 +108,8 @@ class Arq {
   /// True in a run's first tick, when the source's generatePackets calls
   /// it: then the run starts afresh. The variables are read again (a
   /// value gone bad since the start is warned of, and the old one kept),
-  /// the channel and the trace start over, and what an earlier run left in the source's queues
-  /// and on the links goes back to the store.
+  /// the channel and the trace start over, and what an earlier run left in the
+  /// source's queues and on the links goes back to the store.
   bool startsRun(Node& source) {
     if (!runStarts()) return false;
     releaseAll(store, source);

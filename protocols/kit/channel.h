@@ -146,9 +146,9 @@ class BurstLoss : public LossModel {
   enum class State { kUnknown, kGood, kBad };
 
   Random& random;
-  double stayBad = 0.0;       // the chain stays bad: 1 - 1/b
-  double loss[2] = {};        // by direction: the long-run loss p
-  double turnBad[2] = {};     // it turns bad: p / (b (1 - p))
+  double stayBad = 0.0;    // the chain stays bad: 1 - 1/b
+  double loss[2] = {};     // by direction: the long-run loss p
+  double turnBad[2] = {};  // it turns bad: p / (b (1 - p))
   State chains[2] = {State::kUnknown, State::kUnknown};
 };
 

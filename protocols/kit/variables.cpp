@@ -59,9 +59,8 @@ bool readDropList(const char* text, DropList* drop) {
       return false;
     }
     const std::string kind(at, colon);
-    auto group = std::find_if(read.begin(), read.end(), [&](const auto& g) {
-      return g.first == kind;
-    });
+    auto group = std::find_if(read.begin(), read.end(),
+                              [&](const auto& g) { return g.first == kind; });
     if (group == read.end()) group = read.insert(read.end(), {kind, {}});
     at = colon;
     do {
@@ -323,8 +322,7 @@ std::string variablesJson(const Reader* readers, std::size_t count) {
       first = false;
     }
     const std::string range = rangeOf(variable);
-    json += "],\"type\":" +
-            quoted(kTypes[static_cast<int>(variable.type)]) +
+    json += "],\"type\":" + quoted(kTypes[static_cast<int>(variable.type)]) +
             ",\"range\":" + quoted(range);
     if (variable.type == VariableType::kChoice) {
       json += ",\"choices\":[";

@@ -50,9 +50,9 @@ using DropList = std::vector<std::pair<std::string, std::vector<long long>>>;
 /// What the variables ask for.
 struct Settings {
   int window = 8;
-  double loss = 0.0;          // per frame, when ber is not set
+  double loss = 0.0;              // per frame, when ber is not set
   double ackLoss = std::nan("");  // the ACK direction's; NaN: loss's
-  double ber = std::nan("");  // per bit; NaN when not set
+  double ber = std::nan("");      // per bit; NaN when not set
   std::uint64_t seed = 1;
   double timeout = std::nan("");  // NaN: derive one from the link
   std::string trace;              // empty: no trace

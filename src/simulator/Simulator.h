@@ -5,10 +5,12 @@
 
 #include "simulator/Node.h"
 
-/// Results of the simulator's operations, one type for each, so that no
-/// operation's result is taken for another's: their values are the
-/// program's contract, 1 for success and negative for a failure, and two
-/// operations' failures share values.
+// Results of the simulator's operations, a type for each, so that one
+// operation's result is never compared with another's constants (the
+// compiler warns of it): their values are the program's contract, 1 for
+// success and negative for a failure, and two operations' failures share
+// values.
+
 /// readSettings' results.
 enum ReadResult : int {
   kSettingsRead = 1,
@@ -45,24 +47,22 @@ class Simulator {
   Simulator& operator=(const Simulator&) = delete;
 
   /// Loads the settings file named by settingsFile, all or nothing: the
-  /// values are stored only when the result is kSettingsRead, each key's from its last
-  /// line, and keys the file lacks keep theirs. A line is a line whatever its
-  /// length, matched on its first 65,535 characters (its key part); the rest
-  /// is read and dropped. A regular file, or a link to one, is read to its
-  /// end whatever its length; a device at most 2^20 lines, none longer than
-  /// its key part. Returns kSettingsRead, kNoSettingsFile, or
-  /// kCannotReadSettings when
-  /// the name cannot be opened, is a directory, FIFO or socket (refused
-  /// without waiting for a writer), fails to read, is a device past its
-  /// bounds, or has a line whose key or value would run past its key part.
-  /// Its one message on failure goes to `messages`.
+  /// values are stored only when the result is kSettingsRead, each key's from
+  /// its last line, and keys the file lacks keep theirs. A line is a line
+  /// whatever its length, matched on its first 65,535 characters (its key
+  /// part); the rest is read and dropped. A regular file, or a link to one, is
+  /// read to its end whatever its length; a device at most 2^20 lines, none
+  /// longer than its key part. Returns kSettingsRead, kNoSettingsFile, or
+  /// kCannotReadSettings when the name cannot be opened, is a directory,
+  /// FIFO or socket (refused without waiting for a writer), fails to read, is
+  /// a device past its bounds, or has a line whose key or value would run
+  /// past its key part. Its one message on failure goes to `messages`.
   ReadResult readSettings(std::FILE* messages = stdout);
 
   /// Checks every setting and the node types, shows the settings and waits
   /// for one character of standard input. Returns kSettingsAccepted,
-  /// kSettingsRejected
-  /// (after one message, without waiting), or kOutputLost (without
-  /// waiting).
+  /// kSettingsRejected (after one message, without waiting), or kOutputLost
+  /// (without waiting).
   VerifyResult verify();
 
   /// verify's checks alone, for a caller that shows no settings and waits
