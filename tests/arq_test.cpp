@@ -447,6 +447,38 @@ TEST_F(ArqTest, LosesAcksByLinksimAckLossApartFromTheData) {
 
 }  // namespace
 
+// A value gone bad between runs (a test's lookup can change; the
+// environment cannot) is said, and the run keeps the values it had.
+TEST_F(ArqTest, SaysAVariableGoneBadSinceTheRunBeforeAndKeepsItsValues) {
+  const struct {
+    const char* name;
+    const char* bad;
+    unsigned readBy;
+    const char* message;
+  } kCases[] = {
+      {"LINKSIM_LOSS", "2", kit::kReadsLoss,
+       "LINKSIM_LOSS must be a decimal number from 0 up to but not including "
+       "1"},
+      {"LINKSIM_WINDOW", "0", kit::kReadsWindow,
+       "LINKSIM_WINDOW must be a whole number from 1 to 65536"},
+  };
+  const Link& link = kLinks[0];
+  for (const auto& c : kCases) {
+    if (!readsAny(c.readBy)) continue;
+    run(link.settings, "0.1", 4, 3);
+    const Acks before = acks;
+    ::testing::internal::CaptureStderr();
+    variables.set(c.name, c.bad);
+    Simulator simulator;
+    configure(simulator, link.settings);
+    const Acks after = runForAcks(simulator);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              std::string("linksim: warning: ") + c.message +
+                  ": this run keeps the values of the run before\n");
+    EXPECT_EQ(after, before) << c.name;
+  }
+}
+
 // The table of variables is what linksim-arq(1) lists, what the lab's page
 // reads as JSON and what the stats row's columns name; the protocols' names
 // are their files' in the one list.
