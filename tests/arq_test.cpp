@@ -378,211 +378,138 @@ TEST_F(ArqTest, LosesExactlyTheFramesLinksimDropNames) {
       {"data:3", {3}, {}, "data:3"},
       {"data:1,2,3 ack:2", {1, 2, 3}, {2}, "data:1 data:2 data:3 ack:2"},
       {"ack:1,5", {}, {1, 5}, "ack:1 ack:5"},
-      {"data:9 data:2 data:9", {2, 9}, {}, "data:2 data:9"},
-      {"  data:4   ack:4  ", {4}, {4}, "data:4 ack:4"},
+      {"  data:9 ack:4  data:2,9", {2, 9}, {4}, "data:2 data:9 ack:4"},
   };
-  const Link& link = kLinks[0];
   for (const auto& c : kCases) {
     for (int seed = 1; seed <= 2; ++seed) {
       variables.set("LINKSIM_DROP", c.drop);
-      run(link.settings, "0", windows().back(), seed);
-      variables.set("LINKSIM_DROP", nullptr);
+      run(kLinks[0].settings, "0", windows().back(), seed);
       const std::vector<long long> none;
-      EXPECT_EQ(lostPlaces("data"), lossy() ? c.data : none)
-          << c.drop << ", seed " << seed;
-      EXPECT_EQ(lostPlaces("ack"), lossy() ? c.acks : none)
-          << c.drop << ", seed " << seed;
-      EXPECT_TRUE(keptItsPromises(link.settings, !lossy())) << c.drop;
-      EXPECT_TRUE(statsAgreeWithTrace(link.settings)) << c.drop;
+      EXPECT_EQ(lostPlaces("data"), lossy() ? c.data : none) << c.drop;
+      EXPECT_EQ(lostPlaces("ack"), lossy() ? c.acks : none) << c.drop;
       EXPECT_EQ(stats.at("drop"), lossy() ? c.column : "") << c.drop;
+      EXPECT_TRUE(keptItsPromises(kLinks[0].settings, !lossy())) << c.drop;
+      EXPECT_TRUE(statsAgreeWithTrace(kLinks[0].settings)) << c.drop;
     }
   }
 }
 
 // LINKSIM_ACK_LOSS is the ACK direction's loss, beside the data's by the
-// frame, by the bit or in bursts; 0 loses no ACK, and unset it is the
-// data's, drawn as before.
+// frame, by the bit or in bursts; 0 loses no ACK.
 TEST_F(ArqTest, LosesAcksByLinksimAckLossApartFromTheData) {
-  if (!lossy()) return;  // it reads neither
   const struct {
-    const char* loss;
-    std::map<std::string, const char*> set;
+    const char* loss;  // "": unset
+    const char* ackLoss;
+    const char *name, *value;  // another variable
     bool dataLost, acksLost;
   } kCases[] = {
-      {"0.3", {{"LINKSIM_ACK_LOSS", "0"}}, true, false},
-      {"0", {{"LINKSIM_ACK_LOSS", "0.3"}}, false, true},
-      {"", {{"LINKSIM_BER", "0.0005"}, {"LINKSIM_ACK_LOSS", "0"}}, true, false},
-      {"0.3", {{"LINKSIM_BURST", "3"}, {"LINKSIM_ACK_LOSS", "0"}}, true, false},
-      {"0.3",
-       {{"LINKSIM_BURST", "3"}, {"LINKSIM_ACK_LOSS", "0.5"}},
-       true,
-       true},
+      {"0.3", "0", "LINKSIM_SEED", "1", true, false},
+      {"0", "0.3", "LINKSIM_SEED", "1", false, true},
+      {"", "0", "LINKSIM_BER", "0.0005", true, false},
+      {"0.3", "0", "LINKSIM_BURST", "3", true, false},
+      {"0.3", "0.5", "LINKSIM_BURST", "3", true, true},
   };
-  const Link& link = kLinks[0];
   for (const auto& c : kCases) {
-    std::string shown = std::string("LINKSIM_LOSS=") + c.loss;
-    for (const auto& [name, value] : c.set) {
-      variables.set(name, value);
-      shown += " " + name + "=" + value;
-    }
-    run(link.settings, c.loss, 4, 1);
-    for (const auto& entry : c.set) variables.set(entry.first, nullptr);
-    EXPECT_EQ(!lostPlaces("data").empty(), c.dataLost) << shown;
-    EXPECT_EQ(!lostPlaces("ack").empty(), c.acksLost) << shown;
-    EXPECT_TRUE(keptItsPromises(link.settings, false)) << shown;
-    EXPECT_EQ(stats.at("ack_loss"), c.set.at("LINKSIM_ACK_LOSS")) << shown;
-  }
-  // Given as the data's loss, it draws what it draws unset.
-  run(link.settings, "0.3", 4, 2);
-  const std::vector<TraceRow> unset = trace;
-  variables.set("LINKSIM_ACK_LOSS", "0.3");
-  run(link.settings, "0.3", 4, 2);
-  variables.set("LINKSIM_ACK_LOSS", nullptr);
-  ASSERT_EQ(trace.size(), unset.size());
-  for (size_t i = 0; i < trace.size(); ++i) {
-    ASSERT_EQ(trace[i].event + trace[i].frame, unset[i].event + unset[i].frame)
-        << "row " << i;
+    variables.set("LINKSIM_ACK_LOSS", c.ackLoss);
+    variables.set(c.name, c.value);
+    run(kLinks[0].settings, c.loss, 4, 1);
+    variables.set(c.name, nullptr);
+    const bool lost[] = {!lostPlaces("data").empty(),
+                         !lostPlaces("ack").empty()};
+    EXPECT_EQ(lost[0], lossy() && c.dataLost) << c.ackLoss << " " << c.name;
+    EXPECT_EQ(lost[1], lossy() && c.acksLost) << c.ackLoss << " " << c.name;
+    EXPECT_EQ(stats.at("ack_loss"), lossy() ? c.ackLoss : "") << c.name;
+    EXPECT_TRUE(keptItsPromises(kLinks[0].settings, !lossy())) << c.name;
   }
 }
-
-}  // namespace
 
 // A value gone bad between runs (a test's lookup can change; the
 // environment cannot) is said, and the run keeps the values it had.
 TEST_F(ArqTest, SaysAVariableGoneBadSinceTheRunBeforeAndKeepsItsValues) {
-  const struct {
-    const char* name;
-    const char* bad;
-    unsigned readBy;
-    const char* message;
-  } kCases[] = {
-      {"LINKSIM_LOSS", "2", kit::kReadsLoss,
-       "LINKSIM_LOSS must be a decimal number from 0 up to but not including "
-       "1"},
-      {"LINKSIM_WINDOW", "0", kit::kReadsWindow,
-       "LINKSIM_WINDOW must be a whole number from 1 to 65536"},
-  };
-  const Link& link = kLinks[0];
-  for (const auto& c : kCases) {
-    if (!readsAny(c.readBy)) continue;
-    run(link.settings, "0.1", 4, 3);
-    const Acks before = acks;
-    ::testing::internal::CaptureStderr();
-    variables.set(c.name, c.bad);
-    Simulator simulator;
-    configure(simulator, link.settings);
-    const Acks after = runForAcks(simulator);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              std::string("linksim: warning: ") + c.message +
-                  ": this run keeps the values of the run before\n");
-    EXPECT_EQ(after, before) << c.name;
-  }
+  const bool windowed = readsAny(kit::kReadsWindow);
+  const char* name = windowed ? "LINKSIM_WINDOW" : "LINKSIM_LOSS";
+  run(kLinks[0].settings, "0.1", 4, 3);
+  const Acks before = acks;
+  variables.set(name, windowed ? "0" : "2");
+  ::testing::internal::CaptureStderr();
+  Simulator simulator;
+  configure(simulator, kLinks[0].settings);
+  EXPECT_EQ(runForAcks(simulator), before);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "linksim: warning: " + kit::refusal(*kit::findVariable(name)) +
+                ": this run keeps the values of the run before\n");
 }
 
 // The table of variables is what linksim-arq(1) lists, what the lab's page
-// reads as JSON and what the stats row's columns name; the protocols' names
-// are their files' in the one list.
-namespace {
-
-/// The text of `line`, a line of the manual page, as the reader sees it:
-/// its macro's name gone, and the escapes of fonts, hyphens and spaces.
-std::string plain(std::string line) {
-  if (!line.empty() && line[0] == '.') {
-    const size_t space = line.find(' ');
-    const bool joined = line.compare(0, 3, ".BR") == 0 ||
-                        line.compare(0, 3, ".RB") == 0 ||
-                        line.compare(0, 3, ".IR") == 0;
-    line = space == std::string::npos ? "" : line.substr(space + 1);
-    if (joined)
-      line.erase(std::remove(line.begin(), line.end(), ' '), line.end());
-  }
-  for (const char* escape : {"\\fB", "\\fI", "\\fR", "\\fP", "\\&", "\\c"}) {
-    for (size_t at; (at = line.find(escape)) != std::string::npos;) {
-      line.erase(at, std::strlen(escape));
-    }
-  }
-  for (size_t at; (at = line.find("\\-")) != std::string::npos;)
-    line.erase(at, 1);
-  for (size_t at; (at = line.find("\\~")) != std::string::npos;) {
-    line.replace(at, 2, " ");
-  }
-  line.erase(std::remove(line.begin(), line.end(), '"'), line.end());
-  return line;
-}
-
+// reads as JSON and what the stats row's columns name; the protocols are
+// named by their files in the one list.
 TEST(VariablesTest, TheManualPageListsEveryVariableAsTheTableHasIt) {
   std::ifstream manual(LINKSIM_MANUAL);
-  ASSERT_TRUE(manual.good()) << LINKSIM_MANUAL;
   std::vector<std::pair<std::string, std::string>> entries;  // name, text
-  bool inside = false;
   std::string last;
-  for (std::string line; std::getline(manual, line);) {
-    if (line.compare(0, 4, ".SH ") == 0) inside = line == ".SH ENVIRONMENT";
-    if (inside && last == ".TP" && line.compare(0, 11, ".B LINKSIM_") == 0) {
-      entries.emplace_back(line.substr(3), "");
-    } else if (inside && !entries.empty() && line != ".TP" && line != ".PP") {
-      entries.back().second += plain(line) + " ";
+  for (std::string line; std::getline(manual, line); last = line) {
+    if (line == ".SH ENVIRONMENT") entries.emplace_back();
+    if (entries.empty() || line == ".PP" || line.compare(0, 4, ".SH ") == 0) {
+      if (entries.size() > 1 && line != ".SH ENVIRONMENT") break;
+      continue;
     }
-    if (line == ".PP" && !entries.empty()) inside = false;
-    last = line;
+    if (last == ".TP" && line.compare(0, 11, ".B LINKSIM_") == 0) {
+      entries.emplace_back(line.substr(3), "");
+      continue;
+    }
+    // The text as it reads: no macro name, font escape or hyphen's escape.
+    if (line[0] == '.') line.erase(0, line.find(' ') + 1);
+    for (const char* escape : {"\\fB", "\\fI", "\\fR", "\\fP", "\\-", "\""}) {
+      for (size_t at; (at = line.find(escape)) != std::string::npos;) {
+        line.erase(at, std::strlen(escape) - (escape[1] == '-' ? 1 : 0));
+      }
+    }
+    entries.back().second += line + " ";
   }
-  ASSERT_EQ(entries.size(), kit::kVariableCount);
-  for (size_t i = 0; i < entries.size(); ++i) {
+  ASSERT_EQ(entries.size(), kit::kVariableCount + 1);
+  for (size_t i = 0; i < kit::kVariableCount; ++i) {
     const kit::Variable& variable = kit::kVariables[i];
-    const std::string& text = entries[i].second;
-    EXPECT_EQ(entries[i].first, variable.name) << "entry " << i;
+    const std::string& text = entries[i + 1].second;
+    EXPECT_EQ(entries[i + 1].first, variable.name);
     EXPECT_NE(text.find(std::string("Default: ") + variable.fallback),
               std::string::npos)
-        << variable.name << ": " << text;
+        << text;
     for (const kit::Protocol* entry : kProtocols) {
       const bool read = variable.readBy == kit::kChoosesProtocol ||
                         kit::reads(variable, entry->reads);
       const size_t by = text.find("ead by ");
-      const bool said = by != std::string::npos &&
-                        text.find(entry->name, by) != std::string::npos;
-      EXPECT_EQ(said, !read)
-          << variable.name << ", " << entry->name << ": " << text;
+      EXPECT_EQ(by != std::string::npos &&
+                    text.find(entry->name, by) != std::string::npos,
+                !read)
+          << variable.name << " " << entry->name << ": " << text;
     }
   }
 }
 
 extern "C" const char* linksim_variables_json();
 
-TEST(VariablesTest, TheJsonTableNamesEachVariablesReadersTypeAndRange) {
+TEST(VariablesTest, GivesItsTableAsJsonAndItsColumnsAndNamesTheProtocols) {
   const std::string json = linksim_variables_json();
   for (const char* part :
-       {"[{\"name\":\"LINKSIM_ARQ\",\"readers\":[\"stop-and-wait\","
-        "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],\"type\":"
-        "\"choice\",\"range\":\"stop-and-wait, go-back-n, "
-        "selective-repeat, sliding-window\",\"choices\":[\"stop-and-wait\","
-        "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],"
-        "\"default\":\"stop-and-wait\",",
-        "{\"name\":\"LINKSIM_WINDOW\",\"readers\":[\"go-back-n\","
-        "\"selective-repeat\",\"sliding-window\"],\"type\":\"whole\","
-        "\"range\":\"1 to 65536\",\"default\":\"8\",\"help\":\"frames in "
-        "flight: the window\"}",
-        "{\"name\":\"LINKSIM_DROP\",\"readers\":[\"stop-and-wait\","
-        "\"go-back-n\",\"selective-repeat\"],\"type\":\"frames\",",
-        "\"choices\":[\"periodic\",\"poisson\"]",
-        "{\"name\":\"LINKSIM_STATS\",\"readers\":[\"stop-and-wait\","
-        "\"go-back-n\",\"selective-repeat\",\"sliding-window\"],\"type\":"
-        "\"file\","}) {
+       {"[{\"name\":\"LINKSIM_ARQ\",\"readers\":[\"stop-and-wait\",\"go-back-"
+        "n\","
+        "\"selective-repeat\",\"sliding-window\"],\"type\":\"choice\",",
+        "{\"name\":\"LINKSIM_WINDOW\",\"readers\":[\"go-back-n\",\"selective-"
+        "repeat\",\"sliding-window\"],\"type\":\"whole\",\"range\":\"1 to "
+        "65536\",\"default\":\"8\",\"help\":\"frames in flight: the window\"}",
+        "\"choices\":[\"periodic\",\"poisson\"],\"default\":\"periodic\""}) {
     EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
-  }
-  EXPECT_EQ(json.back(), ']');
-}
-
-TEST(VariablesTest, NamesEachProtocolByItsFileAndEachColumnInTheStats) {
-  ASSERT_EQ(kit::protocolNames().size(), std::size(kProtocols));
-  for (size_t i = 0; i < std::size(kProtocols); ++i) {
-    EXPECT_EQ(kit::protocolNames()[i], kProtocols[i]->name);
   }
   const std::string header = std::string(",") + kit::kStatsHeader + ",";
   for (const kit::Variable& variable : kit::kVariables) {
-    if (variable.column == nullptr) continue;
-    EXPECT_NE(header.find(std::string(",") + variable.column + ","),
-              std::string::npos)
+    EXPECT_TRUE(variable.column == nullptr ||
+                header.find(std::string(",") + variable.column + ",") !=
+                    std::string::npos)
         << variable.name;
+  }
+  ASSERT_EQ(kit::protocolNames().size(), std::size(kProtocols));
+  for (size_t i = 0; i < std::size(kProtocols); ++i) {
+    EXPECT_EQ(kit::protocolNames()[i], kProtocols[i]->name);
   }
 }
 
