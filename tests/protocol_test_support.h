@@ -65,13 +65,11 @@ inline Acks runForAcks(Simulator& simulator) {
   return acks;
 }
 
-/// The kit's variables while it lives, in place of the environment's, and
-/// the hooks' protocol started as the first one is made, with the
-/// variables it holds then: the program's entry would start it, and a
-/// test program's is GoogleTest's.
+/// The kit's variables while it lives, in place of the environment's, at
+/// first the environment's (LINKSIM_ARQ, say); the hooks' protocol started
+/// with them as the first one is made, as a program's entry would start it.
 class TestVariables {
  public:
-  /// The environment's LINKSIM_ variables to start with (LINKSIM_ARQ, say).
   TestVariables() {
     for (const std::string& name : kit::variables().names()) {
       values[name] = kit::variables().get(name.c_str());
@@ -85,8 +83,6 @@ class TestVariables {
     (void)started;
   }
   ~TestVariables() { kit::variables().fill(nullptr); }
-  TestVariables(const TestVariables&) = delete;
-  TestVariables& operator=(const TestVariables&) = delete;
 
   /// Sets `name` to `value`, or unsets it for null.
   void set(const std::string& name, const char* value) {
