@@ -171,8 +171,6 @@ void GoBackN::answerAtSink(Node& sink) {
 
 }  // namespace
 
-// Its one object is made as the program starts (kit/hooks.h), and linksim-arq
-// finds it by its file's name in protocols/protocol_list.h.
-namespace protocols {
-extern constexpr kit::Protocol go_back_n = kit::Made<GoBackN>::entry();
-}  // namespace protocols
+// Its hooks, its one object made as the program starts (kit/hooks.h), which
+// linksim-arq finds by its file's name in protocols/protocol_list.h.
+LINKSIM_SHIPPED_PROTOCOL(go_back_n, GoBackN)

@@ -16,16 +16,17 @@
 #include "protocol_list.h"
 #include "simulator/Node.h"
 
-namespace protocols {
-#define LINKSIM_DECLARE(file) extern const kit::Protocol file;
+#define LINKSIM_DECLARE(file)       \
+  namespace protocols::file {       \
+  extern const kit::Protocol entry; \
+  }
 LINKSIM_PROTOCOLS(LINKSIM_DECLARE)
 #undef LINKSIM_DECLARE
-}  // namespace protocols
 
 namespace {
 
 const kit::Protocol* const kProtocols[] = {
-#define LINKSIM_ENTRY(file) &protocols::file,
+#define LINKSIM_ENTRY(file) &protocols::file::entry,
     LINKSIM_PROTOCOLS(LINKSIM_ENTRY)
 #undef LINKSIM_ENTRY
 };

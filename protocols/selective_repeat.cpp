@@ -230,9 +230,6 @@ void SelectiveRepeat::answerAtSink(Node& sink) {
 
 }  // namespace
 
-// Its one object is made as the program starts (kit/hooks.h), and linksim-arq
-// finds it by its file's name in protocols/protocol_list.h.
-namespace protocols {
-extern constexpr kit::Protocol selective_repeat =
-    kit::Made<SelectiveRepeat>::entry();
-}  // namespace protocols
+// Its hooks, its one object made as the program starts (kit/hooks.h), which
+// linksim-arq finds by its file's name in protocols/protocol_list.h.
+LINKSIM_SHIPPED_PROTOCOL(selective_repeat, SelectiveRepeat)

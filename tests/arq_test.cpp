@@ -34,11 +34,12 @@
 #include "test_support.h"
 
 /// The entries of linksim-arq's protocols, defined by their files.
-namespace protocols {
-#define LINKSIM_DECLARE(file) extern const kit::Protocol file;
+#define LINKSIM_DECLARE(file)       \
+  namespace protocols::file {       \
+  extern const kit::Protocol entry; \
+  }
 LINKSIM_PROTOCOLS(LINKSIM_DECLARE)
 #undef LINKSIM_DECLARE
-}  // namespace protocols
 
 namespace {
 
@@ -50,7 +51,7 @@ std::string protocol() {
 
 /// linksim-arq's protocols, from their one list.
 const kit::Protocol* const kProtocols[] = {
-#define LINKSIM_ENTRY(file) &protocols::file,
+#define LINKSIM_ENTRY(file) &protocols::file::entry,
     LINKSIM_PROTOCOLS(LINKSIM_ENTRY)
 #undef LINKSIM_ENTRY
 };

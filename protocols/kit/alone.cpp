@@ -6,19 +6,21 @@
 
 #include <string>
 
-#include "kit/hooks.h"
 #include "simulator/Node.h"
 
-namespace protocols {
-extern const kit::Protocol LINKSIM_ALONE;
-}  // namespace protocols
+// The protocol's hooks, which its file defines (LINKSIM_SHIPPED_PROTOCOL).
+namespace protocols::LINKSIM_ALONE {
+bool start(std::string* error);
+int generatePackets(Node& node);
+int sendPackets(Node& node);
+}  // namespace protocols::LINKSIM_ALONE
 
-namespace {
-const kit::Protocol& alone = protocols::LINKSIM_ALONE;
-}  // namespace
+bool Node::startProtocol(std::string* error) {
+  return protocols::LINKSIM_ALONE::start(error);
+}
 
-bool Node::startProtocol(std::string* error) { return alone.start(error); }
+int Node::generatePackets() {
+  return protocols::LINKSIM_ALONE::generatePackets(*this);
+}
 
-int Node::generatePackets() { return alone.generatePackets(*this); }
-
-int Node::sendPackets() { return alone.sendPackets(*this); }
+int Node::sendPackets() { return protocols::LINKSIM_ALONE::sendPackets(*this); }

@@ -79,7 +79,7 @@ inline double lossOf(const Settings& settings, int way, double bits) {
 }
 
 /// Each frame lost on its own.
-class IndependentLoss : public LossModel {
+class IndependentLoss final : public LossModel {
  public:
   explicit IndependentLoss(Random& random) : random(random) {}
 
@@ -111,7 +111,7 @@ class IndependentLoss : public LossModel {
 };
 
 /// Frames lost in bursts: a two-state chain per direction.
-class BurstLoss : public LossModel {
+class BurstLoss final : public LossModel {
  public:
   explicit BurstLoss(Random& random) : random(random) {}
 
@@ -128,8 +128,9 @@ class BurstLoss : public LossModel {
     return loss[0] > 0.0 || loss[1] > 0.0;
   }
 
-  /// The frame's direction steps, where its frames can be lost.
-  bool lost(const ArrivingFrame& frame) override {
+  /// The frame's direction steps, where its frames can be lost. Out of
+  /// line, as the rarer model, so that the hooks inline independent loss.
+  [[gnu::noinline]] bool lost(const ArrivingFrame& frame) override {
     const int way = frame.way;
     if (!(loss[way] > 0.0)) return false;
     const double u = uniform(random);
@@ -153,7 +154,7 @@ class BurstLoss : public LossModel {
 };
 
 /// The frames LINKSIM_DROP names, whatever the seed.
-class DroppedFrames : public LossModel {
+class DroppedFrames final : public LossModel {
  public:
   /// Starts a run losing the frames of `drop`, each kind of which is
   /// declared; true when it names any.
@@ -169,8 +170,9 @@ class DroppedFrames : public LossModel {
     return !drop.empty();
   }
 
-  /// Counts the frame among its kind's, and loses it if it is named.
-  bool lost(const ArrivingFrame& frame) override {
+  /// Counts the frame among its kind's, and loses it if it is named; out of
+  /// line, as the rarer model.
+  [[gnu::noinline]] bool lost(const ArrivingFrame& frame) override {
     Kind& kind = kinds[frame.kind];
     ++kind.arrived;
     if (kind.next == kind.places.size() ||
@@ -192,6 +194,8 @@ class DroppedFrames : public LossModel {
   Kind kinds[kMaxFrameKinds];
 };
 
+/// The models a run's settings make, each asked through its LossModel
+/// interface, and by its own type, so that the asking inlines.
 class Channel {
  public:
   Channel() = default;
@@ -202,23 +206,23 @@ class Channel {
   /// settings ask for.
   void startRun(const Settings& settings) {
     random.seed(settings.seed);
-    count = 0;
-    const bool bursty = !std::isnan(settings.burst);
-    if (bursty ? bursts.startRun(settings) : independent.startRun(settings)) {
-      models[count++] = bursty ? static_cast<LossModel*>(&bursts)
-                               : static_cast<LossModel*>(&independent);
-    }
-    if (dropped.startRun(settings.drop)) models[count++] = &dropped;
+    bursty = !std::isnan(settings.burst);
+    drawing =
+        bursty ? bursts.startRun(settings) : independent.startRun(settings);
+    dropping = dropped.startRun(settings.drop);
   }
 
-  /// Asks every model whether `frame` is lost. A run that loses nothing
-  /// has no model, and pays nothing for the channel.
+  /// Asks every model of the run whether `frame` is lost. A run that loses
+  /// nothing has no model, and pays nothing for the channel.
   bool lost(const Packet& frame) {
-    if (count == 0) return false;
+    if (!drawing && !dropping) return false;
     const ArrivingFrame arriving{frame, frameKindOf(frame.getType()),
                                  frame.getSource() == kSinkType ? 1 : 0};
     bool lost = false;
-    for (int i = 0; i < count; ++i) lost = models[i]->lost(arriving) || lost;
+    if (drawing) {
+      lost = bursty ? bursts.lost(arriving) : independent.lost(arriving);
+    }
+    if (dropping) lost = dropped.lost(arriving) || lost;
     return lost;
   }
 
@@ -227,8 +231,9 @@ class Channel {
   IndependentLoss independent{random};
   BurstLoss bursts{random};
   DroppedFrames dropped;
-  LossModel* models[2] = {};  // those of the run
-  int count = 0;
+  bool bursty = false;    // bursts, else independent loss, draw
+  bool drawing = false;   // either can lose a frame
+  bool dropping = false;  // LINKSIM_DROP names frames
 };
 
 }  // namespace kit
