@@ -30,29 +30,33 @@ std::pair<std::string, std::string> splitPath(const char* path) {
   return {std::string(path, slash == path ? 1 : slash - path), slash + 1};
 }
 
-std::string fileProblem(const char* variable, const char* path, int* held) {
-  std::string rule =
+bool rowsFile(const char* variable, const char* path, int* held,
+              std::string* error) {
+  const std::string rule =
       std::string(variable) + " must name a file that can be written";
-  if (*path == '\0') return rule;
-  const auto problem = [&](int error) {
+  const auto refuse = [&](int reason) {
     struct stat file {};
     const bool unread =
-        error == ENXIO && stat(path, &file) == 0 && S_ISFIFO(file.st_mode);
-    return rule + " (" + path + ": " +
-           (unread ? "no process reads it" : std::strerror(error)) + ")";
+        reason == ENXIO && stat(path, &file) == 0 && S_ISFIFO(file.st_mode);
+    *error = rule + " (" + path + ": " +
+             (unread ? "no process reads it" : std::strerror(reason)) + ")";
+    return false;
   };
+  if (*path == '\0') {
+    *error = rule;
+    return false;
+  }
   // Opened without creating it: a program that never runs leaves no file.
   const int fd =
       open(path, O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0 && errno == ENOENT) {
     // Missing: the run creates it, in its directory, which must take it.
     const std::string directory = splitPath(path).first;
-    if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-      return problem(errno);
-    }
-    return std::string();
+    return faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) ==
+               0 ||
+           refuse(errno);
   }
-  if (fd < 0) return problem(errno);
+  if (fd < 0) return refuse(errno);
   struct stat trace {};
   struct stat output {};
   const bool known = fstat(fd, &trace) == 0;
@@ -65,14 +69,15 @@ std::string fileProblem(const char* variable, const char* path, int* held) {
     // opens the FIFO, or between two runs.
     if (*held >= 0) close(*held);
     *held = fd;
-    return std::string();
+    return true;
   }
   close(fd);
   if (same) {
-    return std::string(variable) + " must not name standard output (" + path +
-           ")";
+    *error =
+        std::string(variable) + " must not name standard output (" + path + ")";
+    return false;
   }
-  return std::string();
+  return true;
 }
 
 bool sameFile(const char* one, const char* other) {
@@ -97,19 +102,22 @@ bool sameFile(const char* one, const char* other) {
 
 namespace {
 
-/// Why `burst`, read, cannot be beside the losses it is read with, or an
-/// empty string. A chain that stays bad with probability 1 - 1/b loses
+/// Whether `read`'s burst can be beside the losses it is read with; false,
+/// with `*error` why not. A chain that stays bad with probability 1 - 1/b loses
 /// frames in runs of mean b; to lose p of them in the long run it must turn
 /// bad with probability p / (b (1 - p)), which must be at most 1 (give or
 /// take the rounding of b = p / (1 - p) itself), for each direction's p.
 /// Bursts are of whole frames, so a bit error rate has none.
-std::string burstProblem(const Lookup& lookup, const Settings& read) {
+bool burstFits(const Lookup& lookup, const Settings& read, std::string* error) {
   if (lookup.get("LINKSIM_BER") != nullptr) {
-    return "LINKSIM_BURST cannot be set with LINKSIM_BER: bursts are of "
-           "whole frames";
+    *error =
+        "LINKSIM_BURST cannot be set with LINKSIM_BER: bursts are of whole "
+        "frames";
+    return false;
   }
   if (lookup.get("LINKSIM_LOSS") == nullptr) {
-    return "LINKSIM_BURST needs LINKSIM_LOSS, the long-run frame loss";
+    *error = "LINKSIM_BURST needs LINKSIM_LOSS, the long-run frame loss";
+    return false;
   }
   const std::pair<const char*, double> losses[] = {
       {"LINKSIM_LOSS", read.loss}, {"LINKSIM_ACK_LOSS", read.ackLoss}};
@@ -117,15 +125,17 @@ std::string burstProblem(const Lookup& lookup, const Settings& read) {
     if (!(p / (read.burst * (1.0 - p)) > 1.0 + 1e-12)) continue;
     char least[32];
     std::snprintf(least, sizeof least, "%g", p / (1.0 - p));
-    return std::string("LINKSIM_BURST must be at least ") + name + " / (1 - " +
-           name + ") = " + least + ": shorter bursts cannot lose that much";
+    *error = std::string("LINKSIM_BURST must be at least ") + name +
+             " / (1 - " + name + ") = " + least +
+             ": shorter bursts cannot lose that much";
+    return false;
   }
-  return std::string();
+  return true;
 }
 
-/// Why `drop` names a kind of frame no protocol here declared, or an empty
-/// string.
-std::string dropProblem(const DropList& drop) {
+/// Whether every kind of frame `drop` names is declared; false, with
+/// `*error` the first that is not.
+bool dropFits(const DropList& drop, std::string* error) {
   for (const auto& group : drop) {
     bool known = false;
     std::string kinds;
@@ -136,11 +146,12 @@ std::string dropProblem(const DropList& drop) {
       kinds += name;
     }
     if (!known) {
-      return "LINKSIM_DROP names " + group.first +
-             ", which is no kind of frame here: the kinds are " + kinds;
+      *error = "LINKSIM_DROP names " + group.first +
+               ", which is no kind of frame here: the kinds are " + kinds;
+      return false;
     }
   }
-  return std::string();
+  return true;
 }
 
 }  // namespace
@@ -165,15 +176,11 @@ bool readSettings(unsigned reads, Settings* settings, std::string* error) {
       *error = refusal(variable);
       return false;
     }
-    std::string problem;
-    if (name == "LINKSIM_BURST") problem = burstProblem(lookup, read);
-    if (name == "LINKSIM_DROP") problem = dropProblem(read.drop);
-    if (variable.type == VariableType::kFile) {
-      const int file = name == "LINKSIM_TRACE" ? 0 : 1;
-      problem = fileProblem(variable.name, text, &held[file]);
-    }
-    if (!problem.empty()) {
-      *error = problem;
+    const int file = name == "LINKSIM_TRACE" ? 0 : 1;
+    if ((name == "LINKSIM_BURST" && !burstFits(lookup, read, error)) ||
+        (name == "LINKSIM_DROP" && !dropFits(read.drop, error)) ||
+        (variable.type == VariableType::kFile &&
+         !rowsFile(variable.name, text, &held[file], error))) {
       return false;
     }
   }

@@ -37,15 +37,16 @@ const char*& programVariable();
 /// a path without '/', "/" for a name just under the root.
 std::pair<std::string, std::string> splitPath(const char* path);
 
-/// Why `path`, the value of `variable` (LINKSIM_TRACE or LINKSIM_STATS),
-/// can be no file for a run's rows, or an empty string: it must be a file
-/// that can be written, or a missing one that its directory lets the run
-/// create. It is neither created nor changed: only a run that writes it
-/// does that. The open does not wait: a FIFO that no process reads would
-/// hold it for ever. Standard output cannot be one: the rows would cut into
-/// its lines, and their writes overwrite each other. `*held` keeps a FIFO
+/// Whether `path`, the value of `variable` (LINKSIM_TRACE or
+/// LINKSIM_STATS), can be a file for a run's rows: a file that can be
+/// written, or a missing one that its directory lets the run create; false,
+/// with `*error` why not. It is neither created nor changed: only a run that
+/// writes it does that. The open does not wait: a FIFO that no process reads
+/// would hold it for ever. Standard output cannot be one: the rows would cut
+/// into its lines, and their writes overwrite each other. `*held` keeps a FIFO
 /// open.
-std::string fileProblem(const char* variable, const char* path, int* held);
+bool rowsFile(const char* variable, const char* path, int* held,
+              std::string* error);
 
 /// True when `one` and `other` name one file, as they are or once a run
 /// creates them, however they are spelled ("t", "./t", a link).

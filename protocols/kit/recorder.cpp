@@ -164,7 +164,7 @@ void Recorder::writeStats(const Simulator* link, double utilization) {
     // A file gets the header while it is empty. A pipe or a FIFO cannot be
     // asked: it gets it before the first row the program writes to it, whose
     // reader reads all its rows as one stream (a FIFO is held open from the
-    // start, fileProblem).
+    // start, rowsFile).
     const bool seekable = std::fseek(file, 0, SEEK_END) == 0;
     const bool empty =
         seekable ? std::ftell(file) == 0 : headedStream != settings.stats;
