@@ -8,9 +8,9 @@
 // empty hooks with the preset go-back-n, or
 //   cmake -S . -B build -DLINKSIM_PROTOCOL=protocols/go_back_n.cpp
 // W is LINKSIM_WINDOW (1 to 65536, 8 when unset); the channel may lose
-// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_SEED); the timeout is
-// LINKSIM_TIMEOUT or derived from the link; LINKSIM_TRACE records every
-// event (kit/environment.h).
+// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_ACK_LOSS, LINKSIM_BURST,
+// LINKSIM_DROP, LINKSIM_SEED); the timeout is LINKSIM_TIMEOUT or derived
+// from the link; LINKSIM_TRACE records every event (kit/variables.h).
 //
 // Creation is stop-and-wait's (stop_and_wait.cpp): packet k is due at clock
 // k / rate, into a backlog of 16. A packet enters the window when there is

@@ -10,9 +10,9 @@
 //   cmake -S . -B build
 //   -DLINKSIM_PROTOCOL=protocols/selective_repeat.cpp
 // W is LINKSIM_WINDOW (1 to 65536, 8 when unset); the channel may lose
-// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_SEED); the timeout is
-// LINKSIM_TIMEOUT or derived from the link; LINKSIM_TRACE records every
-// event (kit/environment.h).
+// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_ACK_LOSS, LINKSIM_BURST,
+// LINKSIM_DROP, LINKSIM_SEED); the timeout is LINKSIM_TIMEOUT or derived
+// from the link; LINKSIM_TRACE records every event (kit/variables.h).
 //
 // Creation is stop-and-wait's (stop_and_wait.cpp), and the window and the
 // transmitter are go-back-n's (go_back_n.cpp): a packet enters the window

@@ -13,7 +13,7 @@
 // change it between runs. With W = 1 this is the stop-and-wait example,
 // line for line. It loses nothing and has no timer, so beside LINKSIM_TRACE
 // and LINKSIM_STATS it reads only LINKSIM_ARRIVALS, and LINKSIM_SEED with
-// Poisson arrivals (kit/environment.h; see "What it does not read" below),
+// Poisson arrivals (kit/variables.h; see "What it does not read" below),
 // and its run ends with the kit's summary (kit/recorder.h). A frame's send is
 // recorded in the tick it starts, as the kit's transmitter records its own,
 // though it is handed to outgoingQueue, ready later, as soon as the window
@@ -26,8 +26,8 @@
 // poisson the packets arrive at random instead (kit/arrivals.h), drawn from
 // LINKSIM_SEED, which the sliding window then reads.
 //
-// What it does not read. The link loses nothing, so LINKSIM_LOSS, _BER and
-// _BURST mean nothing here, nor does a timeout. Nor LINKSIM_SEQUENCE_BITS:
+// What it does not read. The link loses nothing, so LINKSIM_LOSS,
+// _ACK_LOSS, _BER, _BURST and _DROP mean nothing here, nor does a timeout. Nor LINKSIM_SEQUENCE_BITS:
 // the sink takes every frame as the next, as on a link that loses and
 // reorders nothing it is, and no frame is ever sent twice, so no window is
 // too large for any number of bits; narrower numbers would change nothing

@@ -11,9 +11,9 @@
 // link a data frame weighs data packet size plus overhead, an ACK the ACK
 // size. A node sends on what it received, or on a timeout, after the
 // processing delay. The channel may lose frames (LINKSIM_LOSS or
-// LINKSIM_BER, LINKSIM_SEED), the timeout is LINKSIM_TIMEOUT or derived
-// from the link, and LINKSIM_TRACE records every event: see
-// kit/environment.h.
+// LINKSIM_BER, LINKSIM_ACK_LOSS, LINKSIM_BURST, LINKSIM_DROP, LINKSIM_SEED),
+// the timeout is LINKSIM_TIMEOUT or derived from the link, and
+// LINKSIM_TRACE records every event: see kit/variables.h.
 //
 // Creation. Packet k of a run (sequence number k, from 0) is due at clock
 // k / rate; generatePackets creates, in order, every packet that is due while
