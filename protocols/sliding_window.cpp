@@ -27,11 +27,12 @@
 // LINKSIM_SEED, which the sliding window then reads.
 //
 // What it does not read. The link loses nothing, so LINKSIM_LOSS,
-// _ACK_LOSS, _BER, _BURST and _DROP mean nothing here, nor does a timeout. Nor LINKSIM_SEQUENCE_BITS:
-// the sink takes every frame as the next, as on a link that loses and
-// reorders nothing it is, and no frame is ever sent twice, so no window is
-// too large for any number of bits; narrower numbers would change nothing
-// but the trace's sequence column. Each is warned of at start, as ignored.
+// _ACK_LOSS, _BER, _BURST and _DROP mean nothing here, nor does a timeout.
+// Nor LINKSIM_SEQUENCE_BITS: the sink takes every frame as the next, as on
+// a link that loses and reorders nothing it is, and no frame is ever sent
+// twice, so no window is too large for any number of bits; narrower numbers
+// would change nothing but the trace's sequence column. Each is warned of
+// at start, as ignored.
 //
 // The transmitter. The run loop moves every packet that is due, however
 // many: two packets ready at once arrive at once. A real sender puts one
