@@ -18,7 +18,6 @@
 // formatting them but no terminal or disk.
 
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,10 +25,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <new>
 #include <string>
 
 #include "bench_support.h"
+#include "kit/variables.h"
 #include "model/Packet.h"
 #include "simulator/Simulator.h"
 
@@ -118,13 +119,31 @@ void configure(Simulator& simulator, const Link& link, double rounds) {
   simulator.duration = (rounds + 0.5) * period;
 }
 
-/// Sets the kit's variables for the runs to come.
+/// The kit's variables, in its lookup in place of the environment's.
+kit::Lookup::Map& variables() {
+  static kit::Lookup::Map map;
+  return map;
+}
+
+/// Sets the kit's variables for the runs to come, the protocol started with
+/// the first of them, as a program's entry would start it.
 void useVariables(int window, const std::string& loss) {
-  setenv("LINKSIM_WINDOW", std::to_string(window).c_str(), 1);
-  setenv("LINKSIM_LOSS", loss.c_str(), 1);
-  unsetenv("LINKSIM_SEED");
-  unsetenv("LINKSIM_TIMEOUT");
-  unsetenv("LINKSIM_TRACE");
+  kit::Lookup::Map& map = variables();
+  map.clear();
+  // linksim-arq's hooks run the protocol the environment names.
+  if (const char* arq = std::getenv("LINKSIM_ARQ")) map["LINKSIM_ARQ"] = arq;
+  map["LINKSIM_WINDOW"] = std::to_string(window);
+  map["LINKSIM_LOSS"] = loss;
+  kit::variables().fill(&map);
+  static const bool started = [] {
+    std::string error;
+    if (!Node::startProtocol(&error)) {
+      std::fprintf(stderr, "linksim: %s\n", error.c_str());
+      std::exit(2);
+    }
+    return true;
+  }();
+  (void)started;
 }
 
 /// Counts, in one run of `simulator`, the lines written, and the frames put
@@ -135,12 +154,12 @@ void countRun(Simulator& simulator, long* lines, long* frames) {
       "/tmp/linksim_bench_trace." + std::to_string(getpid());
   FILE* scratch = std::tmpfile();
   if (scratch == nullptr) return;
-  setenv("LINKSIM_TRACE", trace.c_str(), 1);
+  variables()["LINKSIM_TRACE"] = trace;
   {
     const ScopedStdout toScratch(fileno(scratch));
     simulator.simulate();
   }
-  unsetenv("LINKSIM_TRACE");
+  variables().erase("LINKSIM_TRACE");
   std::rewind(scratch);
   *lines = 0;
   for (int c = std::fgetc(scratch); c != EOF; c = std::fgetc(scratch)) {

@@ -77,7 +77,7 @@ void BM_LoadSettings(benchmark::State& state) {
   std::snprintf(simulator.settingsFile, sizeof simulator.settingsFile, "%s",
                 file.name().c_str());
   for (auto _ : state) {
-    if (simulator.readSettings() != kOk) {
+    if (simulator.readSettings() != kSettingsRead) {
       state.SkipWithError("readSettings failed");
       break;
     }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "kit/trace_format.h"
+#include "kit/variables.h"
 #include "text.h"
 
 namespace exercise {
@@ -44,73 +45,11 @@ constexpr SettingKey kSettings[] = {
 
 /// What a value of each kind must be, as a refusal says it.
 enum class Rule {
-  kPositive,     // a decimal number above 0
-  kDuration,     // above 0, at most kMaxDuration
-  kWindow,       // a whole number from 1 to 65536
-  kProbability,  // 0 <= p < 1
-  kBurst,        // from 1 up
-  kSeed,         // 0 to 2^64 - 1
-  kBits,         // 1 to 31
-  kProtocol,
-  kArrivals,
-  kDrop,
-  kOwn,  // not the exercise's to set
+  kPositive,  // a decimal number above 0
+  kDuration,  // above 0, at most kMaxDuration
+  kVariable,  // what linksim-arq's table of variables takes (kit/variables.h)
+  kOwn,       // not the exercise's to set
 };
-
-/// linksim-arq's variables an exercise may set, and what each takes.
-struct VariableRule {
-  const char* name;
-  Rule rule;
-};
-constexpr VariableRule kVariableRules[] = {
-    {"LINKSIM_ARQ", Rule::kProtocol},
-    {"LINKSIM_WINDOW", Rule::kWindow},
-    {"LINKSIM_LOSS", Rule::kProbability},
-    {"LINKSIM_ACK_LOSS", Rule::kProbability},
-    {"LINKSIM_BER", Rule::kProbability},
-    {"LINKSIM_BURST", Rule::kBurst},
-    {"LINKSIM_SEED", Rule::kSeed},
-    {"LINKSIM_TIMEOUT", Rule::kPositive},
-    {"LINKSIM_SEQUENCE_BITS", Rule::kBits},
-    {"LINKSIM_ARRIVALS", Rule::kArrivals},
-    {"LINKSIM_DROP", Rule::kDrop},
-    {"LINKSIM_TRACE", Rule::kOwn},
-    {"LINKSIM_STATS", Rule::kOwn},
-};
-
-constexpr const char* kProtocols[] = {"stop-and-wait", "go-back-n",
-                                      "selective-repeat", "sliding-window"};
-
-/// The drop list's form: groups KIND:N[,N...] apart by spaces, each N the
-/// frame's place on the link, from 1.
-bool isDropList(const std::string& text) {
-  std::size_t at = 0;
-  bool any = false;
-  while (at < text.size()) {
-    if (text[at] == ' ') {
-      ++at;
-      continue;
-    }
-    const std::size_t colon = text.find(':', at);
-    const std::size_t space = text.find(' ', at);
-    if (colon == std::string::npos || colon > space) return false;
-    if (!kit::isFrameName(text.data() + at, colon - at)) return false;
-    const std::size_t end = space == std::string::npos ? text.size() : space;
-    std::size_t number = colon + 1;
-    for (;;) {
-      const std::size_t comma = std::min(text.find(',', number), end);
-      if (comma == number || !allDigits(text.substr(number, comma - number)) ||
-          text[number] == '0') {
-        return false;
-      }
-      if (comma >= end) break;
-      number = comma + 1;
-    }
-    any = true;
-    at = end;
-  }
-  return any;
-}
 
 /// Why `text` cannot be a value under `rule`, or "" when it can.
 std::string refusal(const std::string& name, Rule rule,
@@ -129,49 +68,16 @@ std::string refusal(const std::string& name, Rule rule,
           "a decimal number above 0 and at most 1000000 (every grading "
           "runs it)";
       break;
-    case Rule::kWindow:
-      if (allDigits(text) && decimal && number >= 1 && number <= 65536) {
-        return "";
+    case Rule::kVariable: {
+      const kit::Variable& variable = *kit::findVariable(name.c_str());
+      if (kit::accepts(variable, text.c_str())) return "";
+      // The protocols, as a sentence lists them.
+      if (name == kit::kArqVariable) {
+        return name + " must be " + kit::wordList(kit::protocolNames()) +
+               ", not '" + text + "'";
       }
-      must = "a whole number from 1 to 65536";
-      break;
-    case Rule::kProbability:
-      if (decimal && number >= 0.0 && number < 1.0 && text[0] != '-') {
-        return "";
-      }
-      must = "a decimal number from 0 up to but not including 1";
-      break;
-    case Rule::kBurst:
-      if (decimal && number >= 1.0) return "";
-      must = "a decimal number from 1 up";
-      break;
-    case Rule::kSeed: {
-      errno = 0;
-      if (allDigits(text)) {
-        (void)std::strtoull(text.c_str(), nullptr, 10);
-        if (errno == 0) return "";
-      }
-      must = "a whole number from 0 to 18446744073709551615";
-      break;
+      return kit::refusal(variable) + ", not '" + text + "'";
     }
-    case Rule::kBits:
-      if (allDigits(text) && decimal && number >= 1 && number <= 31) return "";
-      must = "a whole number from 1 to 31";
-      break;
-    case Rule::kProtocol:
-      for (const char* protocol : kProtocols) {
-        if (text == protocol) return "";
-      }
-      must = "stop-and-wait, go-back-n, selective-repeat or sliding-window";
-      break;
-    case Rule::kArrivals:
-      if (text == "periodic" || text == "poisson") return "";
-      must = "periodic or poisson";
-      break;
-    case Rule::kDrop:
-      if (isDropList(text)) return "";
-      must = "a drop list such as 'data:3,7 ack:2'";
-      break;
     case Rule::kOwn:
       return name + " is set by linksim-exercise for each run";
   }
@@ -185,13 +91,11 @@ bool ruleOf(const ValueLine& value, Rule* rule) {
         value.name == "Simulation Duration" ? Rule::kDuration : Rule::kPositive;
     return true;
   }
-  for (const VariableRule& variable : kVariableRules) {
-    if (value.target == Target::kVariable && value.name == variable.name) {
-      *rule = variable.rule;
-      return true;
-    }
-  }
-  return false;
+  const kit::Variable* variable = kit::findVariable(value.name.c_str());
+  if (value.target != Target::kVariable || variable == nullptr) return false;
+  *rule =
+      variable->type == kit::VariableType::kFile ? Rule::kOwn : Rule::kVariable;
+  return true;
 }
 
 bool isName(const std::string& text) {
@@ -742,13 +646,11 @@ class Reader {
       }
     }
     if (spaced.compare(0, 8, "LINKSIM_") == 0) {
-      for (const VariableRule& variable : kVariableRules) {
-        if (spaced == variable.name) {
-          value->target = Target::kVariable;
-          value->name = spaced;
-          value->alias = spaced;
-          return true;
-        }
+      if (kit::findVariable(spaced.c_str()) != nullptr) {
+        value->target = Target::kVariable;
+        value->name = spaced;
+        value->alias = spaced;
+        return true;
       }
       return fail(number, "linksim-arq has no variable " + shortened(spaced));
     }

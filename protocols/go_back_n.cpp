@@ -8,9 +8,9 @@
 // empty hooks with the preset go-back-n, or
 //   cmake -S . -B build -DLINKSIM_PROTOCOL=protocols/go_back_n.cpp
 // W is LINKSIM_WINDOW (1 to 65536, 8 when unset); the channel may lose
-// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_SEED); the timeout is
-// LINKSIM_TIMEOUT or derived from the link; LINKSIM_TRACE records every
-// event (kit/environment.h).
+// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_ACK_LOSS, LINKSIM_BURST,
+// LINKSIM_DROP, LINKSIM_SEED); the timeout is LINKSIM_TIMEOUT or derived
+// from the link; LINKSIM_TRACE records every event (kit/variables.h).
 //
 // Creation is stop-and-wait's (stop_and_wait.cpp): packet k is due at clock
 // k / rate, into a backlog of 16. A packet enters the window when there is
@@ -63,6 +63,7 @@
 // releasing what an earlier run left.
 
 #include <algorithm>
+#include <string>
 
 #include "model/Packet.h"
 #include "model/Time.h"
@@ -71,11 +72,15 @@
 
 namespace {
 
-constexpr const char* kName = "go-back-n";
-
 /// The protocol's state for the current run, and the kit behind it.
 class GoBackN {
  public:
+  static constexpr const char* kName = "go-back-n";
+  static constexpr unsigned kReads = kit::kReadsArq | kit::kReadsSequence;
+
+  /// Reads the variables as the program starts.
+  bool init(std::string* error) { return arq.start(error); }
+
   /// The source's generatePackets: creates the packets that are due.
   void generate(Node& source);
   /// The source's sendPackets: reads ACKs, minds the timer, sends.
@@ -92,7 +97,7 @@ class GoBackN {
   /// The window's frame of count `count`, from base to next - 1.
   Frame& frame(long long count) { return window[count - base]; }
 
-  kit::Arq arq{kName, kit::kReadsArq | kit::kReadsSequence};
+  kit::Arq arq{kName, kReads};
   kit::Fifo<Frame> window;  // from base on
   long long base = 0;       // the oldest packet not acknowledged
   long long next = 0;       // the next packet to enter the window
@@ -166,13 +171,6 @@ void GoBackN::answerAtSink(Node& sink) {
 
 }  // namespace
 
-#ifdef LINKSIM_ARQ
-// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
-extern constexpr kit::Protocol kGoBackN = kit::Chosen<GoBackN>::entry(kName);
-#else
-namespace {
-GoBackN protocol;
-}  // namespace
-int Node::generatePackets() { return kit::generate(protocol, *this); }
-int Node::sendPackets() { return kit::send(protocol, *this); }
-#endif
+// Its hooks, its one object made as the program starts (kit/hooks.h), which
+// linksim-arq finds by its file's name in protocols/protocol_list.h.
+LINKSIM_SHIPPED_PROTOCOL(go_back_n, GoBackN)

@@ -1,53 +1,69 @@
 // linksim-arq's node hooks: every shipped protocol in one program, the one
-// LINKSIM_ARQ names chosen once at start (stop-and-wait when it is unset).
-// Each protocol's file, built with LINKSIM_ARQ defined, gives its hooks as a
-// kit::Protocol instead of defining the node hooks itself; only the chosen
-// one is made, so a run writes byte for byte what that protocol's program of
-// its own writes. Any other name ends the program before it writes a line,
-// with one line on standard error and status 2, as a bad variable does.
+// LINKSIM_ARQ names chosen as the program starts (the first of
+// protocols/protocol_list.h, stop-and-wait, when it is unset). Each
+// protocol's file gives its hooks as a kit::Protocol; only the chosen one
+// is made, so a run writes byte for byte what that protocol's program of
+// its own writes. Any other name is refused as a bad variable is: the
+// program's entry says so on standard error, before it writes a line, and
+// ends with status 2.
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "kit/environment.h"
 #include "kit/hooks.h"
+#include "kit/variables.h"
+#include "protocol_list.h"
 #include "simulator/Node.h"
 
-extern const kit::Protocol kStopAndWait;
-extern const kit::Protocol kGoBackN;
-extern const kit::Protocol kSelectiveRepeat;
-extern const kit::Protocol kSlidingWindow;
+#define LINKSIM_DECLARE(file)       \
+  namespace protocols::file {       \
+  extern const kit::Protocol entry; \
+  }
+LINKSIM_PROTOCOLS(LINKSIM_DECLARE)
+#undef LINKSIM_DECLARE
 
 namespace {
 
-const kit::Protocol* const kProtocols[] = {&kStopAndWait, &kGoBackN,
-                                           &kSelectiveRepeat, &kSlidingWindow};
+const kit::Protocol* const kProtocols[] = {
+#define LINKSIM_ENTRY(file) &protocols::file::entry,
+    LINKSIM_PROTOCOLS(LINKSIM_ENTRY)
+#undef LINKSIM_ENTRY
+};
 
-/// The protocol LINKSIM_ARQ names, made; a name of none ends the program.
-const kit::Protocol& choose() {
-  kit::programVariable() = kit::kArqVariable;
-  const char* name = std::getenv(kit::kArqVariable);
-  if (name == nullptr) name = kProtocols[0]->name;
-  std::string names;
-  for (const kit::Protocol* protocol : kProtocols) {
-    if (std::strcmp(name, protocol->name) == 0) {
-      protocol->make();
-      return *protocol;
-    }
-    names += names.empty() ? "" : ", ";
-    names += protocol->name;
-  }
-  std::fprintf(stderr, "linksim: LINKSIM_ARQ must be one of %s\n",
-               names.c_str());
-  std::exit(kit::kRefusedStatus);
-}
-
-const kit::Protocol& chosen = choose();
+const kit::Protocol* chosen = nullptr;
 
 }  // namespace
 
-int Node::generatePackets() { return chosen.generatePackets(*this); }
+bool Node::startProtocol(std::string* error) {
+  kit::programVariable() = kit::kArqVariable;
+  const char* name = kit::variables().get(kit::kArqVariable);
+  if (name == nullptr) name = kProtocols[0]->name;
+  for (const kit::Protocol* protocol : kProtocols) {
+    if (std::strcmp(name, protocol->name) == 0) {
+      chosen = protocol;
+      return protocol->start(error);
+    }
+  }
+  *error = kit::refusal(*kit::findVariable(kit::kArqVariable));
+  return false;
+}
 
-int Node::sendPackets() { return chosen.sendPackets(*this); }
+int Node::generatePackets() { return chosen->generatePackets(*this); }
+
+int Node::sendPackets() { return chosen->sendPackets(*this); }
+
+/// The table of variables as JSON (kit::variablesJson), its readers
+/// linksim-arq's protocols: for the lab's page, which builds its controls
+/// from it. The text lives as long as the program.
+extern "C" const char* linksim_variables_json() {
+  static const std::string json = [] {
+    kit::Reader readers[sizeof kProtocols / sizeof kProtocols[0]];
+    std::size_t count = 0;
+    for (const kit::Protocol* protocol : kProtocols) {
+      readers[count++] = kit::Reader{protocol->name, protocol->reads};
+    }
+    return kit::variablesJson(readers, count);
+  }();
+  return json.c_str();
+}

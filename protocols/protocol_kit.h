@@ -13,19 +13,21 @@
 //   kit/fifo.h          a queue that costs the same however much it holds
 //   kit/link.h          a transmitter that sends one frame at a time, and a
 //                       wire that holds frames until they are due
-//   kit/environment.h   the variables LINKSIM_WINDOW, _LOSS, _BER, _SEED,
-//                       _TIMEOUT, _TRACE, _STATS, _SEQUENCE_BITS, _BURST
-//                       and _ARRIVALS
+//   kit/variables.h     the table of the LINKSIM_ variables, and the lookup
+//                       they are read through
+//   kit/environment.h   reading them as a protocol and each run start
 //   kit/random.h        numbers drawn from a seed, alike on every machine
 //   kit/arrivals.h      when each packet arrives: periodic or Poisson
-//   kit/channel.h       the lossy channel, frame by frame or in bursts
+//   kit/channel.h       the lossy channel: each frame's fate asked of its
+//                       loss models (each frame on its own, in bursts, the
+//                       frames named)
 //   kit/trace_format.h  the trace's format, for its writer and its readers
 //   kit/trace.h         "acknowledged packet N at CLOCK", and the trace
 //   kit/recorder.h      what a run did: the trace's rows, the counts, the
 //                       summary and the stats row
 //   kit/arq.h           the steps the three ARQ protocols share
-//   kit/hooks.h         a protocol class as the node hooks, alone or as
-//                       one linksim-arq chooses
+//   kit/hooks.h         a protocol class as the node hooks, made as the
+//                       program starts, alone or as one linksim-arq chooses
 
 #include "kit/arq.h"
 #include "kit/arrivals.h"
@@ -41,5 +43,6 @@
 #include "kit/recorder.h"
 #include "kit/trace.h"
 #include "kit/trace_format.h"
+#include "kit/variables.h"
 
 #endif  // LINKSIM_PROTOCOLS_PROTOCOL_KIT_H_

@@ -10,9 +10,9 @@
 //   cmake -S . -B build
 //   -DLINKSIM_PROTOCOL=protocols/selective_repeat.cpp
 // W is LINKSIM_WINDOW (1 to 65536, 8 when unset); the channel may lose
-// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_SEED); the timeout is
-// LINKSIM_TIMEOUT or derived from the link; LINKSIM_TRACE records every
-// event (kit/environment.h).
+// frames (LINKSIM_LOSS or LINKSIM_BER, LINKSIM_ACK_LOSS, LINKSIM_BURST,
+// LINKSIM_DROP, LINKSIM_SEED); the timeout is LINKSIM_TIMEOUT or derived
+// from the link; LINKSIM_TRACE records every event (kit/variables.h).
 //
 // Creation is stop-and-wait's (stop_and_wait.cpp), and the window and the
 // transmitter are go-back-n's (go_back_n.cpp): a packet enters the window
@@ -55,6 +55,7 @@
 // released as it leaves its last queue; every run starts by taking out and
 // releasing what an earlier run left.
 
+#include <string>
 #include <vector>
 
 #include "model/Packet.h"
@@ -64,11 +65,15 @@
 
 namespace {
 
-constexpr const char* kName = "selective-repeat";
-
 /// The protocol's state for the current run, and the kit behind it.
 class SelectiveRepeat {
  public:
+  static constexpr const char* kName = "selective-repeat";
+  static constexpr unsigned kReads = kit::kReadsArq | kit::kReadsSequence;
+
+  /// Reads the variables as the program starts.
+  bool init(std::string* error) { return arq.start(error); }
+
   /// The source's generatePackets: creates the packets that are due.
   void generate(Node& source);
   /// The source's sendPackets: reads ACKs, minds the timers, sends.
@@ -99,8 +104,7 @@ class SelectiveRepeat {
   /// Sends the frames that start in this tick: those to go again first.
   void transmit(Node& source, double now);
 
-  kit::Arq arq{kName, kit::kReadsArq | kit::kReadsSequence,
-               kit::WindowRule::kKeepsOutOfOrder};
+  kit::Arq arq{kName, kReads, kit::WindowRule::kKeepsOutOfOrder};
   kit::Fifo<Frame> window;     // from base on
   kit::Fifo<Timer> timers;     // in the order they fire
   kit::Fifo<long long> again;  // frames to go again, in the order they wait
@@ -226,14 +230,6 @@ void SelectiveRepeat::answerAtSink(Node& sink) {
 
 }  // namespace
 
-#ifdef LINKSIM_ARQ
-// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
-extern constexpr kit::Protocol kSelectiveRepeat =
-    kit::Chosen<SelectiveRepeat>::entry(kName);
-#else
-namespace {
-SelectiveRepeat protocol;
-}  // namespace
-int Node::generatePackets() { return kit::generate(protocol, *this); }
-int Node::sendPackets() { return kit::send(protocol, *this); }
-#endif
+// Its hooks, its one object made as the program starts (kit/hooks.h), which
+// linksim-arq finds by its file's name in protocols/protocol_list.h.
+LINKSIM_SHIPPED_PROTOCOL(selective_repeat, SelectiveRepeat)

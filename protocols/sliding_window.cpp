@@ -13,7 +13,7 @@
 // change it between runs. With W = 1 this is the stop-and-wait example,
 // line for line. It loses nothing and has no timer, so beside LINKSIM_TRACE
 // and LINKSIM_STATS it reads only LINKSIM_ARRIVALS, and LINKSIM_SEED with
-// Poisson arrivals (kit/environment.h; see "What it does not read" below),
+// Poisson arrivals (kit/variables.h; see "What it does not read" below),
 // and its run ends with the kit's summary (kit/recorder.h). A frame's send is
 // recorded in the tick it starts, as the kit's transmitter records its own,
 // though it is handed to outgoingQueue, ready later, as soon as the window
@@ -26,12 +26,13 @@
 // poisson the packets arrive at random instead (kit/arrivals.h), drawn from
 // LINKSIM_SEED, which the sliding window then reads.
 //
-// What it does not read. The link loses nothing, so LINKSIM_LOSS, _BER and
-// _BURST mean nothing here, nor does a timeout. Nor LINKSIM_SEQUENCE_BITS:
-// the sink takes every frame as the next, as on a link that loses and
-// reorders nothing it is, and no frame is ever sent twice, so no window is
-// too large for any number of bits; narrower numbers would change nothing
-// but the trace's sequence column. Each is warned of at start, as ignored.
+// What it does not read. The link loses nothing, so LINKSIM_LOSS,
+// _ACK_LOSS, _BER, _BURST and _DROP mean nothing here, nor does a timeout.
+// Nor LINKSIM_SEQUENCE_BITS: the sink takes every frame as the next, as on
+// a link that loses and reorders nothing it is, and no frame is ever sent
+// twice, so no window is too large for any number of bits; narrower numbers
+// would change nothing but the trace's sequence column. Each is warned of
+// at start, as ignored.
 //
 // The transmitter. The run loop moves every packet that is due, however
 // many: two packets ready at once arrive at once. A real sender puts one
@@ -98,6 +99,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "model/Packet.h"
 #include "model/Time.h"
@@ -106,9 +108,6 @@
 #include "simulator/Simulator.h"
 
 namespace {
-
-constexpr const char* kName = "sliding-window";
-constexpr unsigned kReads = kit::kReadsWindow | kit::kReadsArrivals;
 
 /// Transfer time of `size` on the running link; 0 outside a run.
 double transferTime(double size) {
@@ -119,6 +118,9 @@ double transferTime(double size) {
 /// The protocol's state for the current run, and the store behind it.
 class SlidingWindow {
  public:
+  static constexpr const char* kName = "sliding-window";
+  static constexpr unsigned kReads = kit::kReadsWindow | kit::kReadsArrivals;
+
   SlidingWindow() {
     Simulator::atRunEnd(&endRuns);
     made = this;
@@ -126,6 +128,13 @@ class SlidingWindow {
   ~SlidingWindow() { made = nullptr; }
   SlidingWindow(const SlidingWindow&) = delete;
   SlidingWindow& operator=(const SlidingWindow&) = delete;
+
+  /// Reads the variables as the program starts.
+  bool init(std::string* error) {
+    if (!kit::startSettings(kName, kReads, &settings, error)) return false;
+    window = settings.window;
+    return true;
+  }
 
   /// The source's generatePackets: creates the packets that are due.
   void generate(Node& source);
@@ -154,7 +163,7 @@ class SlidingWindow {
 
   static inline SlidingWindow* made = nullptr;
 
-  kit::Settings settings = kit::settingsOrExit(kName, kReads);
+  kit::Settings settings;
   kit::Recorder recorder{kName};
   PacketStore store;
   kit::Arrivals arrivals;
@@ -169,7 +178,7 @@ class SlidingWindow {
 };
 
 void SlidingWindow::begin() {
-  kit::readSettings(kReads, &settings);
+  kit::rereadSettings(kReads, &settings);
   window = settings.window;
   recorder.startRun(settings, kReads, window, std::nan(""));
   arrivals.startRun(settings);
@@ -286,14 +295,6 @@ void SlidingWindow::answerAtSink(Node& sink) {
 
 }  // namespace
 
-#ifdef LINKSIM_ARQ
-// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
-extern constexpr kit::Protocol kSlidingWindow =
-    kit::Chosen<SlidingWindow>::entry(kName);
-#else
-namespace {
-SlidingWindow protocol;
-}  // namespace
-int Node::generatePackets() { return kit::generate(protocol, *this); }
-int Node::sendPackets() { return kit::send(protocol, *this); }
-#endif
+// Its hooks, its one object made as the program starts (kit/hooks.h), which
+// linksim-arq finds by its file's name in protocols/protocol_list.h.
+LINKSIM_SHIPPED_PROTOCOL(sliding_window, SlidingWindow)

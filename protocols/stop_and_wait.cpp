@@ -11,9 +11,9 @@
 // link a data frame weighs data packet size plus overhead, an ACK the ACK
 // size. A node sends on what it received, or on a timeout, after the
 // processing delay. The channel may lose frames (LINKSIM_LOSS or
-// LINKSIM_BER, LINKSIM_SEED), the timeout is LINKSIM_TIMEOUT or derived
-// from the link, and LINKSIM_TRACE records every event: see
-// kit/environment.h.
+// LINKSIM_BER, LINKSIM_ACK_LOSS, LINKSIM_BURST, LINKSIM_DROP, LINKSIM_SEED),
+// the timeout is LINKSIM_TIMEOUT or derived from the link, and
+// LINKSIM_TRACE records every event: see kit/variables.h.
 //
 // Creation. Packet k of a run (sequence number k, from 0) is due at clock
 // k / rate; generatePackets creates, in order, every packet that is due while
@@ -103,6 +103,7 @@
 // is released with the store, when no queue can be read any more.
 
 #include <cmath>
+#include <string>
 
 #include "model/Packet.h"
 #include "model/Time.h"
@@ -111,11 +112,16 @@
 
 namespace {
 
-constexpr const char* kName = "stop-and-wait";
-
 /// The protocol's state for the current run, and the kit behind it.
 class StopAndWait {
  public:
+  static constexpr const char* kName = "stop-and-wait";
+  static constexpr unsigned kReads = kit::kReadsLoss | kit::kReadsTimeout |
+                                     kit::kReadsArrivals | kit::kReadsSequence;
+
+  /// Reads the variables as the program starts.
+  bool init(std::string* error) { return arq.start(error); }
+
   /// The source's generatePackets: creates the packets that are due.
   void generate(Node& source);
   /// The source's sendPackets: reads ACKs, minds the timer, sends.
@@ -124,8 +130,7 @@ class StopAndWait {
   void answerAtSink(Node& sink);
 
  private:
-  kit::Arq arq{kName, kit::kReadsLoss | kit::kReadsTimeout |
-                          kit::kReadsArrivals | kit::kReadsSequence};
+  kit::Arq arq{kName, kReads};
   // The source's packet in hand: from admission until it is acknowledged.
   bool holding = false;
   long long count = 0;     // its count in the run, from 0
@@ -203,14 +208,6 @@ void StopAndWait::answerAtSink(Node& sink) {
 
 }  // namespace
 
-#ifdef LINKSIM_ARQ
-// One of linksim-arq's protocols, made only when LINKSIM_ARQ names it.
-extern constexpr kit::Protocol kStopAndWait =
-    kit::Chosen<StopAndWait>::entry(kName);
-#else
-namespace {
-StopAndWait protocol;
-}  // namespace
-int Node::generatePackets() { return kit::generate(protocol, *this); }
-int Node::sendPackets() { return kit::send(protocol, *this); }
-#endif
+// Its hooks, its one object made as the program starts (kit/hooks.h), which
+// linksim-arq finds by its file's name in protocols/protocol_list.h.
+LINKSIM_SHIPPED_PROTOCOL(stop_and_wait, StopAndWait)

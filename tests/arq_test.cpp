@@ -16,25 +16,63 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "kit/hooks.h"
+#include "kit/recorder.h"
+#include "kit/variables.h"
+#include "protocol_list.h"
 #include "protocol_test_support.h"
 #include "simulator/Simulator.h"
 #include "test_support.h"
 
+/// The entries of linksim-arq's protocols, defined by their files.
+#define LINKSIM_DECLARE(file)       \
+  namespace protocols::file {       \
+  extern const kit::Protocol entry; \
+  }
+LINKSIM_PROTOCOLS(LINKSIM_DECLARE)
+#undef LINKSIM_DECLARE
+
 namespace {
 
-/// The protocol under test: what linksim-arq's hooks chose at start.
+/// The protocol under test: what linksim-arq's hooks choose at start.
 std::string protocol() {
   const char* name = std::getenv("LINKSIM_ARQ");
   return name == nullptr ? "stop-and-wait" : name;
 }
 
-/// Stop-and-wait has a window of one frame; the others a window of any size.
+/// linksim-arq's protocols, from their one list.
+const kit::Protocol* const kProtocols[] = {
+#define LINKSIM_ENTRY(file) &protocols::file::entry,
+    LINKSIM_PROTOCOLS(LINKSIM_ENTRY)
+#undef LINKSIM_ENTRY
+};
+
+/// True when the protocol under test reads the variables of `bits`.
+bool readsAny(unsigned bits) {
+  for (const kit::Protocol* entry : kProtocols) {
+    if (entry->name == protocol()) return (entry->reads & bits) != 0;
+  }
+  ADD_FAILURE() << "no protocol " << protocol();
+  return false;
+}
+
+/// True when the protocol under test reads the channel's losses: the
+/// others lose nothing.
+bool lossy() { return readsAny(kit::kReadsLoss); }
+
+/// A protocol without a window has one frame in flight; the others a
+/// window of any size.
 std::vector<int> windows() {
-  if (protocol() == "stop-and-wait") return {1};
+  if (!readsAny(kit::kReadsWindow)) return {1};
   return {1, 4, 16};
 }
 
@@ -53,23 +91,17 @@ const Link kLinks[] = {
 
 class ArqTest : public ::testing::Test {
  protected:
-  ~ArqTest() override {
-    for (const char* name : {"LINKSIM_LOSS", "LINKSIM_SEED", "LINKSIM_WINDOW",
-                             "LINKSIM_TRACE", "LINKSIM_STATS"}) {
-      setVariable(name, nullptr);
-    }
-  }
-
-  /// Runs `link` with the variables given and keeps what the run wrote: its
+  /// Runs `link` with the variables given (an empty `loss` unsets
+  /// LINKSIM_LOSS) and keeps what the run wrote: its
   /// acknowledgements, and its trace and stats row unless `traced` is false
   /// (a long run whose acknowledgements are all a test needs).
   void run(const LinkSettings& link, const std::string& loss, int window,
            int seed, bool traced = true) {
-    setVariable("LINKSIM_LOSS", loss.c_str());
-    setVariable("LINKSIM_WINDOW", std::to_string(window).c_str());
-    setVariable("LINKSIM_SEED", std::to_string(seed).c_str());
-    setVariable("LINKSIM_TRACE", traced ? tracePath.c_str() : nullptr);
-    setVariable("LINKSIM_STATS", traced ? statsPath.c_str() : nullptr);
+    variables.set("LINKSIM_LOSS", loss.empty() ? nullptr : loss.c_str());
+    variables.set("LINKSIM_WINDOW", std::to_string(window).c_str());
+    variables.set("LINKSIM_SEED", std::to_string(seed).c_str());
+    variables.set("LINKSIM_TRACE", traced ? tracePath.c_str() : nullptr);
+    variables.set("LINKSIM_STATS", traced ? statsPath.c_str() : nullptr);
     Simulator simulator;
     configure(simulator, link);
     acks = runForAcks(simulator);
@@ -86,6 +118,23 @@ class ArqTest : public ::testing::Test {
   ::testing::AssertionResult keptItsPromises(const LinkSettings& link,
                                              bool lossFree) const;
 
+  /// The places, from 1, of the frames of kind `frame` that arrived lost,
+  /// among those of that kind that arrived.
+  std::vector<long long> lostPlaces(const std::string& frame) const {
+    std::vector<long long> places;
+    long long arrived = 0;
+    for (const TraceRow& row : trace) {
+      if (row.frame != frame ||
+          (row.event != "receive" && row.event != "lost")) {
+        continue;
+      }
+      ++arrived;
+      if (row.event == "lost") places.push_back(arrived);
+    }
+    return places;
+  }
+
+  TestVariables variables;
   ScopedTempDir dir;
   const std::string tracePath = dir.path() + "/trace.csv";
   const std::string statsPath = dir.path() + "/stats.csv";
@@ -250,14 +299,14 @@ TEST_F(ArqTest, DeliversEveryPacketOnceAndInOrderWhateverIsLost) {
       for (const int window : windows()) {
         for (int seed = 1; seed <= ARQ_SEEDS; ++seed) {
           run(link.settings, loss, window, seed);
-          const bool lossFree = std::string(loss) == "0";
+          const bool lossFree = std::string(loss) == "0" || !lossy();
           ASSERT_TRUE(keptItsPromises(link.settings, lossFree))
               << link.name << ", loss " << loss << ", window " << window
               << ", seed " << seed;
           ASSERT_TRUE(statsAgreeWithTrace(link.settings))
               << link.name << ", loss " << loss << ", window " << window
               << ", seed " << seed;
-          if (lossFree) break;  // no seed changes a run without loss
+          if (lossFree || !lossy()) break;  // no seed changes such a run
         }
       }
     }
@@ -273,12 +322,19 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
   const double k = t / td;
   const double start = 1 - t / link.duration;
   const int kRuns = 8;
-  for (const double p : {0.05, 0.2, 0.4}) {
+  for (const double p :
+       lossy() ? std::vector<double>{0.05, 0.2, 0.4} : std::vector<double>{0}) {
     const double q = (1 - p) * (1 - p);
     int window = 0;
     double low = 0;
     double high = 0;
-    if (protocol() == "stop-and-wait") {
+    if (!lossy()) {
+      // A window that covers the round trip keeps the link busy from the
+      // first ACK on.
+      window = 16;
+      low = start;
+      high = 1;
+    } else if (protocol() == "stop-and-wait") {
       // Binomial: q of the attempts that end within the run, each T long.
       window = 1;
       low = q * td * (std::ceil(link.duration / t) - 1) / link.duration;
@@ -309,6 +365,152 @@ TEST_F(ArqTest, KeepsTheLinkAsBusyAsItsOpeningCommentDerives) {
     const double margin = 5 * std::sqrt(squares / (kRuns - 1) / kRuns);
     EXPECT_GE(mean + margin, low) << "loss " << p;
     EXPECT_LE(mean - margin, high) << "loss " << p;
+  }
+}
+
+// LINKSIM_DROP loses the frames it names by their place on the link, and
+// none other, whatever the seed; a protocol that loses nothing ignores it.
+TEST_F(ArqTest, LosesExactlyTheFramesLinksimDropNames) {
+  const struct {
+    const char* drop;
+    std::vector<long long> data, acks;
+    const char* column;  // the stats', with no comma
+  } kCases[] = {
+      {"data:3", {3}, {}, "data:3"},
+      {"data:1,2,3 ack:2", {1, 2, 3}, {2}, "data:1 data:2 data:3 ack:2"},
+      {"ack:1,5", {}, {1, 5}, "ack:1 ack:5"},
+      {"  data:9 ack:4  data:2,9", {2, 9}, {4}, "data:2 data:9 ack:4"},
+  };
+  for (const auto& c : kCases) {
+    for (int seed = 1; seed <= 2; ++seed) {
+      variables.set("LINKSIM_DROP", c.drop);
+      run(kLinks[0].settings, "0", windows().back(), seed);
+      const std::vector<long long> none;
+      EXPECT_EQ(lostPlaces("data"), lossy() ? c.data : none) << c.drop;
+      EXPECT_EQ(lostPlaces("ack"), lossy() ? c.acks : none) << c.drop;
+      EXPECT_EQ(stats.at("drop"), lossy() ? c.column : "") << c.drop;
+      EXPECT_TRUE(keptItsPromises(kLinks[0].settings, !lossy())) << c.drop;
+      EXPECT_TRUE(statsAgreeWithTrace(kLinks[0].settings)) << c.drop;
+    }
+  }
+}
+
+// LINKSIM_ACK_LOSS is the ACK direction's loss, beside the data's by the
+// frame, by the bit or in bursts; 0 loses no ACK.
+TEST_F(ArqTest, LosesAcksByLinksimAckLossApartFromTheData) {
+  const struct {
+    const char* loss;  // "": unset
+    const char* ackLoss;
+    const char *name, *value;  // another variable
+    bool dataLost, acksLost;
+  } kCases[] = {
+      {"0.3", "0", "LINKSIM_SEED", "1", true, false},
+      {"0", "0.3", "LINKSIM_SEED", "1", false, true},
+      {"", "0", "LINKSIM_BER", "0.0005", true, false},
+      {"0.3", "0", "LINKSIM_BURST", "3", true, false},
+      {"0.3", "0.5", "LINKSIM_BURST", "3", true, true},
+  };
+  for (const auto& c : kCases) {
+    variables.set("LINKSIM_ACK_LOSS", c.ackLoss);
+    variables.set(c.name, c.value);
+    run(kLinks[0].settings, c.loss, 4, 1);
+    variables.set(c.name, nullptr);
+    const bool lost[] = {!lostPlaces("data").empty(),
+                         !lostPlaces("ack").empty()};
+    EXPECT_EQ(lost[0], lossy() && c.dataLost) << c.ackLoss << " " << c.name;
+    EXPECT_EQ(lost[1], lossy() && c.acksLost) << c.ackLoss << " " << c.name;
+    EXPECT_EQ(stats.at("ack_loss"), lossy() ? c.ackLoss : "") << c.name;
+    EXPECT_TRUE(keptItsPromises(kLinks[0].settings, !lossy())) << c.name;
+  }
+}
+
+// A value gone bad between runs (a test's lookup can change; the
+// environment cannot) is said, and the run keeps the values it had.
+TEST_F(ArqTest, SaysAVariableGoneBadSinceTheRunBeforeAndKeepsItsValues) {
+  const bool windowed = readsAny(kit::kReadsWindow);
+  const char* name = windowed ? "LINKSIM_WINDOW" : "LINKSIM_LOSS";
+  run(kLinks[0].settings, "0.1", 4, 3);
+  const Acks before = acks;
+  variables.set(name, windowed ? "0" : "2");
+  ::testing::internal::CaptureStderr();
+  Simulator simulator;
+  configure(simulator, kLinks[0].settings);
+  EXPECT_EQ(runForAcks(simulator), before);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "linksim: warning: " + kit::refusal(*kit::findVariable(name)) +
+                ": this run keeps the values of the run before\n");
+}
+
+// The table of variables is what linksim-arq(1) lists, what the lab's page
+// reads as JSON and what the stats row's columns name; the protocols are
+// named by their files in the one list.
+TEST(VariablesTest, TheManualPageListsEveryVariableAsTheTableHasIt) {
+  std::ifstream manual(LINKSIM_MANUAL);
+  std::vector<std::pair<std::string, std::string>> entries;  // name, text
+  std::string last;
+  for (std::string line; std::getline(manual, line); last = line) {
+    if (line == ".SH ENVIRONMENT") entries.emplace_back();
+    if (entries.empty() || line == ".PP" || line.compare(0, 4, ".SH ") == 0) {
+      if (entries.size() > 1 && line != ".SH ENVIRONMENT") break;
+      continue;
+    }
+    if (last == ".TP" && line.compare(0, 11, ".B LINKSIM_") == 0) {
+      entries.emplace_back(line.substr(3), "");
+      continue;
+    }
+    // The text as it reads: no macro name, font escape or hyphen's escape.
+    if (line[0] == '.') line.erase(0, line.find(' ') + 1);
+    for (const char* escape : {"\\fB", "\\fI", "\\fR", "\\fP", "\\-", "\""}) {
+      for (size_t at; (at = line.find(escape)) != std::string::npos;) {
+        line.erase(at, std::strlen(escape) - (escape[1] == '-' ? 1 : 0));
+      }
+    }
+    entries.back().second += line + " ";
+  }
+  ASSERT_EQ(entries.size(), kit::kVariableCount + 1);
+  for (size_t i = 0; i < kit::kVariableCount; ++i) {
+    const kit::Variable& variable = kit::kVariables[i];
+    const std::string& text = entries[i + 1].second;
+    EXPECT_EQ(entries[i + 1].first, variable.name);
+    EXPECT_NE(text.find(std::string("Default: ") + variable.fallback),
+              std::string::npos)
+        << text;
+    for (const kit::Protocol* entry : kProtocols) {
+      const bool read = variable.readBy == kit::kChoosesProtocol ||
+                        kit::reads(variable, entry->reads);
+      const size_t by = text.find("ead by ");
+      EXPECT_EQ(by != std::string::npos &&
+                    text.find(entry->name, by) != std::string::npos,
+                !read)
+          << variable.name << " " << entry->name << ": " << text;
+    }
+  }
+}
+
+extern "C" const char* linksim_variables_json();
+
+TEST(VariablesTest, GivesItsTableAsJsonAndItsColumnsAndNamesTheProtocols) {
+  const std::string json = linksim_variables_json();
+  for (const char* part :
+       {"[{\"name\":\"LINKSIM_ARQ\",\"readers\":[\"stop-and-wait\",\"go-back-"
+        "n\","
+        "\"selective-repeat\",\"sliding-window\"],\"type\":\"choice\",",
+        "{\"name\":\"LINKSIM_WINDOW\",\"readers\":[\"go-back-n\",\"selective-"
+        "repeat\",\"sliding-window\"],\"type\":\"whole\",\"range\":\"1 to "
+        "65536\",\"default\":\"8\",\"help\":\"frames in flight: the window\"}",
+        "\"choices\":[\"periodic\",\"poisson\"],\"default\":\"periodic\""}) {
+    EXPECT_NE(json.find(part), std::string::npos) << part << "\n" << json;
+  }
+  const std::string header = std::string(",") + kit::kStatsHeader + ",";
+  for (const kit::Variable& variable : kit::kVariables) {
+    EXPECT_TRUE(variable.column == nullptr ||
+                header.find(std::string(",") + variable.column + ",") !=
+                    std::string::npos)
+        << variable.name;
+  }
+  ASSERT_EQ(kit::protocolNames().size(), std::size(kProtocols));
+  for (size_t i = 0; i < std::size(kProtocols); ++i) {
+    EXPECT_EQ(kit::protocolNames()[i], kProtocols[i]->name);
   }
 }
 

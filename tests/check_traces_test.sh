@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Every shipped protocol's traces keep every promise linksim-check checks,
-# with and without loss, on the example link and one whose frames are
-# shorter than a tick, over a few seeds; and on the example link with
-# bursty loss and with Poisson arrivals. Cut short anywhere, within its
-# rows or its end row, such a trace is incomplete, not judged.
+# with and without loss (for those that lose frames), on the example link
+# and one whose frames are shorter than a tick, over a few seeds; and on the
+# example link with bursty loss, with frames dropped by name and with
+# Poisson arrivals. Cut short anywhere, within its rows or its end row, such
+# a trace is incomplete, not judged.
 #
-#   check_traces_test.sh LINKSIM_ARQ LINKSIM_CHECK
+#   check_traces_test.sh LINKSIM_ARQ LINKSIM_CHECK PROTOCOL...
 set -euo pipefail
 arq=$(realpath "$1")
 check=$(realpath "$2")
+protocols=("${@:3}")
 work=$(mktemp -d /tmp/linksim_check_traces.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export PATH="$(cd "$(dirname "$0")" && pwd)/sessions/bin:$PATH"
@@ -28,28 +30,36 @@ run() {
 }
 
 failures=0
+lossless=()  # the protocols that warn that they ignore a loss
+for protocol in "${protocols[@]}"; do
+  (export LINKSIM_ARQ=$protocol LINKSIM_LOSS=0.1 && exec "$arq" <<<exit 2>&1 \
+    >/dev/null) | grep -q 'LINKSIM_LOSS is ignored' && lossless+=("$protocol")
+done
 for link in link short; do
-  for protocol in stop-and-wait go-back-n selective-repeat sliding-window; do
+  for protocol in "${protocols[@]}"; do
+    lossy=true
+    [[ " ${lossless[*]} " == *" $protocol "* ]] && lossy=false
     for loss in 0 0.1 0.4; do
-      [ "$protocol" = sliding-window ] && [ "$loss" != 0 ] && continue
+      $lossy || [ "$loss" = 0 ] || continue
       for seed in 1 2 3; do
         variables=(LINKSIM_ARQ=$protocol)
-        [ "$protocol" = sliding-window ] ||
-          variables+=(LINKSIM_LOSS=$loss LINKSIM_SEED=$seed)
+        $lossy && variables+=(LINKSIM_LOSS=$loss LINKSIM_SEED=$seed)
         run "$link" "${variables[@]}"
         if ! "$check" "$work/trace.csv" >"$work/verdict"; then
           echo "$protocol on $link, loss $loss, seed $seed: $(cat "$work/verdict")"
           failures=$((failures + 1))
         fi
-        [ "$protocol" = sliding-window ] && break
+        $lossy || break
       done
     done
   done
 done
-for protocol in stop-and-wait go-back-n selective-repeat sliding-window; do
+for protocol in "${protocols[@]}"; do
   for variables in "LINKSIM_LOSS=0.3 LINKSIM_BURST=5" \
-    "LINKSIM_ARRIVALS=poisson LINKSIM_LOSS=0.2"; do
-    [ "$protocol" != sliding-window ] || variables=LINKSIM_ARRIVALS=poisson
+    "LINKSIM_ARRIVALS=poisson LINKSIM_LOSS=0.2" \
+    "LINKSIM_DROP=data:1,2,5,6,7 LINKSIM_ACK_LOSS=0.2"; do
+    [[ " ${lossless[*]} " != *" $protocol "* ]] ||
+      variables=LINKSIM_ARRIVALS=poisson
     for seed in 1 2; do
       # shellcheck disable=SC2086  # the variables are words of their own
       run link LINKSIM_ARQ=$protocol $variables LINKSIM_SEED=$seed

@@ -7,12 +7,9 @@
 #   (and the line), status 2, and no grade; lost output is said, not silent.
 #
 #   exercise_sets_test.sh LINKSIM_EXERCISE
-#
-# The Go-Back-N set is left out until linksim-arq takes LINKSIM_DROP,
-# which it names its lost frame by: until then it refuses the set's runs.
 set -u
 program=$(realpath "$1")
-sets=(stop_and_wait window_limit)
+sets=(stop_and_wait window_limit go_back_n)
 exercises=$(cd "$(dirname "$0")/../exercises" && pwd)
 cd "$(mktemp -d /tmp/linksim_exercise.XXXXXX)" && trap 'rm -rf "$PWD"' EXIT
 

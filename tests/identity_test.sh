@@ -11,14 +11,14 @@
 # fixed links.
 #
 #   identity_test.sh SLIDING_WINDOW STOP_AND_WAIT GO_BACK_N SELECTIVE_REPEAT
-#                    LINKSIM_ARQ
+#                    LINKSIM_ARQ NAME=PROGRAM...
 set -euo pipefail
 reference=$(realpath "$1")
 stop_and_wait=$(realpath "$2")
 arq=("$(realpath "$3")" "$(realpath "$4")")
 chooser=$(realpath "$5")
-presets=("sliding-window $reference" "stop-and-wait $stop_and_wait"
-  "go-back-n ${arq[0]}" "selective-repeat ${arq[1]}")
+presets=()
+for pair in "${@:6}"; do presets+=("${pair%%=*} $(realpath "${pair#*=}")"); done
 work=$(mktemp -d /tmp/linksim_identity.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export PATH="$(cd "$(dirname "$0")" && pwd)/sessions/bin:$PATH"

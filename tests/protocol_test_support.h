@@ -3,10 +3,10 @@
 
 // Helpers shared by the tests of the example protocols: a link's settings,
 // a run that reads back the acknowledgements the protocol wrote, and the
-// variables and trace of the kit's protocols.
+// variables (filled in the kit's lookup, not the environment) and trace of
+// the kit's protocols.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <fstream>
@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "kit/variables.h"
+#include "simulator/Node.h"
 #include "simulator/Simulator.h"
 
 /// The eight settings of a link, in clock units.
@@ -63,14 +65,37 @@ inline Acks runForAcks(Simulator& simulator) {
   return acks;
 }
 
-/// Sets the environment variable `name` to `value`, or unsets it for null.
-inline void setVariable(const char* name, const char* value) {
-  if (value != nullptr) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
+/// The kit's variables while it lives, in place of the environment's, at
+/// first the environment's (LINKSIM_ARQ, say); the hooks' protocol started
+/// with them as the first one is made, as a program's entry would start it.
+class TestVariables {
+ public:
+  TestVariables() {
+    for (const std::string& name : kit::variables().names()) {
+      values[name] = kit::variables().get(name.c_str());
+    }
+    kit::variables().fill(&values);
+    static const bool started = [] {
+      std::string error;
+      EXPECT_TRUE(Node::startProtocol(&error)) << error;
+      return true;
+    }();
+    (void)started;
   }
-}
+  ~TestVariables() { kit::variables().fill(nullptr); }
+
+  /// Sets `name` to `value`, or unsets it for null.
+  void set(const std::string& name, const char* value) {
+    if (value != nullptr) {
+      values[name] = value;
+    } else {
+      values.erase(name);
+    }
+  }
+
+ private:
+  kit::Lookup::Map values;
+};
 
 /// One row of a trace: clock,node,event,frame,sequence,packet.
 struct TraceRow {

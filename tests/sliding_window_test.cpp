@@ -5,7 +5,6 @@
 // earlier and at most one tick per hop of its chain later.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -56,7 +55,8 @@ double hops(const Link& link, int k) {
 Acks runOn(const Link& link) {
   Simulator simulator;
   configure(simulator, link.settings);
-  setenv("LINKSIM_WINDOW", std::to_string(link.window).c_str(), 1);
+  TestVariables variables;
+  variables.set("LINKSIM_WINDOW", std::to_string(link.window).c_str());
   return runForAcks(simulator);
 }
 
@@ -104,7 +104,8 @@ TEST(SlidingWindowTest, AWideWindowKeepsTheLinkBusy) {
 
 TEST(SlidingWindowTest, EveryRunStartsAfreshWhateverEarlierRunsLeft) {
   const Link& link = kLinks[0];
-  setenv("LINKSIM_WINDOW", std::to_string(link.window).c_str(), 1);
+  TestVariables variables;
+  variables.set("LINKSIM_WINDOW", std::to_string(link.window).c_str());
   Simulator first;
   configure(first, link.settings);
   const Acks expected = runForAcks(first);

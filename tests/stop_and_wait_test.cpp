@@ -65,6 +65,7 @@ size_t cyclesBefore(const LinkSettings& l, double period) {
 }
 
 TEST(StopAndWaitTest, AcknowledgesEveryPacketInTurnAtTheDerivedClock) {
+  const TestVariables variables;  // none set
   for (const auto& [name, link] : kLinks) {
     Simulator simulator;
     configure(simulator, link);
@@ -87,6 +88,7 @@ TEST(StopAndWaitTest, AcknowledgesEveryPacketInTurnAtTheDerivedClock) {
 }
 
 TEST(StopAndWaitTest, EveryRunStartsAfreshWhateverEarlierRunsLeft) {
+  const TestVariables variables;  // none set
   // Each run ends with packets queued. A simulator that runs again must not
   // see them, nor find them freed by another simulator's run.
   const LinkSettings& link = kLinks[0].settings;
@@ -110,6 +112,7 @@ TEST(StopAndWaitTest, EveryRunStartsAfreshWhateverEarlierRunsLeft) {
 }
 
 TEST(StopAndWaitTest, ALongRunHoldsNoMoreMemoryThanAShortOne) {
+  const TestVariables variables;  // none set
   // Durations whole periods apart end in the same phase with the same packets
   // queued; every other packet must have been released.
   const LinkSettings& link = kLinks[0].settings;

@@ -15,6 +15,8 @@
 // have, so it gains nothing on the timeout derived from the link, which
 // fires then too, and most where the timeout is long beside the round trip.
 
+#include <string>
+
 #include "model/Packet.h"
 #include "model/Time.h"
 #include "protocol_kit.h"
@@ -22,20 +24,26 @@
 
 namespace {
 
-constexpr const char* kName = "stop-and-wait-nak";
 constexpr char kNak = 'N';  // the NAK's type: a frame kind of our own
 
 class StopAndWaitNak {
  public:
-  // The NAK is as long as an ACK.
-  StopAndWaitNak() { kit::declareFrame(kNak, "nak", &Node::getACKSize); }
+  static constexpr const char* kName = "stop-and-wait-nak";
+  static constexpr unsigned kReads = kit::kReadsLoss | kit::kReadsTimeout |
+                                     kit::kReadsArrivals | kit::kReadsSequence;
+
+  // The NAK is as long as an ACK, and declared before the variables are
+  // read, so that LINKSIM_DROP may name it.
+  bool init(std::string* error) {
+    return kit::declareFrame(kNak, "nak", &Node::getACKSize, error) &&
+           arq.start(error);
+  }
   void generate(Node& source);
   void sendFromSource(Node& source);
   void answerAtSink(Node& sink);
 
  private:
-  kit::Arq arq{kName, kit::kReadsLoss | kit::kReadsTimeout |
-                          kit::kReadsArrivals | kit::kReadsSequence};
+  kit::Arq arq{kName, kReads};
   // The source's packet in hand: from admission until it is acknowledged.
   bool holding = false;
   long long count = 0;     // its count in the run, from 0
@@ -119,9 +127,11 @@ void StopAndWaitNak::answerAtSink(Node& sink) {
   arq.sendAcks(sink);
 }
 
-StopAndWaitNak protocol;
+// Its one object, made as the program starts, and the hooks on it.
+constexpr kit::Protocol kProtocol = kit::Made<StopAndWaitNak>::entry();
 
 }  // namespace
 
-int Node::generatePackets() { return kit::generate(protocol, *this); }
-int Node::sendPackets() { return kit::send(protocol, *this); }
+bool Node::startProtocol(std::string* error) { return kProtocol.start(error); }
+int Node::generatePackets() { return kProtocol.generatePackets(*this); }
+int Node::sendPackets() { return kProtocol.sendPackets(*this); }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "environment.h"
@@ -47,11 +48,17 @@ double derivedTimeout(int window) {
 }
 
 Arq::Arq(const char* name, unsigned reads, WindowRule rule)
-    : settings(settingsOrExit(name, reads)), recorder(name), reads(reads) {
-  warnWindow(name, rule);
+    : recorder(name), name(name), reads(reads), rule(rule) {
   Simulator::atRunEnd(&endRuns);
   all().push_back(this);
 }
+
+bool Arq::start(std::string* error) {
+  if (!startSettings(name, reads, &settings, error)) return false;
+  warnWindow();
+  return true;
+}
+
 Arq::~Arq() { all().erase(std::find(all().begin(), all().end(), this)); }
 
 std::vector<Arq*>& Arq::all() {
@@ -66,7 +73,7 @@ void Arq::endRuns() {
   }
 }
 
-void Arq::warnWindow(const char* name, WindowRule rule) const {
+void Arq::warnWindow() const {
   const int window = (reads & kReadsWindow) != 0 ? settings.window : 1;
   const int k = settings.sequenceBits;
   const bool inOrder = rule == WindowRule::kInOrder;
@@ -95,7 +102,7 @@ void Arq::warnTimeout() const {
 }
 
 void Arq::begin() {
-  readSettings(reads, &settings);
+  rereadSettings(reads, &settings);
   dataLink.startRun(store);
   ackSender.startRun(store);
   channel.startRun(settings);

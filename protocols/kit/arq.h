@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "arrivals.h"
@@ -90,21 +91,25 @@ enum class WindowRule {
 
 class Arq {
  public:
-  /// Reads the variables for the protocol `name`, which reads those in
-  /// `reads` (kReads bits), and whose sink tells frames apart by `rule`. A
-  /// bad one ends the program here, before it writes anything; a window
-  /// too large for the sequence numbers is warned of. Every run ends with
-  /// its summary, its stats row and its trace complete.
+  /// The kit for the protocol `name`, which reads the variables in `reads`
+  /// (kReads bits), and whose sink tells frames apart by `rule`. Every run
+  /// ends with its summary, its stats row and its trace complete.
   Arq(const char* name, unsigned reads, WindowRule rule = WindowRule::kInOrder);
   ~Arq();
   Arq(const Arq&) = delete;
   Arq& operator=(const Arq&) = delete;
 
+  /// Reads the variables as the protocol starts, its own kinds of frame
+  /// declared: false, with `*error` the refusal, for one it cannot use; a
+  /// variable it does not read, and a window too large for the sequence
+  /// numbers, are warned of.
+  bool start(std::string* error);
+
   /// True in a run's first tick, when the source's generatePackets calls
   /// it: then the run starts afresh. The variables are read again (a
-  /// value gone bad since the start keeps the old one), the channel and the
-  /// trace start over, and what an earlier run left in the source's queues
-  /// and on the links goes back to the store.
+  /// value gone bad since the start is warned of, and the old one kept),
+  /// the channel and the trace start over, and what an earlier run left in the
+  /// source's queues and on the links goes back to the store.
   bool startsRun(Node& source) {
     if (!runStarts()) return false;
     releaseAll(store, source);
@@ -301,9 +306,9 @@ class Arq {
   static void endRuns();
 
   /// Says on standard error, at start, when the window is too large for
-  /// the sequence numbers under `rule`: then the sink may hand up a wrong
-  /// packet.
-  void warnWindow(const char* name, WindowRule rule) const;
+  /// the sequence numbers under the sink's rule: then the sink may hand up
+  /// a wrong packet.
+  void warnWindow() const;
 
   /// Says on standard error, at the start of a run, when the timeout given
   /// is far below the round trip (under half of it, and a tick or more
@@ -312,9 +317,9 @@ class Arq {
   /// lesson to watch.
   void warnTimeout() const;
 
-  /// Starts a run afresh: the variables read again (a value gone bad since
-  /// the start keeps the old one), the links, the channel, the arrivals,
-  /// the numbers, the counts and the trace.
+  /// Starts a run afresh: the variables read again (rereadSettings), the
+  /// links, the channel, the arrivals, the numbers, the counts and the
+  /// trace.
   void begin();
 
   /// The slot of waitingAcks for ACK `sequence`.
@@ -323,7 +328,9 @@ class Arq {
                        (waitingAcks.size() - 1)];
   }
 
+  const char* name;
   unsigned reads;
+  WindowRule rule;
   InOrderSender ackSender;  // the sink's: its ACKs and frames of its own
   Arrivals arrivals;        // when each packet arrives
   long long created = 0;    // data packets of the run so far

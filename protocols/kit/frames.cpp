@@ -2,14 +2,13 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
-#include "environment.h"
 #include "trace_format.h"
 
 namespace kit {
 
-void refuseFrame(char type, const char* name, FrameRefusal why) {
+std::string frameRefusal(char type, const char* name, FrameRefusal why) {
   char most[64];
   std::snprintf(most, sizeof most,
                 "a trace holds at most %d kinds, data and ack among them",
@@ -38,18 +37,14 @@ void refuseFrame(char type, const char* name, FrameRefusal why) {
       break;
   }
   const auto shown = static_cast<unsigned char>(type);
+  char kind[16];
   if (std::isprint(shown) != 0) {
-    std::fprintf(
-        stderr,
-        "linksim: the frame kind '%c' named \"%s\" cannot be declared: %s\n",
-        type, name != nullptr ? name : "", reason);
+    std::snprintf(kind, sizeof kind, "'%c'", type);
   } else {
-    std::fprintf(
-        stderr,
-        "linksim: the frame kind %d named \"%s\" cannot be declared: %s\n",
-        shown, name != nullptr ? name : "", reason);
+    std::snprintf(kind, sizeof kind, "%d", shown);
   }
-  std::exit(kRefusedStatus);
+  return std::string("the frame kind ") + kind + " named \"" +
+         (name != nullptr ? name : "") + "\" cannot be declared: " + reason;
 }
 
 }  // namespace kit

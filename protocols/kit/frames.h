@@ -13,6 +13,7 @@
 
 #include <cassert>
 #include <cstring>
+#include <string>
 
 #include "simulator/Node.h"
 #include "trace_format.h"
@@ -84,44 +85,47 @@ enum class FrameRefusal {
   kTooMany,    ///< kMaxFrameKinds are declared already
 };
 
-/// Ends the program for a kind that cannot be declared: one line on
-/// standard error naming the kind and saying why, and status 2, as for a
-/// variable the program cannot use; declared in a protocol's constructor,
-/// that is before it writes a line. In every build, not only as an assert:
-/// a kind left undeclared would be counted and traced as data.
-[[noreturn]] void refuseFrame(char type, const char* name, FrameRefusal why);
+/// The refusal of a kind that cannot be declared, naming it and saying
+/// why.
+std::string frameRefusal(char type, const char* name, FrameRefusal why);
 
-/// Declares a kind of frame of the protocol's own, and returns `type`:
-/// frames of type `type` are named `name` in the trace (a lowercase word,
-/// isFrameName, that lives as long as the program) and weigh `bits()` bits
-/// on the link. Declare it in the protocol's constructor, before the first
-/// run, so that a program that holds several protocols declares only the
-/// chosen one's. Declaring a kind again as it is changes nothing. Anything
-/// else FrameRefusal names ends the program (refuseFrame).
-inline char declareFrame(char type, const char* name, double (*bits)()) {
+/// Declares a kind of frame of the protocol's own: frames of type `type`
+/// are named `name` in the trace (a lowercase word, isFrameName, that lives
+/// as long as the program) and weigh `bits()` bits on the link. Declare it
+/// as the protocol starts (its start, before its Arq's), so that a program
+/// that holds several protocols declares only the chosen one's, and
+/// LINKSIM_DROP may name it. Declaring a kind again as it is changes
+/// nothing. False, with `*error` the refusal, for anything FrameRefusal
+/// names: the protocol does not start, since a kind left undeclared would be
+/// counted and traced as data.
+inline bool declareFrame(char type, const char* name, double (*bits)(),
+                         std::string* error) {
+  const auto refuse = [&](FrameRefusal why) {
+    *error = frameRefusal(type, name, why);
+    return false;
+  };
   if (name == nullptr || !isFrameName(name, std::strlen(name))) {
-    refuseFrame(type, name, FrameRefusal::kBadName);
+    return refuse(FrameRefusal::kBadName);
   }
-  if (bits == nullptr) refuseFrame(type, name, FrameRefusal::kNoSize);
+  if (bits == nullptr) return refuse(FrameRefusal::kNoSize);
   for (int i = 0; i < frameKinds.count; ++i) {
     const FrameKind& kind = frameKinds.kinds[i];
     const bool sameType = kind.type == type;
     const bool sameName = std::strcmp(kind.name, name) == 0;
     if (sameType && sameName) {
-      if (kind.bits == bits) return type;
-      refuseFrame(type, name, FrameRefusal::kOtherSize);
+      return kind.bits == bits || refuse(FrameRefusal::kOtherSize);
     }
-    if (sameType) refuseFrame(type, name, FrameRefusal::kTypeTaken);
-    if (sameName) refuseFrame(type, name, FrameRefusal::kNameTaken);
+    if (sameType) return refuse(FrameRefusal::kTypeTaken);
+    if (sameName) return refuse(FrameRefusal::kNameTaken);
   }
   if (frameKinds.count == kMaxFrameKinds) {
-    refuseFrame(type, name, FrameRefusal::kTooMany);
+    return refuse(FrameRefusal::kTooMany);
   }
   const int kind = frameKinds.count++;
   frameKinds.kinds[kind] = FrameKind{type, name, bits};
   frameKinds.index[static_cast<unsigned char>(type)] =
       static_cast<unsigned char>(kind);
-  return type;
+  return true;
 }
 
 }  // namespace kit

@@ -146,6 +146,16 @@ void Recorder::writeStats(const Simulator* link, double utilization) {
   if (c.arrived >= 0) row += std::to_string(c.arrived);
   row += ',';
   if (c.arrived >= 0) row += std::to_string(waiting());
+  row += ',';
+  // The ACK direction's frame loss: given, or the data's where it is not;
+  // none under a bit error rate, unless given.
+  if (lossy) {
+    appendNumber(&row, std::isnan(settings.ackLoss) && std::isnan(settings.ber)
+                           ? settings.loss
+                           : settings.ackLoss);
+  }
+  // No comma: a reader that splits the row at commas finds every column.
+  row += ',' + (lossy ? dropText(settings.drop) : std::string());
   row += '\n';
 
   std::FILE* file = openRows(settings.stats.c_str(), O_APPEND);
@@ -154,7 +164,7 @@ void Recorder::writeStats(const Simulator* link, double utilization) {
     // A file gets the header while it is empty. A pipe or a FIFO cannot be
     // asked: it gets it before the first row the program writes to it, whose
     // reader reads all its rows as one stream (a FIFO is held open from the
-    // start, fileProblem).
+    // start, rowsFile).
     const bool seekable = std::fseek(file, 0, SEEK_END) == 0;
     const bool empty =
         seekable ? std::ftell(file) == 0 : headedStream != settings.stats;

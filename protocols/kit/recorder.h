@@ -49,7 +49,7 @@ constexpr const char* kStatsHeader =
     "ack_size,duration,packet_rate,acknowledged,delivered,data_sent,"
     "data_resent,data_lost,acks_sent,acks_lost,timeouts,utilization,"
     "delay_mean,delay_max,sequence_bits,burst,arrivals,misdelivered,"
-    "arrived,waiting";
+    "arrived,waiting,ack_loss,drop";
 
 /// A run's frames of one kind so far.
 struct FrameCounts {

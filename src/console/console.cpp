@@ -168,9 +168,10 @@ void load(Simulator& simulator) {
   }
   std::snprintf(simulator.settingsFile, sizeof simulator.settingsFile, "%s",
                 tokens[1].get());
-  const int result = simulator.readSettings();
+  const ReadResult result = simulator.readSettings();
   if (result < 0) {
-    std::printf("Failed in loading settings. Error # %d\n", result);
+    std::printf("Failed in loading settings. Error # %d\n",
+                static_cast<int>(result));
     simulator.settingsFile[0] = '\0';
   } else {
     std::fputs("Settings loaded successfully\n", stdout);
@@ -199,7 +200,7 @@ void run(Simulator& simulator) {
     return;
   }
   errno = 0;
-  const int verified = simulator.verify();
+  const VerifyResult verified = simulator.verify();
   if (verified == kOutputLost) {
     noteWriteError(errno);
     return;

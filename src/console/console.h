@@ -18,13 +18,17 @@
 /// live on).
 int runConsole();
 
+/// The exit status of a program whose protocol refuses to start
+/// (Node::startProtocol): a variable it cannot use.
+constexpr int kProtocolRefused = 2;
+
 /// runSettingsFile's results, which are linksim-arq's exit statuses.
 constexpr int kBatchDone = 0;  ///< the run ran, and all it wrote was written
 /// Standard output, or a protocol's own output such as a trace, was lost,
 /// as one line on standard error said.
 constexpr int kBatchOutputLost = 1;
 /// The command line is not `linksim-arq [FILE]`: the status a refused
-/// variable ends the program with too.
+/// variable ends the program with too (kProtocolRefused).
 constexpr int kBatchUsage = 2;
 /// The settings file cannot be loaded, or its settings are rejected.
 constexpr int kBatchSettingsRefused = 3;

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "model/Packet.h"
 
@@ -36,6 +37,13 @@ class Node {
   int generatePackets();
   /// Protocol hook that hands this node's packets on. Returns 1.
   int sendPackets();
+  /// Protocol hook that the program's entry calls once, before anything
+  /// else: a protocol that reads settings of its own reads and checks them
+  /// here. False, with `*error` saying why, refuses them, and the entry
+  /// ends the program with "linksim: " and that line on standard error and
+  /// status 2. A protocol source may leave it out: the simulator's own
+  /// (protocol_start.cpp) starts nothing and returns true.
+  static bool startProtocol(std::string* error);
 
   /// Said by a hook of this node during its call: the hook has nothing to do
   /// before `clock` unless a packet arrives in incomingQueue. The run loop

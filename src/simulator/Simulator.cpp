@@ -231,7 +231,7 @@ Simulator::Simulator() : settingsFile{} {
   sink.setType(kSinkType);
 }
 
-int Simulator::readSettings(std::FILE* messages) {
+ReadResult Simulator::readSettings(std::FILE* messages) {
   if (settingsFile[0] == '\0') {
     std::fputs("No topology file mentioned to load\n", messages);
     return kNoSettingsFile;
@@ -244,10 +244,10 @@ int Simulator::readSettings(std::FILE* messages) {
   for (int i = 0; i < kSettingCount; ++i) {
     if (values.found[i]) kSettings[i].set(*this, values.value[i]);
   }
-  return kOk;
+  return kSettingsRead;
 }
 
-int Simulator::check(std::FILE* messages) const {
+VerifyResult Simulator::check(std::FILE* messages) const {
   for (const int i : kCheckOrder) {
     const double value = kSettings[i].get(*this);
     // Written so that NaN passes: it fails neither comparison.
@@ -265,13 +265,13 @@ int Simulator::check(std::FILE* messages) const {
     std::fputs("Sink not defined\n", messages);
     return kSettingsRejected;
   }
-  return kOk;
+  return kSettingsAccepted;
 }
 
-int Simulator::verify() {
+VerifyResult Simulator::verify() {
   std::puts("Verifying simulation settings.......");
-  const int checked = check(stdout);
-  if (checked != kOk) return checked;
+  const VerifyResult checked = check(stdout);
+  if (checked != kSettingsAccepted) return checked;
   std::puts("Following are the settings for this simulation:");
   for (const Setting& setting : kSettings) {
     std::printf("%-20s: %f\n", setting.label, setting.get(*this));
@@ -280,7 +280,7 @@ int Simulator::verify() {
   // A summary nobody can see is no question anybody can answer.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) return kOutputLost;
   std::getchar();  // any key, the end of input, or a failed read goes on
-  return kOk;
+  return kSettingsAccepted;
 }
 
 // The run loop keeps the clock in a local, so that a tick in which nothing
@@ -398,7 +398,7 @@ double Simulator::firstBusyTick(double next, double wake) const {
   return std::max(tick, next);
 }
 
-int Simulator::simulate() {
+RunResult Simulator::simulate() {
   // A hook may run another simulator; this one is the running one again after.
   const Simulator* const outer = runningSimulator;
   runningSimulator = this;
@@ -441,5 +441,5 @@ int Simulator::simulate() {
   // By index: a call may ask for another, which then comes last.
   for (int i = 0; i < runEndCallCount; ++i) runEndCalls[i]();
   runningSimulator = outer;
-  return kOk;
+  return kRunEnded;
 }

@@ -5,17 +5,31 @@
 
 #include "simulator/Node.h"
 
-/// Results of the simulator's operations. Negative means failed.
-constexpr int kOk = 1;
-/// readSettings: settingsFile is empty.
-constexpr int kNoSettingsFile = -1;
-/// readSettings: the name is no settings file, or reading it failed.
-constexpr int kCannotReadSettings = -2;
-/// verify: a setting or a node type is not acceptable.
-constexpr int kSettingsRejected = -1;
-/// verify: the settings could not be written to standard output, so no key
-/// was waited for; errno is the failed write's, where it was kept.
-constexpr int kOutputLost = -2;
+// Results of the simulator's operations, a type for each, so that one
+// operation's result is never compared with another's constants (the
+// compiler warns of it): their values are the program's contract, 1 for
+// success and negative for a failure, and two operations' failures share
+// values.
+
+/// readSettings' results.
+enum ReadResult : int {
+  kSettingsRead = 1,
+  /// settingsFile is empty.
+  kNoSettingsFile = -1,
+  /// The name is no settings file, or reading it failed.
+  kCannotReadSettings = -2,
+};
+/// verify's and check's results.
+enum VerifyResult : int {
+  kSettingsAccepted = 1,
+  /// A setting or a node type is not acceptable.
+  kSettingsRejected = -1,
+  /// The settings could not be written to standard output, so no key was
+  /// waited for; errno is the failed write's, where it was kept.
+  kOutputLost = -2,
+};
+/// simulate's result: a run always runs to its end.
+enum RunResult : int { kRunEnded = 1 };
 
 /// The largest duration the clock can reach: above 2^53, adding 1.0 to the
 /// clock no longer changes it, so the run would never end.
@@ -33,36 +47,36 @@ class Simulator {
   Simulator& operator=(const Simulator&) = delete;
 
   /// Loads the settings file named by settingsFile, all or nothing: the
-  /// values are stored only when the result is kOk, each key's from its last
-  /// line, and keys the file lacks keep theirs. A line is a line whatever its
-  /// length, matched on its first 65,535 characters (its key part); the rest
-  /// is read and dropped. A regular file, or a link to one, is read to its
-  /// end whatever its length; a device at most 2^20 lines, none longer than
-  /// its key part. Returns kOk, kNoSettingsFile, or kCannotReadSettings when
-  /// the name cannot be opened, is a directory, FIFO or socket (refused
-  /// without waiting for a writer), fails to read, is a device past its
-  /// bounds, or has a line whose key or value would run past its key part.
-  /// Its one message on failure goes to `messages`.
-  int readSettings(std::FILE* messages = stdout);
+  /// values are stored only when the result is kSettingsRead, each key's from
+  /// its last line, and keys the file lacks keep theirs. A line is a line
+  /// whatever its length, matched on its first 65,535 characters (its key
+  /// part); the rest is read and dropped. A regular file, or a link to one, is
+  /// read to its end whatever its length; a device at most 2^20 lines, none
+  /// longer than its key part. Returns kSettingsRead, kNoSettingsFile, or
+  /// kCannotReadSettings when the name cannot be opened, is a directory,
+  /// FIFO or socket (refused without waiting for a writer), fails to read, is
+  /// a device past its bounds, or has a line whose key or value would run
+  /// past its key part. Its one message on failure goes to `messages`.
+  ReadResult readSettings(std::FILE* messages = stdout);
 
   /// Checks every setting and the node types, shows the settings and waits
-  /// for one character of standard input. Returns kOk, kSettingsRejected
-  /// (after one message, without waiting), or kOutputLost (without
-  /// waiting).
-  int verify();
+  /// for one character of standard input. Returns kSettingsAccepted,
+  /// kSettingsRejected (after one message, without waiting), or kOutputLost
+  /// (without waiting).
+  VerifyResult verify();
 
   /// verify's checks alone, for a caller that shows no settings and waits
-  /// for no key: writes nothing when they pass. Returns kOk, or
+  /// for no key: writes nothing when they pass. Returns kSettingsAccepted, or
   /// kSettingsRejected after verify's own message on `messages`.
-  int check(std::FILE* messages) const;
+  VerifyResult check(std::FILE* messages) const;
 
   /// Runs the clock from 0 until it reaches duration, delivering due packets
   /// between the nodes on every tick. Ticks in which no hook is awake (see
   /// Node::idleUntil) and no packet is due are skipped, which nothing can
   /// tell from running them. Then makes the calls atRunEnd asked for.
-  /// Returns kOk. `duration` must be one the clock
+  /// Returns kRunEnded. `duration` must be one the clock
   /// can reach (verify refuses the others), or NaN, which runs nothing.
-  int simulate();
+  RunResult simulate();
 
   /// The simulator whose simulate() is running, for the hooks to read the
   /// link's settings (bitRate, propagationDelay, duration) from; null

@@ -22,6 +22,7 @@ trace="LINKSIM_TRACE must name a file that can be written"
 bits="LINKSIM_SEQUENCE_BITS must be a whole number from 1 to 31"
 burst="LINKSIM_BURST must be a decimal number from 1 up"
 arrivals="LINKSIM_ARRIVALS must be periodic or poisson"
+drop="LINKSIM_DROP must be a drop list such as 'data:3,7 ack:2'"
 # Variable, value, and the start of the message; a value of "-" unsets.
 refused=(
   "LINKSIM_WINDOW|0|$window" "LINKSIM_WINDOW|65537|$window"
@@ -47,6 +48,16 @@ refused=(
   "LINKSIM_BURST|0.99|$burst" "LINKSIM_BURST|inf|$burst"
   "LINKSIM_BURST|5|LINKSIM_BURST needs LINKSIM_LOSS"
   "LINKSIM_ARRIVALS|Poisson|$arrivals" "LINKSIM_ARRIVALS||$arrivals"
+  "LINKSIM_ACK_LOSS|1|LINKSIM_ACK_LOSS $rate"
+  "LINKSIM_ACK_LOSS|-0.1|LINKSIM_ACK_LOSS $rate"
+  "LINKSIM_DROP||$drop" "LINKSIM_DROP| |$drop" "LINKSIM_DROP|data|$drop"
+  "LINKSIM_DROP|data:|$drop" "LINKSIM_DROP|data:0|$drop"
+  "LINKSIM_DROP|data:03|$drop" "LINKSIM_DROP|data:3,|$drop"
+  "LINKSIM_DROP|data:3,,4|$drop" "LINKSIM_DROP|Data:3|$drop"
+  "LINKSIM_DROP|data:3;ack:2|$drop" "LINKSIM_DROP|data:-1|$drop"
+  "LINKSIM_DROP|data:3 ack|$drop" "LINKSIM_DROP|:3|$drop"
+  "LINKSIM_DROP|data:99999999999999999999|$drop"
+  "LINKSIM_DROP|nak:1|LINKSIM_DROP names nak, which is no kind of frame here: the kinds are data and ack"
 )
 accepted=(
   "LINKSIM_WINDOW|1" "LINKSIM_WINDOW|65536" "LINKSIM_WINDOW|0065536"
@@ -56,6 +67,8 @@ accepted=(
   "LINKSIM_TIMEOUT|1e6" "LINKSIM_TRACE|$out/trace.csv" "LINKSIM_STATS|$out/stats.csv"
   "LINKSIM_SEQUENCE_BITS|1" "LINKSIM_SEQUENCE_BITS|031"
   "LINKSIM_ARRIVALS|poisson" "LINKSIM_ARRIVALS|periodic"
+  "LINKSIM_ACK_LOSS|0" "LINKSIM_ACK_LOSS|0.999" "LINKSIM_DROP|data:3,7 ack:2"
+  "LINKSIM_DROP| ack:1  data:9223372036854775807 "
 )
 
 # Runs the binary with VARIABLE=VALUE... set; sets status and err. The
@@ -99,6 +112,9 @@ together=(
   "LINKSIM_BER=0.1 LINKSIM_BURST=2|LINKSIM_BURST cannot be set with LINKSIM_BER"
   "LINKSIM_LOSS=0.8 LINKSIM_BURST=3.9|LINKSIM_BURST must be at least LINKSIM_LOSS / (1 - LINKSIM_LOSS) = 4"
   "LINKSIM_LOSS=0.8 LINKSIM_BURST=4|" "LINKSIM_LOSS=0 LINKSIM_BURST=1|"
+  "LINKSIM_LOSS=0.1 LINKSIM_ACK_LOSS=0.8 LINKSIM_BURST=3.9|LINKSIM_BURST must be at least LINKSIM_ACK_LOSS / (1 - LINKSIM_ACK_LOSS) = 4"
+  "LINKSIM_LOSS=0.1 LINKSIM_ACK_LOSS=0.8 LINKSIM_BURST=4|"
+  "LINKSIM_BER=0.001 LINKSIM_ACK_LOSS=0|"
 )
 for row in "${together[@]}"; do
   IFS='|' read -r variables message <<<"$row"
