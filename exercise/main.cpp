@@ -45,7 +45,8 @@ constexpr const char* kUsage =
     "key writes the class's key as CSV, a row for each identifier in\n"
     "STUDENTS (one a line).\n"
     "Exit status: 0 done (grade: all right), 1 some answer wrong, 2 a file\n"
-    "it cannot read, a failed run, or a bad command line.\n";
+    "it cannot read, a failed run, or a bad command line.\n"
+    "The sets that ship, and how to write an exercise: man linksim-exercise.\n";
 
 const char* program = "linksim-exercise";
 

@@ -43,6 +43,7 @@ need cppcheck cppcheck
 need groff groff-base
 need gnuplot gnuplot-nox
 need dpkg-shlibdeps dpkg-dev
+need lintian lintian
 need file file
 need /usr/bin/time time
 need readelf binutils

@@ -76,7 +76,7 @@ study_help() { # the usage, the script's opening comment and its knobs
   printf '\n%s\n' "Without gnuplot the study writes its CSV files, says so and exits with
 status 1; a failed run, status 1; a bad knob, status 2. Every study's
 knobs and files: man linksim-study."
-  for guide in "$study_here/../../doc/linksim/lab.md" "$study_here/../docs/lab.md"; do
+  for guide in "$study_here/../../doc/linksim/docs/lab.md" "$study_here/../docs/lab.md"; do
     [ ! -f "$guide" ] || { echo "What the picture shows, and why: $(realpath "$guide")"; break; }
   done
 }

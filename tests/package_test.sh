@@ -2,11 +2,15 @@
 # Makes the Debian package from a built release tree and checks it: the
 # release preset, which a newcomer builds first, configures with no test
 # and no test library; the package's name, fields and contents (the
-# programs, their manual pages, the example settings and the studies) are
-# what a Debian user expects; the linksim it holds, extracted with dpkg -x,
-# passes every golden session; and its other commands work from there:
-# linksim-arq with a protocol and a trace, linksim-check on that trace,
-# linksim-study in an empty directory.
+# programs, their manual pages, the README and the manual with its
+# pictures, the copyright and the changelog, the example settings, the
+# studies, the exercise sets and the page) are what a Debian user expects,
+# and lintian finds no error or warning in it; the manual's links, and the
+# files the manual pages and every --help name, are where it installs them;
+# the linksim it holds, extracted with dpkg -x, passes every golden
+# session; and its other commands work from there: linksim-arq with a
+# protocol and a trace, linksim-check on that trace, linksim-study in an
+# empty directory, linksim-exercise and linksim-lab.
 #
 #   tests/package_test.sh VERSION TREE [CMAKE_OPTION...]
 #
@@ -20,7 +24,7 @@ version=$1
 tree=$2
 shift 2
 
-for tool in dpkg dpkg-deb readelf; do
+for tool in dpkg dpkg-deb dpkg-parsechangelog readelf lintian; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed"; exit 1; }
 done
 
@@ -65,8 +69,11 @@ for lib in libc6 libstdc++6; do
   [[ $depends =~ (^|, )"$lib (>= "[0-9] ]] ||
     fail "Depends '$depends' lacks a versioned $lib"
 done
-# The studies need awk; gnuplot draws their pictures, but is not required.
-[[ $depends =~ (^|, )"mawk | awk"(,|$) ]] || fail "Depends '$depends' lacks awk"
+# awk, which the studies need, is on every Debian system; linksim-lab may
+# start sensible-browser; gnuplot draws the studies' pictures, but is not
+# required.
+[[ $depends =~ (^|, )"sensible-utils"(,|$) ]] || fail "Depends '$depends' lacks sensible-utils"
+[[ ! $depends =~ awk ]] || fail "Depends '$depends' names awk"
 expect_field Suggests "gnuplot-nox | gnuplot"
 description=$(field Description)
 [ "$(printf '%s\n' "$description" | head -n 1)" != "" ] ||
@@ -76,10 +83,15 @@ description=$(field Description)
 if printf '%s\n' "$description" | awk 'length > 80 { bad = 1 } END { exit !bad }'; then
   fail "a description line is longer than 80 columns"
 fi
-
-# Files only, with their modes and owners; directories come with them.
 programs="linksim linksim-arq linksim-check linksim-study linksim-exercise linksim-lab"
 pages=$programs
+studies=$(for study in studies/*.sh; do study=${study#studies/} && echo "${study%.sh}" | tr _ -; done)
+for name in $programs $studies; do
+  grep -qw -- "$name" <<<"$description" || fail "the description does not name $name"
+done
+
+# Files only, with their modes and owners; directories come with them.
+manual=$(cd docs && ls ./*.md ./*.png | sed 's|^\./||')
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
 {
   for program in $programs; do echo "-rwxr-xr-x root/root ./usr/bin/$program"; done
@@ -87,6 +99,10 @@ dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
     echo "-rw-r--r-- root/root ./usr/share/man/man1/$page.1.gz"
   done
   echo "-rw-r--r-- root/root ./usr/share/doc/linksim/examples/link.txt"
+  for file in README.md copyright changelog.gz; do
+    echo "-rw-r--r-- root/root ./usr/share/doc/linksim/$file"
+  done
+  for file in $manual; do echo "-rw-r--r-- root/root ./usr/share/doc/linksim/docs/$file"; done
   for study in studies/*.sh; do
     echo "-rwxr-xr-x root/root ./usr/share/linksim/$study"
   done
@@ -113,9 +129,59 @@ for page in $pages; do
 done
 cmp -s "$work/root/usr/share/linksim/lab.html" web/lab.html ||
   fail "usr/share/linksim/lab.html is not web/lab.html"
-# The manual page's examples load it by this path.
-cmp -s "$work/root/usr/share/doc/linksim/examples/link.txt" examples/link.txt ||
+# The manual pages' examples load it by this path.
+doc=$work/root/usr/share/doc/linksim
+cmp -s "$doc/examples/link.txt" examples/link.txt ||
   fail "usr/share/doc/linksim/examples/link.txt is not examples/link.txt"
+for file in README.md copyright $(printf 'docs/%s\n' $manual); do
+  source=${file/#copyright/packaging\/copyright}
+  cmp -s "$doc/$file" "$source" || fail "usr/share/doc/linksim/$file is not $source"
+done
+gzip -dc "$doc/changelog.gz" | cmp -s - packaging/changelog ||
+  fail "changelog.gz is not packaging/changelog, gzipped"
+[ "$(dpkg-parsechangelog -l packaging/changelog -S Version)" = "$version" ] ||
+  fail "the changelog's last entry is not version $version"
+# Lintian's errors and warnings; its notes (a page kept beside the data it
+# needs, the default build flags) are left.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 ||
+  { cat "$work/lintian.log"; fail "lintian"; }
+
+# Every link of the installed manual reaches a file it installs, and an
+# anchor a heading of that page, spelt as a Markdown renderer makes it.
+anchors() {
+  sed -n 's/^#\{1,6\} //p' "$1" | tr 'A-Z' 'a-z' | sed 's/[^a-z0-9 _-]//g; s/ /-/g'
+}
+for page in "$doc/README.md" "$doc"/docs/*.md; do
+  while read -r target; do
+    file=${target%%#*} anchor=${target#"$file"}
+    [ -n "$file" ] && file=$(dirname "$page")/$file || file=$page
+    [ -e "$file" ] || fail "${page#"$doc"/} links to ${target}, which is not installed"
+    [ -z "$anchor" ] || anchors "$file" | grep -qxF -- "${anchor#\#}" ||
+      fail "${page#"$doc"/} links to ${target}, which has no such heading"
+  done < <(grep -o '](\([^)]*\))' "$page" | sed 's/^](//; s/)$//' | grep -v '^[a-z]*:')
+done
+# Every installed file a manual page or a --help names is there, and no
+# --help names the source tree. A study's help names its guide.
+for page in $pages; do
+  gzip -dc "$work/root/usr/share/man/man1/$page.1.gz" | sed 's/\\-/-/g' >"$work/page"
+  for path in $(grep -o '/usr/share/[A-Za-z0-9_./-]*[A-Za-z0-9_/]' "$work/page"); do
+    [ -e "$work/root$path" ] || fail "$page(1) names $path, which is not installed"
+  done
+done
+# linksim takes no argument: the console alone.
+helps=$(for program in ${programs#linksim }; do echo "$program --help"; done
+        for study in $studies; do echo "linksim-study $study --help"; done)
+while read -r program arguments; do
+  "$bin/$program" $arguments >"$work/help" 2>&1 || fail "$program $arguments: status $?"
+  for path in $(grep -o "$work/root/[A-Za-z0-9_./-]*" "$work/help"); do
+    [ -e "$path" ] || fail "$program $arguments names ${path#"$work/root"}, which is not installed"
+  done
+  ! grep -qiE 'source tree|studies/[a-z_]*\.sh|\.cpp|build/' "$work/help" ||
+    fail "$program $arguments names the source tree"
+  [ "$arguments" = --help ] ||
+    grep -qx "What the picture shows, and why: $doc/docs/lab.md" "$work/help" ||
+    fail "$program $arguments does not name the lab guide"
+done <<<"$helps"
 
 for input in tests/sessions/*.in; do
   bash tests/sessions/run_session.sh "$binary" "$(basename "$input" .in)" ||
