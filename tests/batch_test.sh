@@ -2,8 +2,8 @@
 # linksim-arq FILE: one run, with nothing of the console's. Each protocol,
 # lossy, writes the run's own lines, trace and stats, byte for byte those of
 # the same run at the prompt; then a row per way it ends: its status, its
-# standard error, nothing on standard output but for a run, and standard
-# input, whose writer never writes, never read.
+# standard error, nothing on standard output but for a run or the help, and
+# standard input, whose writer never writes, never read.
 #
 #   batch_test.sh LINKSIM_ARQ
 set -u
@@ -46,6 +46,8 @@ rows=(
   "link.txt link.txt@-@2@usage: linksim-arq [SETTINGS_FILE]"
   "link.txt@LINKSIM_WINDOW=0@2@linksim: LINKSIM_WINDOW must be a whole number from 1 to 65536"
   "link.txt@-@1@linksim: write error: No space left on device@/dev/full"
+  "--help@LINKSIM_WINDOW=0@0@"
+  "-h@-@1@linksim: write error: No space left on device@/dev/full"
 )
 mkfifo input && exec 3<>input
 for row in "${rows[@]}"; do
@@ -57,5 +59,12 @@ for row in "${rows[@]}"; do
   [ "$got" = "$status" ] && [ "$(head -n1 err)" = "$message" ] &&
     { [ "$status" = 0 ] || [ ! -s out ]; } ||
     fail "linksim-arq $arguments: status $got, \"$(head -n1 err)\""
+done
+# The help, before any variable is read: the usage, and every variable the
+# manual page lists.
+"$arq" --help >out 2>/dev/null && [ "$(head -n1 out)" = "usage: linksim-arq [SETTINGS_FILE]" ] ||
+  fail "linksim-arq --help: no usage"
+for name in $(sed -n 's/^\.B \(LINKSIM_[A-Z][A-Z_]*\)$/\1/p' "$root/docs/linksim-arq.1" | sort -u); do
+  grep -q "^  $name " out || fail "linksim-arq --help does not list $name"
 done
 [ "$failures" = 0 ]

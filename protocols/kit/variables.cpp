@@ -338,6 +338,51 @@ std::string variablesJson(const Reader* readers, std::size_t count) {
   return json + ']';
 }
 
+std::string variablesHelp() {
+  constexpr size_t kIndent = 25;  // the help's column, past the longest name
+  constexpr size_t kWidth = 79;
+  // A range and a default are not broken across lines: their spaces are
+  // this until the words are wrapped.
+  static constexpr char kHeld = '\1';
+  const auto held = [](std::string text) {
+    std::replace(text.begin(), text.end(), ' ', kHeld);
+    return text;
+  };
+  std::string help;
+  for (const Variable& variable : kVariables) {
+    std::string words = variable.help;
+    if (variable.type == VariableType::kChoice) {
+      const std::string range = rangeOf(variable);
+      std::vector<std::string> choices;
+      for (size_t at = 0, end = 0; end != std::string::npos; at = end + 2) {
+        end = range.find(", ", at);
+        choices.push_back(range.substr(at, end - at));
+      }
+      words += ": " + wordList(choices);
+    } else if (variable.type != VariableType::kFile) {
+      words += ", " + held(rangeOf(variable));
+    }
+    words += " " + held(std::string("(default: ") + variable.fallback + ')');
+    std::string line = "  " + std::string(variable.name);
+    line.resize(kIndent, ' ');
+    for (size_t at = 0; at < words.size();) {
+      size_t end = words.find(' ', at);
+      if (end == std::string::npos) end = words.size();
+      const size_t length = end - at;
+      if (line.size() > kIndent && line.size() + 1 + length > kWidth) {
+        help += line + '\n';
+        line.assign(kIndent, ' ');
+      }
+      if (line.size() > kIndent) line += ' ';
+      line += words.substr(at, length);
+      at = end + 1;
+    }
+    help += line + '\n';
+  }
+  std::replace(help.begin(), help.end(), kHeld, ' ');
+  return help;
+}
+
 const char* Lookup::get(const char* name) const {
   if (filled == nullptr) return std::getenv(name);
   const auto found = filled->find(name);

@@ -171,6 +171,10 @@ struct Reader {
 /// "decimal", "choice", "file" and "frames".
 std::string variablesJson(const Reader* readers, std::size_t count);
 
+/// The table for a usage message: a line or more per variable, its name,
+/// then its help, what it takes and its default, wrapped to 79 columns.
+std::string variablesHelp();
+
 /// Where the variables are read: the process's environment, unless a map
 /// fills the lookup in its place (a test's). Not copyable: it is the one
 /// lookup, variables().
