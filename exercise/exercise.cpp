@@ -145,10 +145,10 @@ long long scaleTo(long long whole, const std::string& fraction, bool negative,
 }
 
 /// Reads "A .. B" or "A .. B by S" into `*choices`; "" or what is wrong.
-std::string readRange(const std::string& spec, Choices* choices) {
-  const std::size_t dots = spec.find("..");
-  const std::string low = trimmed(spec.substr(0, dots));
-  std::string rest = trimmed(spec.substr(dots + 2));
+std::string readRange(const std::string& range, Choices* choices) {
+  const std::size_t dots = range.find("..");
+  const std::string low = trimmed(range.substr(0, dots));
+  std::string rest = trimmed(range.substr(dots + 2));
   std::string step = "1";
   const std::size_t by = rest.find(" by ");
   if (by != std::string::npos) {
@@ -164,7 +164,7 @@ std::string readRange(const std::string& spec, Choices* choices) {
     if (!readRangeNumber(*texts[i], &whole[i], &fraction[i], &negative[i])) {
       return "a range is A .. B or A .. B by S, of decimal numbers with at "
              "most 6 decimals and 12 digits before the point, not '" +
-             spec + "'";
+             range + "'";
     }
     decimals = std::max(decimals, static_cast<int>(fraction[i].size()));
   }
