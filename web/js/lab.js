@@ -38,8 +38,9 @@ function linkDefaults() {
 
 // --- Controls ----------------------------------------------------------------
 
-/// Builds the controls from the tables: the protocols, every variable and
-/// the eight link settings.
+/// Builds the controls from the tables: the protocols, every variable of
+/// linksim-arq's table (its range, default and help the table's) and the
+/// eight link settings.
 function buildControls() {
   const protocols = $('protocols');
   for (let i = 0; i < LAB_MOST_PROTOCOLS; ++i) {
@@ -48,7 +49,7 @@ function buildControls() {
     select.setAttribute('aria-label', i === 0 ? 'protocol' : `protocol ${i + 1}, beside it`);
     if (i > 0) select.appendChild(element('option', '', i === 1 ? '(none beside it)' : '(none)')).value = '';
     for (const p of LAB_PROTOCOLS) {
-      select.appendChild(element('option', '', p.name + (i === 0 && p === LAB_PROTOCOLS[0] ? ' (unset)' : ''))).value = p.name;
+      select.appendChild(element('option', '', p.name + (i === 0 && p.name === labUnsetProtocol ? ' (unset)' : ''))).value = p.name;
     }
     select.addEventListener('change', () => {
       const names = [];
@@ -56,7 +57,7 @@ function buildControls() {
         const value = $(`protocol-${j}`).value;
         if (value !== '') names.push(value);
       }
-      lab.scenario.protocols = names.length === 1 && names[0] === LAB_PROTOCOLS[0].name &&
+      lab.scenario.protocols = names.length === 1 && names[0] === labUnsetProtocol &&
           lab.scenario.protocols.length === 0 ? [] : names;
       changed();
     });
@@ -70,7 +71,7 @@ function buildControls() {
     const input = element('input');
     input.type = 'text';
     input.id = v.name;
-    input.placeholder = v.shown;
+    input.placeholder = v.default;
     input.spellcheck = false;
     input.autocomplete = 'off';
     if (v.choices) {
@@ -85,7 +86,8 @@ function buildControls() {
       changed();
     });
     row.appendChild(input);
-    row.appendChild(element('span', 'help', `${v.help} (${v.range})`));
+    const clicks = v.name === LAB_DROP ? '; a click on a frame adds it' : '';
+    row.appendChild(element('span', 'help', `${v.help} (${v.range}; unset: ${v.default}${clicks})`));
     variables.appendChild(row);
   }
   const link = $('link');
@@ -109,7 +111,7 @@ function buildControls() {
 /// Shows the scenario in the controls.
 function showScenario() {
   const s = lab.scenario;
-  const names = s.protocols.length > 0 ? s.protocols : [LAB_PROTOCOLS[0].name];
+  const names = s.protocols.length > 0 ? s.protocols : [labUnsetProtocol];
   for (let i = 0; i < LAB_MOST_PROTOCOLS; ++i) {
     const select = $(`protocol-${i}`);
     const name = names[i] || '';
@@ -119,10 +121,9 @@ function showScenario() {
     }
     select.value = name;
   }
-  const reading = new Set(names);
   for (const v of LAB_VARIABLES) {
     $(v.name).value = s.variables.has(v.name) ? s.variables.get(v.name) : '';
-    const read = v.readBy.some((p) => reading.has(p));
+    const read = names.some((p) => labReads(v, p));
     $(v.name).parentElement.classList.toggle('unread', !read);
   }
   for (const input of $('link').querySelectorAll('input')) {
@@ -178,7 +179,7 @@ async function runScenario() {
     const traceText = result.files[run.files.trace];
     const column = {run, result, trace: null, verdict: null, named: null,
       known: {}, words: (run.protocol || LAB_ANY_PROTOCOL).words,
-      title: run.name || `${LAB_PROTOCOLS[0].name} (LINKSIM_ARQ unset)`};
+      title: run.name || `${labUnsetProtocol} (${LAB_ARQ} unset)`};
     if (result.status === 0 && typeof traceText === 'string') {
       column.trace = new Trace(traceText);
       column.verdict = await Engine.run('check', {
@@ -666,14 +667,17 @@ async function copy(text) {
   }
 }
 
+/// The controls are made from linksim-arq's table, so they wait for the
+/// engine.
 async function start() {
   document.head.appendChild(element('style', '', DIAGRAM_STYLE));
+  $('status').textContent = 'Starting the engine...';
+  await Engine.load();
+  labReadTable(Engine.table());
   buildControls();
   bindControls();
   bindExercise();
   readAddress();
-  $('status').textContent = 'Starting the engine...';
-  await Engine.load();
   await runAddress();
 }
 
