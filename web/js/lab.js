@@ -573,7 +573,7 @@ function showState(column) {
   add('Receiver:', `expects packet ${s.expected}${bits !== null ? ` (sequence number ${seq(s.expected)})` : ''}; ` +
       (s.held.length > 0 ? `holds ${s.held.join(', ')} for later.` : 'holds no frame for later.'));
   add('Timers:', 'a trace records a timer firing, not starting or stopping, so which run cannot be told' +
-      (k.timeout ? `; the timeout is ${k.timeout}` : k.timeout === '' ? '; this protocol has no timer' : '') +
+      (k.timeout ? `; the timeout is ${+Number(k.timeout).toFixed(6)} ticks` : k.timeout === '' ? '; this protocol has no timer' : '') +
       (s.lastTimeout ? `; the last fired at ${s.lastTimeout.clock}, for packet ${s.lastTimeout.packet}.` : '; none has fired.'));
   if (s.inFlight.length > 0) {
     add('On the link:', s.inFlight.slice(0, 12).map((f) =>
