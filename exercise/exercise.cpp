@@ -145,10 +145,10 @@ long long scaleTo(long long whole, const std::string& fraction, bool negative,
 }
 
 /// Reads "A .. B" or "A .. B by S" into `*choices`; "" or what is wrong.
-std::string readRange(const std::string& spec, Choices* choices) {
-  const std::size_t dots = spec.find("..");
-  const std::string low = trimmed(spec.substr(0, dots));
-  std::string rest = trimmed(spec.substr(dots + 2));
+std::string readRange(const std::string& range, Choices* choices) {
+  const std::size_t dots = range.find("..");
+  const std::string low = trimmed(range.substr(0, dots));
+  std::string rest = trimmed(range.substr(dots + 2));
   std::string step = "1";
   const std::size_t by = rest.find(" by ");
   if (by != std::string::npos) {
@@ -164,7 +164,7 @@ std::string readRange(const std::string& spec, Choices* choices) {
     if (!readRangeNumber(*texts[i], &whole[i], &fraction[i], &negative[i])) {
       return "a range is A .. B or A .. B by S, of decimal numbers with at "
              "most 6 decimals and 12 digits before the point, not '" +
-             spec + "'";
+             range + "'";
     }
     decimals = std::max(decimals, static_cast<int>(fraction[i].size()));
   }
@@ -172,11 +172,11 @@ std::string readRange(const std::string& spec, Choices* choices) {
   const long long last = scaleTo(whole[1], fraction[1], negative[1], decimals);
   const long long by_step =
       scaleTo(whole[2], fraction[2], negative[2], decimals);
-  if (by_step <= 0) return "the step of '" + spec + "' must be above 0";
-  if (last < first) return "the range '" + spec + "' is empty";
+  if (by_step <= 0) return "the step of '" + range + "' must be above 0";
+  if (last < first) return "the range '" + range + "' is empty";
   const long long count = (last - first) / by_step + 1;
   if (count > kMaxCombinations) {
-    return "the range '" + spec + "' has " + std::to_string(count) +
+    return "the range '" + range + "' has " + std::to_string(count) +
            " values, more than " + std::to_string(kMaxCombinations);
   }
   choices->list.clear();
@@ -581,32 +581,32 @@ class Reader {
     return true;
   }
 
-  bool valueLine(int number, const std::string& name, const std::string& spec) {
+  bool valueLine(int number, const std::string& name, const std::string& text) {
     ValueLine value;
     value.line = number;
     if (!nameValue(number, name, &value)) return false;
     if (!claim(number, value.alias)) return false;
-    if (spec.empty()) return fail(number, value.name + " has no value");
+    if (text.empty()) return fail(number, value.name + " has no value");
     Rule rule = Rule::kOwn;
     const bool ruled = ruleOf(value, &rule);
     if (ruled && rule == Rule::kOwn) {
-      return fail(number, refusal(value.name, rule, spec));
+      return fail(number, refusal(value.name, rule, text));
     }
-    if (hasTemplate(spec)) {
+    if (hasTemplate(text)) {
       value.templated = true;
-      value.choices.list = {spec};
+      value.choices.list = {text};
       if (!checkTemplate(number, value, ruled, rule)) return false;
-    } else if (spec.find("..") != std::string::npos) {
-      const std::string error = readRange(spec, &value.choices);
+    } else if (text.find("..") != std::string::npos) {
+      const std::string error = readRange(text, &value.choices);
       if (!error.empty()) return fail(number, error);
     } else {
       std::size_t at = 0;
       for (;;) {
-        const std::size_t bar = spec.find('|', at);
-        const std::string item = trimmed(spec.substr(at, bar - at));
+        const std::size_t bar = text.find('|', at);
+        const std::string item = trimmed(text.substr(at, bar - at));
         if (item.empty()) {
           return fail(number,
-                      "the list '" + shortened(spec) + "' has an empty value");
+                      "the list '" + shortened(text) + "' has an empty value");
         }
         if (item.find('`') != std::string::npos) {
           return fail(number, "a value may not hold a backquote");
@@ -837,7 +837,7 @@ int Reader::draw(const Exercise& exercise, const std::string& student,
     problem->line = question.answerLine;
     std::string text;
     const struct {
-      const std::string* spec;
+      const std::string* pattern;
       bool* used;
       long long* value;
       long long least;
@@ -849,8 +849,8 @@ int Reader::draw(const Exercise& exercise, const std::string& student,
          "sequence"},
     };
     for (const auto& filter : filters) {
-      if (filter.spec->empty()) continue;
-      if (!fill(*filter.spec, lookup, &text, &error)) {
+      if (filter.pattern->empty()) continue;
+      if (!fill(*filter.pattern, lookup, &text, &error)) {
         problem->message = error;
         return kRefused;
       }

@@ -10,8 +10,10 @@ by bash in an empty directory: standard output and error, the trace, the
 stats and linksim-check's verdict, byte for byte. Then: a trace with a
 planted fault gets the checker's verdict with its row highlighted; the
 keyboard plays and steps; markup in a trace, its name or the address stays
-text; a click on a frame puts it in the drop list, address and command;
-the pictures are an SVG and a PNG with their title and legend; an
+text; the controls are linksim-arq's table, greyed where the native
+program says it ignores the variable; a click on a frame loses it, in the
+drop list, the address and the command, and the run again is the native
+one; the pictures are an SVG and a PNG with their title and legend; an
 exercise link's predictions are graded as linksim-exercise grade grades
 them, and each answer's rows are marked in the diagram.
 """
@@ -35,11 +37,16 @@ from selenium.webdriver.common.keys import Keys
 PAGE, BIN = sys.argv[1], os.path.abspath(sys.argv[2])
 URL = 'file://' + os.path.abspath(PAGE)
 SETS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'exercises')
+LINK = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'examples', 'link.txt')
 
 # Each a fragment and what it tries: every protocol, lossy and not, bursts,
 # bit errors, k-bit sequence numbers, Poisson arrivals, a link whose times
 # are not whole ticks (the kit's number formatting's stand-in), side by side,
-# refusals by the variables and by the link's verification.
+# the ACKs' own loss, drop lists (beside a protocol that ignores them),
+# refusals by the variables (drop lists among them) and by the link's
+# verification.
+BESIDE_SLIDING = ('LINKSIM_ARQ=go-back-n,sliding-window&LINKSIM_DROP=data%3A2%2C5%20ack%3A1'
+                  '&LINKSIM_ACK_LOSS=0.2')
 SCENARIOS = [
     '',
     'LINKSIM_ARQ=go-back-n&LINKSIM_WINDOW=4&LINKSIM_LOSS=0.2&LINKSIM_SEED=7',
@@ -56,8 +63,22 @@ SCENARIOS = [
     'LINKSIM_ARQ=bogus',
     'LINKSIM_ARQ=go-back-n&Bit%20Rate=0',
     'LINKSIM_ARQ=go-back-n&LINKSIM_DROP=data%3A2&LINKSIM_WINDOWS=4',
+    'LINKSIM_ARQ=selective-repeat&LINKSIM_LOSS=0.05&LINKSIM_ACK_LOSS=0.4&LINKSIM_SEED=3',
+    BESIDE_SLIDING,
+    'LINKSIM_ARQ=go-back-n&LINKSIM_DROP=data%3A0',
+    'LINKSIM_ARQ=selective-repeat&LINKSIM_DROP=nak%3A1',
+    'LINKSIM_DROP=data%3A2%2C',
+    'LINKSIM_ARQ=go-back-n&LINKSIM_ACK_LOSS=1',
     "LINKSIM_LOSS=0.1'%3Btouch%20injected%3B'&Bit%20Rate=100%0Aexit",
 ]
+
+# A value each control's variable takes given to any protocol, alone but
+# for what it needs beside it (NEEDS).
+NEEDS = {'LINKSIM_BURST': {'LINKSIM_LOSS': '0.1'}}
+VALUES = {'LINKSIM_WINDOW': '4', 'LINKSIM_LOSS': '0.1', 'LINKSIM_ACK_LOSS': '0.1',
+          'LINKSIM_BER': '0.0001', 'LINKSIM_ARRIVALS': 'poisson', 'LINKSIM_SEED': '3',
+          'LINKSIM_TIMEOUT': '30', 'LINKSIM_SEQUENCE_BITS': '3', 'LINKSIM_BURST': '2',
+          'LINKSIM_DROP': 'data:2'}
 
 # An exercise of one's own, travelling in its link, with markup in its title.
 OWN = ('linksim-exercise 1\ntitle: <img src=x onerror="window.hacked=4"> of one\'s own\n'
@@ -70,21 +91,24 @@ OWN = ('linksim-exercise 1\ntitle: <img src=x onerror="window.hacked=4"> of one\
 IGNORED = ('linksim-exercise 1\ntitle: Ignored\nLINKSIM_SEED = 3\nLINKSIM_ARQ = sliding-window\n'
            'LINKSIM_LOSS = 0.1\nquestion: How many\tpackets are delivered?\n'
            'answer: summary packets delivered\n')
-# Each an exercise (a set the page carries, or a file's text), a student
-# and the answers: 'key' the class key's (full marks), 'key+1' with the
-# first one off by one. Then wrong, left out and none; refused scenarios;
-# an answer that is no number, an empty identifier and an exercise that is
-# none, refused before any run.
+# Each an exercise (a set the page carries, or a file's text), a student,
+# the answers and the status grade ends with (0 full marks, 1 some wrong, 2
+# refused, so that no row compares two refusals where it means a grading):
+# 'key' the class key's answers, 'key+1' with the first one off by one.
+# Then wrong, left out and none; variables a protocol ignores, which grade
+# refuses naming the first it is warned of; an answer
+# that is no number, an empty identifier and an exercise that is none,
+# refused before any run.
 EXERCISES = [
-    ('stop_and_wait', 's1234567', 'key'),
-    ('stop_and_wait', 'anna@example.org', '73\n5\n\n0.3\nnone\n'),
-    ('window_limit', 's7654321', 'key+1'),
-    (OWN, 'b\u00e9a', 'key'),
-    ('go_back_n', 's1', '1\n'),
-    (IGNORED, 's1', '1\n'),
-    ('stop_and_wait', 's1', '1\nx\n'),
-    ('stop_and_wait', ' ', ''),
-    (OWN.replace('2 .. 6', '6 .. 2'), 's1', ''),
+    ('stop_and_wait', 's1234567', 'key', 0),
+    ('stop_and_wait', 'anna@example.org', '73\n5\n\n0.3\nnone\n', 1),
+    ('window_limit', 's7654321', 'key+1', 1),
+    (OWN, 'b\u00e9a', 'key', 0),
+    ('go_back_n', 's1', 'key+1', 1),
+    (IGNORED, 's1', '1\n', 2),
+    ('stop_and_wait', 's1', '1\nx\n', 2),
+    ('stop_and_wait', ' ', '', 2),
+    (OWN.replace('2 .. 6', '6 .. 2'), 's1', '', 2),
 ]
 
 
@@ -146,32 +170,38 @@ class LabTest(unittest.TestCase):
                 fragment)
         self.wait_shown(before)
 
+    def assert_native(self, case):
+        """The runs shown are what the page's command makes the native
+        programs write, byte for byte; gives them."""
+        runs = self.js('''return lab.columns.map((c) => ({
+            stdout: c.result.stdout, stderr: c.result.stderr,
+            status: c.result.status, files: c.result.files,
+            verdict: c.verdict ? c.verdict.stdout : null,
+            names: c.run.files}))''')
+        command = self.js('return document.getElementById("command").textContent')
+        with tempfile.TemporaryDirectory() as directory:
+            stdout, stderr = shell(command, directory)
+            self.assertFalse(os.path.exists(os.path.join(directory, 'injected')), case)
+            page_out = ''.join(r['stdout'] + (r['verdict'] or '') for r in runs)
+            self.assertEqual(page_out, stdout, case)
+            # Warnings come in the order of the environment, which is the
+            # shell's to choose.
+            self.assertEqual(sorted(''.join(r['stderr'] for r in runs).splitlines()),
+                             sorted(stderr.splitlines()), case)
+            for run in runs:
+                for name in run['names'].values():
+                    path = os.path.join(directory, name)
+                    native = None
+                    if os.path.exists(path):
+                        with open(path) as file:
+                            native = file.read()
+                    self.assertEqual(run['files'][name], native, (case, name))
+        return runs
+
     def test_runs_are_linksim_arqs(self):
         for fragment in SCENARIOS:
             self.open(fragment)
-            runs = self.js('''return lab.columns.map((c) => ({
-                stdout: c.result.stdout, stderr: c.result.stderr,
-                status: c.result.status, files: c.result.files,
-                verdict: c.verdict ? c.verdict.stdout : null,
-                names: c.run.files}))''')
-            command = self.js('return document.getElementById("command").textContent')
-            with tempfile.TemporaryDirectory() as directory:
-                stdout, stderr = shell(command, directory)
-                self.assertFalse(os.path.exists(os.path.join(directory, 'injected')), fragment)
-                page_out = ''.join(r['stdout'] + (r['verdict'] or '') for r in runs)
-                self.assertEqual(page_out, stdout, fragment)
-                # Warnings come in the order of the environment, which is the
-                # shell's to choose.
-                self.assertEqual(sorted(''.join(r['stderr'] for r in runs).splitlines()),
-                                 sorted(stderr.splitlines()), fragment)
-                for run in runs:
-                    for name in run['names'].values():
-                        path = os.path.join(directory, name)
-                        native = None
-                        if os.path.exists(path):
-                            with open(path) as file:
-                                native = file.read()
-                        self.assertEqual(run['files'][name], native, (fragment, name))
+            runs = self.assert_native(fragment)
             if runs[0]['status'] != 0:
                 shown = self.browser.find_element(By.CSS_SELECTOR, '.column .stderr').text
                 self.assertIn(runs[0]['stderr'].strip().splitlines()[0], shown, fragment)
@@ -244,27 +274,100 @@ class LabTest(unittest.TestCase):
         self.assertFalse(self.js('return lab.playing'))
         self.assertGreater(self.js('return lab.clock'), 0)
 
-    def test_a_click_loses_a_frame_in_the_address_and_command(self):
-        self.open(SCENARIOS[1])
+    def click(self, frame):
+        """Clicks the frame at CSS selector `frame`; gives whether the page
+        ran again, once it has shown the runs."""
+        runs, shown = self.js('return [lab.runs, lab.shown]')
+        self.js('document.querySelector(arguments[0]).querySelector(".hit").dispatchEvent('
+                'new MouseEvent("click", {bubbles: true}))', frame)
+        if self.js('return lab.runs') == runs:
+            return False
+        self.wait_shown(shown)
+        return True
+
+    def frame(self, column, which):
+        """The first frame of `column`'s first 200 ticks that CSS selector
+        `which` picks, from the second of its kind on: its selector and its
+        place among its kind's."""
         self.js('lab.seek(lab.end); lab.t0 = 0; lab.span = 200; render()')
-        for kind, nth, want in [('data', 3, 'data:3'), ('ack', 2, 'data:3 ack:2'),
-                                ('data', 3, 'ack:2'), ('ack', 2, None)]:
-            frame = self.browser.find_element(
-                By.CSS_SELECTOR, f'.frame[data-kind="{kind}"][data-nth="{nth}"]')
-            before = self.js('return lab.shown')
-            self.js('arguments[0].dispatchEvent(new MouseEvent("click", {bubbles: true}))',
-                    frame.find_element(By.CSS_SELECTOR, '.hit'))
-            self.wait_shown(before)
-            fragment = urllib.parse.unquote(self.js('return location.hash'))
-            command = self.browser.find_element(By.ID, 'command').text
-            if want is None:
-                self.assertNotIn('LINKSIM_DROP', fragment + command)
-            else:
-                self.assertIn('LINKSIM_DROP=' + want, fragment)
-                self.assertIn(f"LINKSIM_DROP='{want}'" if ' ' in want else
-                              f'LINKSIM_DROP={want}', command)
-                self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, '.frame.to-lose')),
-                                 want.count(':') + want.count(','))
+        line, nth = self.js('''const f = [...document.querySelectorAll(
+            `.column[data-index="${arguments[0]}"] .frame${arguments[1]}`)]
+            .find((e) => e.dataset.nth > 1);
+            return [f.dataset.line, Number(f.dataset.nth)]''', column, which)
+        return f'.column[data-index="{column}"] .frame[data-line="{line}"]', nth
+
+    def drop_list(self):
+        """LINKSIM_DROP as the address gives it (None: unset). The command's
+        is the stats' drop column of assert_native's runs."""
+        return dict(urllib.parse.parse_qsl(self.js('return location.hash.slice(1)'))).get(
+            'LINKSIM_DROP')
+
+    def test_a_click_loses_the_frame_as_linksim_arq_does(self):
+        # Data frame D lost (a resend, which counts among the data frames
+        # on the link as a send does), then ACK A beside it, then each let
+        # through again: every run the native one of its command, the frame
+        # clicked lost by the list where the list names it, and letting a
+        # frame through gives back the run before it was lost.
+        self.open(SCENARIOS[1])
+        trace = 'return lab.columns[0].result.files["trace.csv"]'
+        before = [self.js(trace)]
+        data, d = self.frame(0, '.resend:not(.lost)')
+        drawn, _ = self.frame(0, '.lost')
+        ack, a = None, None
+        for step, kind in enumerate(['data', 'ack', 'ack', 'data']):
+            if step == 1:  # an ACK of the run with D lost
+                ack, a = self.frame(0, '.ack:not(.lost)')
+            clicked = data if kind == 'data' else ack
+            want = [f'data:{d}', f'data:{d} ack:{a}', f'data:{d}', None][step]
+            case = (step, clicked, want)
+            self.assertTrue(self.click(clicked), case)
+            self.assertEqual(self.drop_list(), want, case)
+            self.assert_native(case)
+            self.assertEqual(self.js('return document.querySelector(arguments[0]).matches('
+                                     '".lost.dropped")', clicked), step < 2, case)
+            if step >= 2:  # as it was before the click that lost it
+                self.assertEqual(self.js(trace), before[3 - step], case)
+            before.append(self.js(trace))
+        # The channel's own draw lost this one: no drop list lets it through.
+        self.assertFalse(self.click(drawn))
+        self.assertIn('cannot let this frame through', self.js(
+            'return document.getElementById("status").textContent'))
+        self.assertIsNone(self.drop_list())
+
+    def test_side_by_side_one_drop_list_loses_in_every_protocol(self):
+        self.open(SCENARIOS[4])
+        clicked, d = self.frame(1, '.data:not(.lost)')
+        self.assertTrue(self.click(clicked))
+        self.assert_native(SCENARIOS[4])
+        lost = self.js('''return lab.columns.map((c) => c.trace.frames.find(
+            (f) => f.kind === 0 && f.nth === arguments[0]).lost)''', d)
+        self.assertEqual(lost, [True, True, True])
+        self.assertIn('Side by side, the one drop list is every protocol\'s',
+                      self.browser.find_element(By.ID, 'clicks').text)
+        # A protocol that reads no drop list loses nothing by a click.
+        self.open(BESIDE_SLIDING)
+        clicked, _ = self.frame(1, '.data')
+        self.assertFalse(self.click(clicked))
+        self.assertIn('sliding-window reads no drop list',
+                      self.browser.find_element(By.ID, 'status').text)
+
+    def test_controls_are_linksim_arqs_table(self):
+        # A control for every variable but the protocol and the files, greyed
+        # for a protocol exactly where the native program says it ignores it.
+        for protocol in self.js('return LAB_PROTOCOLS.map((p) => p.name)'):
+            self.open('LINKSIM_ARQ=' + protocol)
+            unread = self.js('return Object.fromEntries([...document.querySelectorAll('
+                             '"#variables .control")].map((c) => [c.dataset.variable,'
+                             ' c.classList.contains("unread")]))')
+            self.assertEqual(sorted(unread), sorted(VALUES), protocol)
+            for name, value in VALUES.items():
+                native = subprocess.run([os.path.join(BIN, 'linksim-arq'), LINK],
+                                        env=dict(NEEDS.get(name, {}), LINKSIM_ARQ=protocol,
+                                                 **{name: value}),
+                                        capture_output=True, text=True)
+                case = (protocol, name, native.stderr)
+                self.assertEqual(native.returncode, 0, case)
+                self.assertEqual(f'{name} is ignored' in native.stderr, unread[name], case)
 
     def test_controls_change_the_address_and_command(self):
         self.open(SCENARIOS[1])
@@ -334,7 +437,7 @@ class LabTest(unittest.TestCase):
             self.assertEqual(bytes(png), b'\x89PNG\r\n\x1a\n', orientation)
 
     def test_exercises_grade_as_linksim_exercise(self):
-        for exercise, student, answers in EXERCISES:
+        for exercise, student, answers, status in EXERCISES:
             own = '\n' in exercise  # the file's text, not a set's name
             name = 'exercise.txt' if own else exercise + '.txt'
             text = exercise if own else pathlib.Path(SETS, name).read_text()
@@ -355,6 +458,7 @@ class LabTest(unittest.TestCase):
                 native = subprocess.run([os.path.join(BIN, 'linksim-exercise'), 'grade', name,
                                          student, 'answers.txt'], cwd=directory,
                                         capture_output=True, text=True)
+            self.assertEqual(native.returncode, status, (case, native.stderr))
             self.open('exercise=' + urllib.parse.quote(exercise, safe='') +
                       '&student=' + urllib.parse.quote(student, safe=''))
             if not self.js('return Boolean(lab.exercise.opened.problem)'):

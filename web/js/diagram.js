@@ -11,7 +11,9 @@
 // Every frame drawn is a <g class="frame"> with data-line, the line of its
 // send or resend row in the trace file (the header is line 1), and
 // data-end-line, that of the row where it arrived; data-kind and data-nth
-// name it as a drop list does (the nth frame of its kind on the link). What
+// name it as a drop list does (the nth frame of its kind on the link), and
+// one the drop list names has the class "dropped" where it was lost, as
+// the list lost it, or "to-lose" where it was not (it never arrived). What
 // a node did is a circle with its row's data-line. A frame or a circle
 // whose row an exercise's answer comes from has the class "answer" and
 // data-answers, the questions' numbers. Text from the trace is set as
@@ -42,12 +44,15 @@ function tickStep(span, count) {
   return 10 * power;
 }
 
-/// The legend's entries for `words`, [class, text].
-function legendEntries(words, kinds) {
+/// The legend's entries for `words`, [class, text]; `dropping`: frames the
+/// drop list lost have an entry.
+function legendEntries(words, kinds, dropping) {
   const entries = [['data', 'data frame'], ['resend', 'data frame sent again'],
     ['ack', words.ack]];
   for (const kind of kinds.slice(2)) entries.push(['own', `${kind} frame`]);
-  entries.push(['lost', 'lost'], ['deliver', 'delivered'],
+  entries.push(['lost', 'lost']);
+  if (dropping) entries.push(['dropped', 'lost by the drop list (a click)']);
+  entries.push(['deliver', 'delivered'],
       ['wrong', 'delivered out of order (wrong)'],
       ['acknowledged', 'acknowledged'], ['timeout', words.timeout],
       ['discard', words.discard], ['buffer', words.buffer]);
@@ -95,7 +100,7 @@ function drawDiagram(svg, trace, view) {
   }
   let legend = [];
   if (view.legend) {
-    legend = legendEntries(view.words, trace.kinds);
+    legend = legendEntries(view.words, trace.kinds, view.drops && view.drops.size > 0);
     bottom -= 18 * Math.ceil(legend.length / 3) + 8;
   }
   const left = 70;
@@ -180,9 +185,10 @@ function drawDiagram(svg, trace, view) {
       const gone = span > 0 ? Math.min(1, Math.max(0, (cursor - f.start) / span)) : 1;
       b = [a[0] + (b[0] - a[0]) * gone, a[1] + (b[1] - a[1]) * gone];
     }
-    const toLose = (drops.get(kindName) || []).includes(f.nth);
+    const listed = (drops.get(kindName) || []).includes(f.nth);
+    const dropped = listed && f.lost;
     const g = svgElement(frames, 'g', {
-      class: `frame ${style}${f.lost ? ' lost' : ''}${toLose ? ' to-lose' : ''}` +
+      class: `frame ${style}${f.lost ? ' lost' : ''}${dropped ? ' dropped' : listed ? ' to-lose' : ''}` +
           (view.named === f.row + 2 || (f.end >= 0 && view.named === f.end + 2) ? ' named' : ''),
       'data-line': f.row + 2, 'data-kind': kindName, 'data-nth': f.nth,
     });
@@ -199,8 +205,10 @@ function drawDiagram(svg, trace, view) {
       svgElement(g, 'path', {class: 'cross', d: `M${x - 6},${y - 6}L${x + 6},${y + 6}M${x - 6},${y + 6}L${x + 6},${y - 6}`});
     }
     const name = `${kindName} ${trace.sequence[f.row]} (${trace.packet[f.row]})` +
-        (f.resend ? ' again' : '') + (toLose ? ' \u2013 to lose' : '');
-    svgElement(g, 'title', {}, `${name}: line ${f.row + 2}, ${kindName} frame ${f.nth} on the link`);
+        (f.resend ? ' again' : '') +
+        (dropped ? ` \u2013 lost by ${kindName}:${f.nth}` : listed ? ` \u2013 ${kindName}:${f.nth}, to lose` : '');
+    svgElement(g, 'title', {}, `${name}: line ${f.row + 2}, ${kindName} frame ${f.nth} on the link` +
+        (dropped ? ', lost by the drop list' : ''));
     if (labelled) {
       const full = point(to, stopClock);
       const at = 0.25;
@@ -269,7 +277,7 @@ function drawDiagram(svg, trace, view) {
       const g = svgElement(root, 'g', {class: `legend ${style}`});
       if (['data', 'resend', 'ack', 'own'].includes(style)) {
         svgElement(g, 'line', {x1: x, y1: y - 4, x2: x + 26, y2: y - 4, class: `arrow frame-${style}`});
-      } else if (style === 'lost') {
+      } else if (style === 'lost' || style === 'dropped') {
         svgElement(g, 'path', {class: 'cross', d: `M${x + 7},${y - 10}L${x + 19},${y + 2}M${x + 7},${y + 2}L${x + 19},${y - 10}`});
       } else {
         svgElement(g, 'circle', {cx: x + 13, cy: y - 4, r: 4, class: `mark ${style}`});
@@ -298,6 +306,9 @@ text { font: 12px sans-serif; fill: #222; }
 .frame .label { font-size: 10px; fill: #333; paint-order: stroke; stroke: #fff; stroke-width: 3px; }
 .frame.to-lose .arrow { stroke-width: 3; stroke-dasharray: 2 3; }
 .cross { stroke: #d7191c; stroke-width: 3; fill: none; }
+.frame.dropped .arrow { stroke-width: 3; }
+.frame.dropped .cross, .legend.dropped .cross { stroke: #ff7f00; stroke-width: 4; }
+.frame.dropped .label { fill: #b35400; font-weight: bold; }
 .mark { stroke: #000; stroke-width: 1; }
 .mark.deliver { fill: #000; }
 .mark.wrong { fill: #d7191c; stroke: #d7191c; }

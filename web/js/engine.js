@@ -22,16 +22,37 @@ const Engine = (() => {
     return bytes;
   }
 
-  /// Compiles both modules; resolves once they can run.
+  /// A new instance of compiled `module` from `factory`, given `config`.
+  function instantiate(factory, module, config) {
+    return factory(Object.assign(config, {
+      instantiateWasm(imports, done) {
+        WebAssembly.instantiate(module, imports).then((made) => done(made, module));
+        return {};
+      },
+    }));
+  }
+
+  /// Compiles both modules and reads linksim-arq's table of variables from
+  /// an instance that runs no main; resolves once they can run.
   async function load() {
     if (!modules.arq) {
       const [arq, check] = await Promise.all([
         WebAssembly.compile(moduleBytes('wasm-arq')),
         WebAssembly.compile(moduleBytes('wasm-check')),
       ]);
+      const made = await instantiate(createLinksimArq, arq, {
+        noInitialRun: true, print: () => {}, printErr: () => {},
+      });
+      modules.table = JSON.parse(made.UTF8ToString(made._linksim_variables_json()));
       modules.arq = {factory: createLinksimArq, module: arq};
       modules.check = {factory: createLinksimCheck, module: check};
     }
+  }
+
+  /// linksim-arq's table of variables, as its JSON gives it: one object a
+  /// variable, in its order (kit::variablesJson). Once load has resolved.
+  function table() {
+    return modules.table;
   }
 
   /// Bytes a program writes to a stream, kept in the chunks written.
@@ -150,5 +171,5 @@ const Engine = (() => {
     };
   }
 
-  return {load, run, moduleBytes};
+  return {load, run, table, moduleBytes};
 })();

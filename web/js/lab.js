@@ -38,8 +38,9 @@ function linkDefaults() {
 
 // --- Controls ----------------------------------------------------------------
 
-/// Builds the controls from the tables: the protocols, every variable and
-/// the eight link settings.
+/// Builds the controls from the tables: the protocols, every variable of
+/// linksim-arq's table (its range, default and help the table's) and the
+/// eight link settings.
 function buildControls() {
   const protocols = $('protocols');
   for (let i = 0; i < LAB_MOST_PROTOCOLS; ++i) {
@@ -48,7 +49,7 @@ function buildControls() {
     select.setAttribute('aria-label', i === 0 ? 'protocol' : `protocol ${i + 1}, beside it`);
     if (i > 0) select.appendChild(element('option', '', i === 1 ? '(none beside it)' : '(none)')).value = '';
     for (const p of LAB_PROTOCOLS) {
-      select.appendChild(element('option', '', p.name + (i === 0 && p === LAB_PROTOCOLS[0] ? ' (unset)' : ''))).value = p.name;
+      select.appendChild(element('option', '', p.name + (i === 0 && p.name === labUnsetProtocol ? ' (unset)' : ''))).value = p.name;
     }
     select.addEventListener('change', () => {
       const names = [];
@@ -56,7 +57,7 @@ function buildControls() {
         const value = $(`protocol-${j}`).value;
         if (value !== '') names.push(value);
       }
-      lab.scenario.protocols = names.length === 1 && names[0] === LAB_PROTOCOLS[0].name &&
+      lab.scenario.protocols = names.length === 1 && names[0] === labUnsetProtocol &&
           lab.scenario.protocols.length === 0 ? [] : names;
       changed();
     });
@@ -70,7 +71,7 @@ function buildControls() {
     const input = element('input');
     input.type = 'text';
     input.id = v.name;
-    input.placeholder = v.shown;
+    input.placeholder = v.default;
     input.spellcheck = false;
     input.autocomplete = 'off';
     if (v.choices) {
@@ -85,7 +86,8 @@ function buildControls() {
       changed();
     });
     row.appendChild(input);
-    row.appendChild(element('span', 'help', `${v.help} (${v.range})`));
+    const clicks = v.name === LAB_DROP ? '; a click on a frame adds it' : '';
+    row.appendChild(element('span', 'help', `${v.help} (${v.range}; unset: ${v.default}${clicks})`));
     variables.appendChild(row);
   }
   const link = $('link');
@@ -109,7 +111,7 @@ function buildControls() {
 /// Shows the scenario in the controls.
 function showScenario() {
   const s = lab.scenario;
-  const names = s.protocols.length > 0 ? s.protocols : [LAB_PROTOCOLS[0].name];
+  const names = s.protocols.length > 0 ? s.protocols : [labUnsetProtocol];
   for (let i = 0; i < LAB_MOST_PROTOCOLS; ++i) {
     const select = $(`protocol-${i}`);
     const name = names[i] || '';
@@ -119,10 +121,9 @@ function showScenario() {
     }
     select.value = name;
   }
-  const reading = new Set(names);
   for (const v of LAB_VARIABLES) {
     $(v.name).value = s.variables.has(v.name) ? s.variables.get(v.name) : '';
-    const read = v.readBy.some((p) => reading.has(p));
+    const read = names.some((p) => labReads(v, p));
     $(v.name).parentElement.classList.toggle('unread', !read);
   }
   for (const input of $('link').querySelectorAll('input')) {
@@ -178,7 +179,7 @@ async function runScenario() {
     const traceText = result.files[run.files.trace];
     const column = {run, result, trace: null, verdict: null, named: null,
       known: {}, words: (run.protocol || LAB_ANY_PROTOCOL).words,
-      title: run.name || `${LAB_PROTOCOLS[0].name} (LINKSIM_ARQ unset)`};
+      title: run.name || `${labUnsetProtocol} (${LAB_ARQ} unset)`};
     if (result.status === 0 && typeof traceText === 'string') {
       column.trace = new Trace(traceText);
       column.verdict = await Engine.run('check', {
@@ -280,7 +281,13 @@ function showColumns(columns) {
       }
     }
     const selected = element('pre', 'selected');
-    box.append(stderr, summary, verdict, svg, selected, state, output, saves);
+    // The state beside the diagram where the column is wide enough, under
+    // it where not (render chooses).
+    const view = element('div', 'view');
+    view.append(svg, selected);
+    const pair = element('div', 'pair');
+    pair.append(view, state);
+    box.append(stderr, summary, verdict, pair, output, saves);
     area.appendChild(box);
     Object.assign(column, {box, svg, stateBox: state, selected});
   });
@@ -291,7 +298,45 @@ function showColumns(columns) {
   if (!(lab.clock <= end)) lab.clock = end;
   if (lab.span > end && end > 0) lab.span = Math.max(2, end);
   for (const column of columns) column.row = column.trace ? column.trace.rowAt(lab.clock) : -1;
+  $('clicks').textContent = clicksNote(columns);
   render();
+}
+
+/// What a click on a frame does in `columns`, said above them.
+function clicksNote(columns) {
+  if (lab.mode !== 'runs') return 'A click on a frame or a mark names its row.';
+  const drawn = columns.filter((c) => c.trace);
+  if (drawn.length === 0) return '';
+  const deaf = drawn.filter((c) => !readsDrop(c)).map((c) => c.title);
+  const none = deaf.length > 0 ? ` (${deaf.join(', ')} reads no drop list, and loses nothing by it)` : '';
+  if (drawn.length === 1 && deaf.length === 1) {
+    return `A click on a frame names its row; ${deaf[0]} reads no drop list, so it loses nothing by a click.`;
+  }
+  const one = 'Click a data frame or an ACK to lose it: the scenario runs again with that frame lost, ' +
+      `named in ${LAB_DROP} by its place among the frames of its kind on the link, and everything ` +
+      'after it as it then happens; click a frame the list lost to let it through.';
+  if (drawn.length === 1) return one;
+  return `${one} Side by side, the one drop list is every protocol's: a click on the N-th data frame ` +
+      'or ACK on the link in one diagram loses the N-th of that kind in each, whichever packet ' +
+      `it holds there${none}.`;
+}
+
+/// True when `column`'s protocol reads the drop list, by linksim-arq's table.
+function readsDrop(column) {
+  const drop = labVariable(LAB_DROP);
+  const protocol = column.run && column.run.protocol;
+  return Boolean(drop && protocol && labReads(drop, protocol.name));
+}
+
+/// "1st", "2nd", "3rd", "4th", ..., "11th", "21st".
+function ordinal(n) {
+  const teen = n % 100 >= 11 && n % 100 <= 13;
+  return n + (teen ? 'th' : ['th', 'st', 'nd', 'rd'][n % 10] || 'th');
+}
+
+/// The frame `kind`:`nth` in words: "the 3rd data frame on the link".
+function frameWords(kind, nth) {
+  return `the ${ordinal(nth)} ${kind === 'ack' ? 'ACK' : kind + ' frame'} on the link`;
 }
 
 function saveButton(label, name, text) {
@@ -310,29 +355,60 @@ function save(blob, name) {
   setTimeout(() => URL.revokeObjectURL(link.href), 10000);
 }
 
-/// A click on a frame loses it at the next run, or lets it through if it
-/// was to be lost; a click on anything names its row.
+/// A click on a frame of a run loses it: the drop list names it, and the
+/// scenario runs again. A click on a frame the list lost lets it through.
+/// A frame the channel's own draw lost cannot be let through (a drop list
+/// only adds losses), and a protocol that reads no drop list loses nothing
+/// by one: both are said, and nothing runs. A click on anything names its
+/// row.
 function clickDiagram(column, event) {
   const target = event.target.closest('[data-line]');
   if (!target) return;
   const line = Number(target.dataset.line);
   column.selected.textContent = `line ${line}: ${column.trace.rowText(line - 2)}`;
   if (!target.classList.contains('frame') || lab.mode !== 'runs') return;
-  const drop = toggleDrop(lab.scenario.variables.get('LINKSIM_DROP') || '',
-      target.dataset.kind, Number(target.dataset.nth));
-  lab.scenario.setVariable('LINKSIM_DROP', drop === '' ? null : drop);
+  const frame = column.trace.frames[column.trace.frameOfRow[line - 2]];
+  const kind = target.dataset.kind;
+  const nth = Number(target.dataset.nth);
+  const drop = lab.scenario.variables.get(LAB_DROP) || '';
+  const listed = (parseDropList(drop).get(kind) || []).includes(nth);
+  if (!readsDrop(column)) {
+    $('status').textContent = `${column.title} reads no drop list (${LAB_DROP}): a click loses nothing there.`;
+    return;
+  }
+  if (frame.lost && !listed) {
+    const words = frameWords(kind, nth);
+    $('status').textContent = `${words[0].toUpperCase()}${words.slice(1)} was lost by the channel's own draw ` +
+        '(its loss and seed), not by the drop list: a drop list only adds losses, so it cannot ' +
+        'let this frame through.';
+    return;
+  }
+  const next = toggleDrop(drop, kind, nth);
+  lab.scenario.setVariable(LAB_DROP, next === '' ? null : next);
+  const label = `${kind} ${column.trace.sequence[frame.row]} (${column.trace.packet[frame.row]})`;
+  const every = lab.columns.filter((c) => c.trace).length > 1;
+  lab.note = `${listed ? 'Let through' : 'Lost'} ${kind}:${nth}, ${frameWords(kind, nth)}` +
+      (every ? ` in every protocol shown; in ${column.title}, ${label}.` : `: ${label}.`);
   changed();
 }
 
 // --- The cursor and the view -------------------------------------------------
 
+/// A column at least this wide (px) has its state beside its diagram, in
+/// this width.
+const LAB_STATE_BESIDE = 860;
+const LAB_STATE_WIDTH = 300;
+
 function render() {
   const started = performance.now();
   lab.t0 = Math.max(0, Math.min(lab.t0, Math.max(0, lab.end - lab.span * 0.5)));
-  const drops = parseDropList(lab.scenario ? lab.scenario.variables.get('LINKSIM_DROP') : '');
-  const width = Math.max(260, Math.floor($('columns').clientWidth / Math.max(1, lab.columns.length)) - 16);
+  const drops = parseDropList(lab.scenario ? lab.scenario.variables.get(LAB_DROP) : '');
+  const inner = Math.floor($('columns').clientWidth / Math.max(1, lab.columns.length)) - 16;
+  const beside = inner >= LAB_STATE_BESIDE;
+  const width = Math.max(260, beside ? inner - LAB_STATE_WIDTH - 10 : inner);
   const height = Math.max(320, Math.floor(window.innerHeight * 0.62));
   lab.columns.forEach((column, index) => {
+    column.box.classList.toggle('beside', beside);
     if (!column.trace) {
       column.svg.style.display = 'none';
       column.stateBox.textContent = 'No trace: the run did not happen.';
@@ -341,7 +417,8 @@ function render() {
     column.svg.style.display = '';
     drawDiagram(column.svg, column.trace, {
       t0: lab.t0, t1: lab.t0 + lab.span, cursor: lab.clock, row: column.row,
-      width, height, landscape: false, drops: lab.mode === 'runs' ? drops : new Map(),
+      width, height, landscape: false,
+      drops: lab.mode === 'runs' && readsDrop(column) ? drops : new Map(),
       named: column.named, idPrefix: `c${index}`, words: column.words,
       answers: lab.mode === 'runs' ? lab.answerLines : null,
     });
@@ -496,7 +573,7 @@ function showState(column) {
   add('Receiver:', `expects packet ${s.expected}${bits !== null ? ` (sequence number ${seq(s.expected)})` : ''}; ` +
       (s.held.length > 0 ? `holds ${s.held.join(', ')} for later.` : 'holds no frame for later.'));
   add('Timers:', 'a trace records a timer firing, not starting or stopping, so which run cannot be told' +
-      (k.timeout ? `; the timeout is ${k.timeout}` : k.timeout === '' ? '; this protocol has no timer' : '') +
+      (k.timeout ? `; the timeout is ${+Number(k.timeout).toFixed(6)} ticks` : k.timeout === '' ? '; this protocol has no timer' : '') +
       (s.lastTimeout ? `; the last fired at ${s.lastTimeout.clock}, for packet ${s.lastTimeout.packet}.` : '; none has fired.'));
   if (s.inFlight.length > 0) {
     add('On the link:', s.inFlight.slice(0, 12).map((f) =>
@@ -509,7 +586,7 @@ function showState(column) {
       `; data frames ${c.dataSent} sent, ${c.dataResent} again, ${c.dataLost} lost; ` +
       `ACKs ${c.acksSent} sent, ${c.acksLost} lost` +
       (c.ownSent > 0 ? `; other frames ${c.ownSent} sent, ${c.ownLost} lost` : '') +
-      `; ${c.timeouts} timeouts.`);
+      `; ${c.timeouts} timeout${c.timeouts === 1 ? '' : 's'}.`);
 }
 
 // --- Pictures -------------------------------------------------------------------
@@ -533,6 +610,7 @@ function pictureSvg(landscape) {
       lab.scenario.orderedVariables().map(([n, v]) => `${n}=${v}`).join(' ') : '';
   const link = lab.mode === 'runs' ?
       lab.scenario.linkDefaults.map(([key]) => `${key} ${lab.scenario.linkValue(key)}`).join(', ') : '';
+  const drops = parseDropList(lab.mode === 'runs' ? lab.scenario.variables.get(LAB_DROP) : '');
   columns.forEach((column, i) => {
     const inner = svgElement(svg, 'svg', {x: landscape ? 0 : i * width, y: landscape ? i * height : 0});
     const stretch = `clock ${+lab.t0.toFixed(3)} to ${+(lab.t0 + lab.span).toFixed(3)}`;
@@ -542,7 +620,7 @@ function pictureSvg(landscape) {
         `The trace ${column.title} (${stretch})`;
     drawDiagram(inner, column.trace, {
       t0: lab.t0, t1: lab.t0 + lab.span, cursor: lab.clock, row: column.row,
-      width, height, landscape, drops: new Map(), named: column.named,
+      width, height, landscape, drops: readsDrop(column) ? drops : new Map(), named: column.named,
       idPrefix: `p${i}`, words: column.words, title, legend: true,
     });
   });
@@ -666,14 +744,17 @@ async function copy(text) {
   }
 }
 
+/// The controls are made from linksim-arq's table, so they wait for the
+/// engine.
 async function start() {
   document.head.appendChild(element('style', '', DIAGRAM_STYLE));
+  $('status').textContent = 'Starting the engine...';
+  await Engine.load();
+  labReadTable(Engine.table());
   buildControls();
   bindControls();
   bindExercise();
   readAddress();
-  $('status').textContent = 'Starting the engine...';
-  await Engine.load();
   await runAddress();
 }
 

@@ -25,7 +25,7 @@ class Scenario {
     this.exercise = null;  // the address's exercise and student, if any
     this.student = '';
     // The variables' order in the runs' environment, LINKSIM_ARQ among
-    // them (an exercise's own); null: LINKSIM_ARQ, then the table's.
+    // them (an exercise's own); null: the table's.
     this.order = null;
   }
 
@@ -49,7 +49,7 @@ class Scenario {
         scenario.exercise = value;
       } else if (name === 'student') {
         scenario.student = value;
-      } else if (name === 'LINKSIM_ARQ') {
+      } else if (name === LAB_ARQ) {
         scenario.protocols = value === '' ? [] : value.split(',');
       } else if (Object.values(LAB_FILES).includes(name)) {
         // The page names its own files; an address cannot choose them.
@@ -88,13 +88,14 @@ class Scenario {
     }
   }
 
-  /// The fragment, in a fixed order: LINKSIM_ARQ, the table's variables,
-  /// any other LINKSIM_ one as given, the link settings in the file's order.
+  /// The fragment, in a fixed order: LINKSIM_ARQ, the table's variables in
+  /// its order, any other LINKSIM_ one as given, the link settings in the
+  /// file's order.
   toFragment() {
     const pairs = [];
     const put = (name, value) => pairs.push(
         encodeURIComponent(name) + '=' + encodeURIComponent(value));
-    if (this.protocols.length > 0) put('LINKSIM_ARQ', this.protocols.join(','));
+    if (this.protocols.length > 0) put(LAB_ARQ, this.protocols.join(','));
     for (const [name, value] of this.orderedVariables()) put(name, value);
     for (const [key] of this.linkDefaults) {
       if (this.link.has(key)) put(key, this.link.get(key));
@@ -105,7 +106,7 @@ class Scenario {
   /// Where variable `name` goes among the others: those of the order (the
   /// table's, or an exercise's) in it, then any other as given.
   rank(name) {
-    const order = this.order || ['LINKSIM_ARQ'].concat(LAB_VARIABLES.map((v) => v.name));
+    const order = this.order || LAB_ORDER;
     const at = order.indexOf(name);
     return at < 0 ? order.length : at;
   }
@@ -140,13 +141,13 @@ class Scenario {
       const files = {trace: `trace${suffix}.csv`, stats: `stats${suffix}.csv`};
       const set = this.orderedVariables();
       if (name !== null) {
-        set.push(['LINKSIM_ARQ', name]);
+        set.push([LAB_ARQ, name]);
         set.sort((a, b) => this.rank(a[0]) - this.rank(b[0]));
       }
       const env = Object.fromEntries(set);
       env[LAB_FILES.trace] = files.trace;
       env[LAB_FILES.stats] = files.stats;
-      return {name, protocol: labProtocol(name || LAB_PROTOCOLS[0].name),
+      return {name, protocol: labProtocol(name || labUnsetProtocol),
         files, env};
     });
   }
