@@ -120,7 +120,7 @@ study_start() {
     given[$name]=${word#*=}
   done
   others=$(cd "$study_here" && grep -o "^study_knob '\?[A-Z_]*" ./*.sh |
-    sed "s|^\./\(.*\)\.sh:study_knob '\?|\1 |; s|_|-|")
+    sed "s|^\./\(.*\)\.sh:study_knob '\?|\1 |; s|^\([a-z]*\)_|\1-|")
   for variable in $(compgen -e); do
     [ -z "${knob_check[$variable]:-}${knob_alias[$variable]:-}" ] || continue
     study_near "$variable"

@@ -47,6 +47,7 @@ arq|LOSSES=0.1 SEEDS=1||SEEDS must name two seeds or more
 arq|PROTOCOLS=go-back-m||PROTOCOLS: go-back-m:
 arq|LOSSES=1|WINDOW=8 LOSS=0.3 PROTOCOL=go-back-n|WINDOW is a knob of delay/timeline, not of this one (WINDOWS?)
 arq|LOSSES=1|PROTOCL=go-back-n|PROTOCL is no knob of this study (PROTOCOLS?)
+arq|LOSSES=1|SEQUENCE_BITS=3|SEQUENCE_BITS is a knob of timeline/window-limits, not of this one
 burst|BURST=3||BURST is no knob of this study (BURSTS?)
 burst|BURSTS=0.05||BURSTS: 0.05:
 delay|LOADS=1||LOADS: 1: the offered loads
