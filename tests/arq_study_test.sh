@@ -6,9 +6,10 @@
 # the curves against their closed forms, every point on its curves (taken
 # where the picture sets it, at the share of frames its runs lost) on the
 # study's link and on examples/link.txt, whose stages are not whole ticks,
-# Go-Back-N's band the same in the ARQ and the burst study; the timelines'
-# traces; an interrupted study leaving no scratch directory; and what a
-# study does without gnuplot.
+# and with no ACK lost within its very interval of the one curve; each
+# curve the same in the ARQ and the burst study; the timelines' traces;
+# an interrupted study leaving no scratch directory; and what a study does
+# without gnuplot.
 #
 #   arq_study_test.sh LINKSIM_ARQ
 set -euo pipefail
@@ -58,6 +59,10 @@ timeline|FROM=300 TO=200||FROM and TO must be ticks of the run
 utilization|DELAY=5||DELAY is no knob of this study (DELAYS?)
 window_limits|SEQUENCE_BIT=3||SEQUENCE_BIT is no knob of this study (SEQUENCE_BITS?)
 window_limits|LOSS=1|SEEDS=1|LOSS: 1: the frame loss probability
+arq|ACK_LOSS=1||ACK_LOSS: 1: the ACKs' loss
+burst|ACK_LOSS=0.6 BURSTS=1.2||BURSTS: 1.2:
+burst|ACK_LOSS=0.99||ACK_LOSS: 0.99: its bursts are longer than 20 frames
+timeline|FORMAT=gif|ACK_LOSS=0|ACK_LOSS is a knob of arq/burst, not of this one
 TABLE
 
 # A variable left in the environment reaches no run: the runs' timeout is
@@ -68,24 +73,25 @@ LINKSIM_TIMEOUT=1 bash "$study/arq.sh" "$out" LOSSES="0 0.05 0.3" SEEDS="$(seq 1
 is_png "$out/arq.png"
 grep -q 'LINKSIM_TIMEOUT is not passed' "$out/log" || fail "no word of LINKSIM_TIMEOUT"
 [ "$(head -n 1 "$out/arq.csv")" = \
-  protocol,window,loss,runs,mean,ci95_low,ci95_high,curve,curve_data_loss,lost ] ||
+  protocol,window,loss,runs,mean,ci95_low,ci95_high,curve,curve_data_loss,lost,ack_loss ] ||
   fail "wrong header in arq.csv"
 [ "$(tail -n +2 "$out/arq.csv" | wc -l)" = 9 ] || fail "expected 9 points"
 
 # Checks every point of arq.csv (OUTDIR) against its curves in arq_curves.csv,
-# taken at the share of frames its runs lost: within twice its interval
-# (which misses a few times in a thousand) of the curve, or of Go-Back-N's
-# band; at no loss, where every seed runs alike, the curve exactly.
-on_curves() { # OUTDIR
-  awk -F, 'FNR == 1 { next }
+# taken at the share of frames its runs lost: within WIDTH times its
+# interval (twice by default, which misses a few times in a thousand) of
+# the curve, or of Go-Back-N's band; at no loss of either frame, where every
+# seed runs alike, the curve exactly.
+on_curves() { # OUTDIR [WIDTH]
+  awk -F, -v width="${2:-2}" 'FNR == 1 { next }
     FILENAME ~ /curves/ { key = $1 "," $2; n[key]++; x[key, n[key]] = $3
       lo[key, n[key]] = $4; hi[key, n[key]] = $5 == "" ? $4 : $5; next }
     {
       key = $1 "," $2; for (i = 2; i < n[key] && x[key, i] < $10; i++);
       f = ($10 - x[key, i - 1]) / (x[key, i] - x[key, i - 1])
       low = lo[key, i - 1] + f * (lo[key, i] - lo[key, i - 1])
-      high = hi[key, i - 1] + f * (hi[key, i] - hi[key, i - 1]); half = 2 * ($7 - $5) + 1e-6
-      if ($3 == 0 ? $5 - $8 > 1e-6 || $8 - $5 > 1e-6 : $5 + half < low || $5 - half > high) {
+      high = hi[key, i - 1] + f * (hi[key, i] - hi[key, i - 1]); half = width * ($7 - $5) + 1e-6
+      if ($3 == 0 && $11 == 0 ? $5 - $8 > 1e-6 || $8 - $5 > 1e-6 : $5 + half < low || $5 - half > high) {
         printf "off its curves (%.4f to %.4f): %s\n", low, high, $0; bad = 1
       }
     }
@@ -133,15 +139,31 @@ bash "$study/arq.sh" "$out/example" LINK="$study/../examples/link.txt" SEEDS="1 
   LOSSES="0 0.1 0.3" 2>"$out/log" || { cat "$out/log"; fail "arq.sh on examples/link.txt failed"; }
 on_curves "$out/example"
 
+# No ACK lost: every run loses none, Go-Back-N's band is its one curve, and
+# every point lies within its own interval of its curve, set at the share
+# of data frames its runs lost.
+bash "$study/arq.sh" "$out/free" ACK_LOSS=0 LOSSES="0 0.1 0.3" SEEDS="$(seq 1 $seeds)" \
+  2>"$out/log" || { cat "$out/log"; fail "arq.sh ACK_LOSS=0 failed"; }
+on_curves "$out/free" 1
+awk -F, 'FNR == 1 { for (i = 1; i <= NF; i++) c[$i] = i; next } NF == 0 { next }
+  FILENAME ~ /runs/ ? $c["acks_lost"] != 0 || $c["ack_loss"] != 0 : $c["ack_loss"] != 0 ||
+    $c["curve_data_loss"] != "" && $c["curve_data_loss"] != $c["curve"] { print; bad = 1 }
+  END { exit bad }' "$out/free/arq_runs.csv" "$out/free/arq.csv" "$out/free/arq_curves.csv" ||
+  fail "an ACK lost, or a band, at ACK_LOSS=0"
+
 # One derivation of each curve: the burst study's at independent loss are
-# the ARQ study's, for runs of the same length.
-bash "$study/burst.sh" "$out" LOSS=0.1 BURSTS=1.1111111111111112 SEEDS="1 2" DURATION=20000 \
-  2>"$out/log" || { cat "$out/log"; fail "burst.sh failed"; }
-bash "$study/arq.sh" "$out" LOSSES=0.1 SEEDS="1 2" 2>"$out/log" || { cat "$out/log"; fail "arq.sh failed"; }
-awk -F, 'NR == FNR { if (FNR > 1) a[$1] = $8 " " $9; next }
-  FNR > 1 { b["stop-and-wait"] = $9 " "; b["selective-repeat"] = $10 " "; b["go-back-n"] = $11 " " $12 }
-  END { for (k in a) if (a[k] != b[k]) { print k ": " a[k] " against " b[k]; bad = 1 }; exit bad }' \
-  "$out/arq.csv" "$out/burst.csv" || fail "the ARQ and the burst study draw different curves"
+# the ARQ study's, for runs of the same length, with the ACKs lost alike
+# and with none lost.
+for knob in ACK_LOSSES= ACK_LOSS=0; do
+  bash "$study/burst.sh" "$out" LOSS=0.1 BURSTS=1.1111111111111112 SEEDS="1 2" DURATION=20000 \
+    $knob 2>"$out/log" || { cat "$out/log"; fail "burst.sh $knob failed"; }
+  bash "$study/arq.sh" "$out" LOSSES=0.1 SEEDS="1 2" $knob 2>"$out/log" ||
+    { cat "$out/log"; fail "arq.sh $knob failed"; }
+  awk -F, 'NR == FNR { if (FNR > 1) a[$1] = $8 " " $9; next }
+    FNR > 1 { b["stop-and-wait"] = $9 " "; b["selective-repeat"] = $10 " "; b["go-back-n"] = $11 " " $12 }
+    END { for (k in a) if (a[k] != b[k]) { print k ": " a[k] " against " b[k]; bad = 1 }; exit bad }' \
+    "$out/arq.csv" "$out/burst.csv" || fail "$knob: the ARQ and the burst study draw different curves"
+done
 
 # The timelines are drawn from runs that show what each picture is about.
 for protocol in go-back-n selective-repeat; do
