@@ -7,9 +7,9 @@
 # where the picture sets it, at the share of frames its runs lost) on the
 # study's link and on examples/link.txt, whose stages are not whole ticks,
 # and with no ACK lost within its very interval of the one curve; each
-# curve the same in the ARQ and the burst study; the timelines' traces;
-# an interrupted study leaving no scratch directory; and what a study does
-# without gnuplot.
+# curve the same in the ARQ and the burst study; the timelines' traces,
+# a drop list's losing exactly the frames it names; an interrupted study
+# leaving no scratch directory; and what a study does without gnuplot.
 #
 #   arq_study_test.sh LINKSIM_ARQ
 set -euo pipefail
@@ -62,7 +62,9 @@ window_limits|LOSS=1|SEEDS=1|LOSS: 1: the frame loss probability
 arq|ACK_LOSS=1||ACK_LOSS: 1: the ACKs' loss
 burst|ACK_LOSS=0.6 BURSTS=1.2||BURSTS: 1.2:
 burst|ACK_LOSS=0.99||ACK_LOSS: 0.99: its bursts are longer than 20 frames
-timeline|FORMAT=gif|ACK_LOSS=0|ACK_LOSS is a knob of arq/burst, not of this one
+timeline|DROP=data:0||DROP: data:0: the frames to lose
+timeline|DROP=data:3,|ACK_LOSS=0|ACK_LOSS is a knob of arq/burst, not of this one
+timeline|PROTOCOL=sliding-window DROP=ack:1||DROP: the sliding window loses no frame
 TABLE
 
 # A variable left in the environment reaches no run: the runs' timeout is
@@ -180,6 +182,27 @@ for protocol in go-back-n selective-repeat; do
 done
 bash "$study/timeline.sh" "$out/slide" FORMAT=svg ORIENTATION=landscape FROM=50 TO=250 \
   2>"$out/log" && grep -q '<svg' "$out/slide/timeline.svg" || fail "no landscape SVG"
+
+# A drop list loses exactly the frames it names, the n-th each way put on
+# the link, as the title says; the manual's Selective Repeat past its limit
+# hands up a wrong packet. Each row: the drop list, other knobs, the data
+# frames and the ACKs lost in their order each way, whether a packet is
+# handed up out of turn, and the title's words.
+while IFS='|' read -r drop knobs data acks wrong words; do
+  # shellcheck disable=SC2086  # the row's knobs are several
+  DROP=$drop bash "$study/timeline.sh" "$out/drop" FORMAT=svg $knobs 2>"$out/log" ||
+    { cat "$out/log"; fail "timeline.sh $drop $knobs failed"; }
+  awk -F, -v data="$data" -v acks="$acks" -v wrong="$wrong" '
+    $3 == "lost" || $3 == "receive" { n = ++seen[$4]; if ($3 == "lost") lost[$4] = lost[$4] " " n }
+    $3 == "deliver" && $6 != handed++ { out = 1 }
+    END { exit lost["data"] != data || lost["ack"] != acks || out != wrong }' \
+    "$out/drop/timeline.csv" && grep -qF "$words" "$out/drop/timeline.svg" ||
+    fail "timeline.sh $drop $knobs: not the frames named lost, or not said so"
+done <<'TABLE'
+data:3,5|LOSS=0| 3 5||0|the 3rd and 5th data frames put on it, and no other
+data:3 ack:2,5|| 3| 2 5|0|the 3rd data frame and the 2nd and 5th ACKs put on it
+ack:1|PROTOCOL=selective-repeat SEQUENCE_BITS=2 WINDOW=3|| 1|1|loses the 1st ACK put on it
+TABLE
 
 # An interrupted study, by Ctrl-C to its process group or a TERM to it alone,
 # leaves no scratch directory behind, nor a run going.
