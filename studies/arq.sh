@@ -86,7 +86,7 @@ if [ -z "$ACK_LOSS" ]; then
   losses="P = 1 - (1 - p)^2, the chance that a frame or its ACK is lost"
   axis='frame loss probability p, data and ACKs alike (a point at the share of frames its runs lost)'
 elif [ "$free" = 1 ]; then
-  losses="ACK_LOSS = 0: no ACK lost, as the textbook's formulas assume; an attempt fails with p alone, and Go-Back-N's band is one curve"
+  losses="ACK_LOSS = 0: no ACK is lost, as the textbook assumes, so an attempt fails with p alone and Go-Back-N has one curve"
   axis='data frame loss probability p, no ACK lost (a point at the share of data frames its runs lost)'
 else
   losses="P = 1 - (1 - p)(1 - a), the chance that a frame or its ACK is lost, the ACKs apart at a = $ACK_LOSS (ACK_LOSS)"

@@ -27,7 +27,7 @@ study_is_drop() { [[ $1 =~ ^(data|ack):[1-9][0-9]{0,17}(,[1-9][0-9]{0,17})*$ ]];
 study_knob 'PROTOCOL PROTOCOLS' go-back-n protocol "stop-and-wait, go-back-n, selective-repeat or sliding-window (or as PROTOCOLS)"
 study_knob 'WINDOW WINDOWS' 4 window "the window, from 1 to 65536, which stop-and-wait has not (or as WINDOWS)"
 study_knob 'LOSS LOSSES' '' loss "the frame loss probability, 0 <= p < 1, which the sliding window has not (or as LOSSES; default: 0.2, or 0 with DROP)"
-study_knob DROP '' drop... "the frames to lose, as LINKSIM_DROP names them: data:N,N... ack:N,..., the N-th data frame or ACK put on the link, counted from 1, resends too; the sliding window loses none (default: none)"
+study_knob DROP '' drop... "the frames to lose, as LINKSIM_DROP names them: data:N[,N...] ack:N[,N...], the N-th data frame or ACK put on the link, counted from 1, resends too; the sliding window loses none (default: none)"
 study_knob 'SEED SEEDS' 7 seed "the seed of the losses, 0 to 2^64 - 1 (or as SEEDS)"
 study_knob SEQUENCE_BITS '' bits "k: frames numbered modulo 2^k, 1 to 16 (default: 31, numbers that never wrap)"
 study_common_knobs 400
