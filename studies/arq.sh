@@ -83,13 +83,13 @@ study_need_gnuplot "$runs" "$csv" "$curves"
 # between its two curves; where no ACK is lost, one curve, P = p.
 free=$(awk -v a="${ACK_LOSS:-1}" 'BEGIN { print a == 0 }')
 if [ -z "$ACK_LOSS" ]; then
-  losses="P = 1 - (1 - p)^2, the chance that a frame or its ACK is lost"
+  loss_words="P = 1 - (1 - p)^2, the chance that a frame or its ACK is lost"
   axis='frame loss probability p, data and ACKs alike (a point at the share of frames its runs lost)'
 elif [ "$free" = 1 ]; then
-  losses="ACK_LOSS = 0: no ACK is lost, as the textbook assumes, so an attempt fails with p alone and Go-Back-N has one curve"
+  loss_words="ACK_LOSS = 0: no ACK is lost, as the textbook assumes, so an attempt fails with p alone and Go-Back-N has one curve"
   axis='data frame loss probability p, no ACK lost (a point at the share of data frames its runs lost)'
 else
-  losses="P = 1 - (1 - p)(1 - a), the chance that a frame or its ACK is lost, the ACKs apart at a = $ACK_LOSS (ACK_LOSS)"
+  loss_words="P = 1 - (1 - p)(1 - a), the chance that a frame or its ACK is lost, the ACKs apart at a = $ACK_LOSS (ACK_LOSS)"
   axis="data frame loss probability p, ACKs lost with a = $ACK_LOSS (a point at the p whose attempts, beside a, fail as often as in its runs)"
 fi
 plot=() i=0 points=(9 5 7 11 13 15)
@@ -121,7 +121,7 @@ while IFS=, read -r protocol window; do
 done < <(tail -n +2 "$csv" | cut -d, -f1,2 | uniq)
 
 study_picture "$out/arq.png" 1000 760 "ARQ on a lossy link: utilization against frame loss p" \
-  "$(study_link_words)" "$losses" \
+  "$(study_link_words)" "$loss_words" \
   "$(wc -w <<<"$SEEDS") runs of $duration ticks a point (the first round trip brings no ACK), mean and 95% interval" <<GNUPLOT
 set xlabel '$axis'
 set ylabel 'utilization (acknowledged x Td / duration)'

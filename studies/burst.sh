@@ -30,9 +30,9 @@ study_start "$@"
 
 # By default, of the lengths below, those the ACKs' loss can have.
 if [ -z "$BURSTS" ]; then
-  for burst in $(awk -v p="$LOSS" 'BEGIN { printf "%.17g\n2\n3\n5\n8\n12\n20\n", 1 / (1 - p) }'); do
+  while read -r burst; do
     ! study_is_burst "$burst" || BURSTS+=${BURSTS:+$'\n'}$burst
-  done
+  done < <(awk -v p="$LOSS" 'BEGIN { printf "%.17g\n2\n3\n5\n8\n12\n20\n", 1 / (1 - p) }')
   [ -n "$BURSTS" ] || study_fail "ACK_LOSS: $ACK_LOSS: its bursts are longer than 20 frames; name them with BURSTS"
 fi
 study_settings "$work/link.txt"
@@ -78,11 +78,11 @@ study_need_gnuplot "$runs" "$csv" "$curves"
 lost=$(awk -F, 'NR > 1 { s += $13; n++ } END { printf "%.4f", s / n }' "$csv")
 free=$(awk -v a="${ACK_LOSS:-1}" 'BEGIN { print a == 0 }')
 if [ -z "$ACK_LOSS" ]; then
-  losses="p = $LOSS lost in the long run ($lost in these runs), in bursts of mean length b; P = 1 - (1 - p)^2: a frame or its ACK lost"
+  loss_words="p = $LOSS lost in the long run ($lost in these runs), in bursts of mean length b; P = 1 - (1 - p)^2: a frame or its ACK lost"
 elif [ "$free" = 1 ]; then
-  losses="p = $LOSS of the data frames lost in the long run ($lost in these runs), in bursts of mean length b; no ACK lost (ACK_LOSS = 0)"
+  loss_words="p = $LOSS of the data frames lost in the long run ($lost in these runs), in bursts of mean length b; no ACK lost (ACK_LOSS = 0)"
 else
-  losses="p = $LOSS of the data frames lost in the long run ($lost in these runs), a = $ACK_LOSS of the ACKs (ACK_LOSS), each in bursts of mean length b; P = 1 - (1 - p)(1 - a): a frame or its ACK lost"
+  loss_words="p = $LOSS of the data frames lost in the long run ($lost in these runs), a = $ACK_LOSS of the ACKs (ACK_LOSS), each in bursts of mean length b; P = 1 - (1 - p)(1 - a): a frame or its ACK lost"
 fi
 tics=$(awk '{ printf "%s\"%.3g\" %s", (NR > 1 ? ", " : ""), $1, $1 }' <<<"$BURSTS")
 measured() { echo "'$csv' skip 1 using 4:(strcol(1) eq '$1' ? \$6 : 1/0):7:8 with yerrorbars pt $2 ps 0.8 lc rgb '$3' title '${study_names[$1]}, W = ${windows[$1]}: measured'"; }
@@ -102,7 +102,7 @@ plot+=(
 )
 study_picture "$out/burst.png" 1000 760 \
   "ARQ on a link that loses frames in bursts: utilization against the mean burst length b" "$(study_link_words)" \
-  "$losses" \
+  "$loss_words" \
   "r = p / (b (1 - p)): a good channel turns bad; B: a bad one is bad again c frames later (the lab guide, Bursty loss)" \
   "$(wc -w <<<"$SEEDS") runs of $duration ticks a point, mean and 95% interval" <<GNUPLOT
 set xlabel 'mean length of a run of lost frames, b (frames; b = 1 / (1 - p): each lost on its own)' noenhanced
