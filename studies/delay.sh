@@ -41,7 +41,7 @@ for protocol in stop-and-wait go-back-n selective-repeat; do
       i=$((i + 1))
       study_settings "$work/$i.txt" "${own[@]}" "Packet Rate" "$(awk -F, -v w="$window" \
         -v name="$protocol" -v p="$loss" -v rho="$load" "$study_awk_link$study_awk_curves"' {
-        link(); longRun = 1; q = (1 - p) ^ 2; goBackN(w, p, 1 / (1 - p))
+        link(); longRun = 1; q = (1 - p) ^ 2; goBackN(w, p, 1 / (1 - p), p, 1 / (1 - p))
         u = name == "stop-and-wait" ? stopAndWait(q) : name == "go-back-n" ? lower : selectiveRepeat(w, q)
         printf "%.17g\n", rho * u / td }' "$work/link.stats")"
       echo "$work/$i.txt $protocol,$window,$loss,$load LINKSIM_ARQ=$protocol LINKSIM_LOSS=$loss" \

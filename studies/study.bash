@@ -120,7 +120,7 @@ study_start() {
     given[$name]=${word#*=}
   done
   others=$(cd "$study_here" && grep -o "^study_knob '\?[A-Z_]*" ./*.sh |
-    sed "s|^\./\(.*\)\.sh:study_knob '\?|\1 |; s|_|-|")
+    sed "s|^\./\(.*\)\.sh:study_knob '\?|\1 |; s|^\([a-z]*\)_|\1-|")
   for variable in $(compgen -e); do
     [ -z "${knob_check[$variable]:-}${knob_alias[$variable]:-}" ] || continue
     study_near "$variable"
@@ -239,8 +239,9 @@ export -f study_point
 # seed (one where the study has no SEEDS). Writes OUT/NAME_runs.csv, each
 # run's stats row, and $work/summary.csv, a row per point: KEY, the runs,
 # the mean of the column FIGURE and its 95% interval by Student's t
-# (clipped at 0), and the share of frames the runs lost, the seeds' luck,
-# by which a picture sets a point or draws its curve.
+# (clipped at 0), and the share of frames the runs lost, then of data
+# frames and of ACKs apart, the seeds' luck, by which a picture sets a
+# point or draws its curve.
 study_sweep() { # KEYS FIGURE
   local files=() index
   export study_figure=$2 study_seeds=${SEEDS:-}
@@ -257,16 +258,18 @@ study_sweep() { # KEYS FIGURE
     function summary(   mean, variance, half) {
       mean = n ? sum / n : 0; variance = n > 1 ? (squares - n * mean * mean) / (n - 1) : 0
       half = n > 1 ? quantile(n - 1) * sqrt(variance > 0 ? variance : 0) / sqrt(n) : 0
-      printf "%s,%d,%.6f,%.6f,%.6f,%.6g\n", key, n, mean, (mean > half ? mean - half : 0),
-        mean + half, frames ? lost / frames : 0
+      printf "%s,%d,%.6f,%.6f,%.6f,%.6g,%.6g,%.6g\n", key, n, mean, (mean > half ? mean - half : 0),
+        mean + half, frames ? lost / frames : 0, data ? dataLost / data : 0,
+        (frames > data ? (lost - dataLost) / (frames - data) : 0)
     }
     FNR == 1 {
       if (NR > 1) summary()
       getline line < points; split(line, field, " "); key = field[2]
       for (c = 1; c <= NF; c++) col[$c] = c
-      n = sum = squares = lost = frames = 0; next
+      n = sum = squares = lost = frames = dataLost = data = 0; next
     }
-    { lost += $col["data_lost"] + $col["acks_lost"]
+    { lost += $col["data_lost"] + $col["acks_lost"]; dataLost += $col["data_lost"]
+      data += $col["data_sent"] + $col["data_resent"]
       frames += $col["data_sent"] + $col["data_resent"] + $col["acks_sent"] }
     $col[f] != "" { n++; sum += $col[f]; squares += $col[f] ^ 2 }
     END { summary() }' "${files[@]}" >"$work/summary.csv"
@@ -309,8 +312,10 @@ study_awk_link='
   }'
 
 # For awk programs after study_awk_link: the curves the runs follow, for
-# the link last read and a run of its ticks (with longRun, without end);
-# q = 1 - P, the chance a frame and its ACK arrive, (1 - p)^2 at loss p.
+# the link last read and a run of its ticks (with longRun, without end),
+# at the data frames' loss p and the ACKs' a (p where the ACKs are not
+# apart); q = 1 - P = (1 - p) (1 - a), the chance a frame and its ACK
+# arrive.
 # shellcheck disable=SC2016
 study_awk_curves='
   # What a window of w carries without loss: the ACKs by the last tick, ACK n
@@ -339,6 +344,9 @@ study_awk_curves='
   # below W = K), less, at the run'"'"'s end, the packets held back behind one
   # handed up whose ACK was lost and not yet made good by a resend (c frame
   # times apart, each answered with chance q), packets 1 / q frames apart.
+  # The first loss is taken as 1 - sqrt(q), the loss of either way where
+  # they are alike; where the ACKs'"'"' loss is apart, runs at ACK losses from
+  # 0 to 0.4 hold this curve, and neither way'"'"'s loss alone.
   function selectiveRepeat(w, q,    c, i, x, n, prod, held) {
     if (longRun || q == 1) return q * capacity(w)
     c = goBack(w); prod = 1
@@ -350,27 +358,30 @@ study_awk_curves='
     return q * capacity(w) - (held - q * ceil(ha / td)) * td / l
   }
   # Go-Back-N: a band, lower counting every lost frame or ACK a go-back of c
-  # frame times, upper lost data frames alone, at loss p in bursts of mean
-  # length b: on its own (b = 1 / (1 - p)), (1 - P) / (1 + (c - 1) P) and
-  # the same with P = p, below W = K W (1 - P) / (K (1 - P + W P)); in
-  # bursts upper (1 - B) / (1 - B + c r), and lower from the data and ACK
-  # chains stepped as one (state s = 2 data + ACK, 1 bad) to its stationary
-  # share s0 of arrivals, s0 / (s0 + c (1 - s0)) (the lab guide derives it).
-  function badAfter(n, bad) { return bad ? p_ + (1 - p_) * lam ^ n : p_ - p_ * lam ^ n }
-  function goBackN(w, p, b,    cap, c, q, big, s, n, bd, be, it, change, pi, nx) {
-    cap = capacity(w); q = (1 - p) ^ 2; p_ = p; lam = 1 - 1 / (b * (1 - p)); c = goBack(w)
+  # frame times, upper lost data frames alone, at the data'"'"'s loss p in
+  # bursts of mean length b and the ACKs'"'"' a in bursts of ba: on their own
+  # (b = 1 / (1 - p), ba = 1 / (1 - a)), (1 - P) / (1 + (c - 1) P) and the
+  # same with P = p, below W = K W (1 - P) / (K (1 - P + W P)); in bursts
+  # upper (1 - B) / (1 - B + c r), and lower from the data and ACK chains
+  # stepped as one (state s = 2 data + ACK, 1 bad) to its stationary share
+  # s0 of arrivals, s0 / (s0 + c (1 - s0)) (the lab guide derives it). At
+  # a = 0 the two are one curve: no ACK is lost to cost anything.
+  function badAfter(n, bad, p, lam) { return bad ? p + (1 - p) * lam ^ n : p - p * lam ^ n }
+  function goBackN(w, p, b, a, ba,    cap, c, q, big, s, n, bd, be, it, change, pi, nx, lam, lamA) {
+    cap = capacity(w); q = (1 - p) * (1 - a); c = goBack(w)
+    lam = 1 - 1 / (b * (1 - p)); lamA = 1 - 1 / (ba * (1 - a))
     if (w * td < dd) {
       lower = cap * q / (q + w * (1 - q)); upper = cap * (1 - p) / (1 - p + w * p)
-    } else if (lam * lam < 1e-18) {
+    } else if (lam * lam < 1e-18 && (a == 0 || lamA * lamA < 1e-18)) {
       lower = cap * q / (q + c * (1 - q)); upper = cap * (1 - p) / (1 + (c - 1) * p)
     } else {
-      c = int(c + 0.5); big = badAfter(c, 1)
+      c = int(c + 0.5); big = badAfter(c, 1, p, lam)
       upper = cap * (1 - big) / (1 - big + c * p / (b * (1 - p)))
-      for (s = 0; s < 4; s++) pi[s] = (s >= 2 ? p : 1 - p) * (s % 2 ? p : 1 - p)
+      for (s = 0; s < 4; s++) pi[s] = (s >= 2 ? p : 1 - p) * (s % 2 ? a : 1 - a)
       for (it = 0; it < 100000; it++) {
         for (s = 0; s < 4; s++) nx[s] = 0
         for (s = 0; s < 4; s++) {
-          n = s ? c : 1; bd = badAfter(n, s >= 2); be = badAfter(n, s % 2)
+          n = s ? c : 1; bd = badAfter(n, s >= 2, p, lam); be = badAfter(n, s % 2, a, lamA)
           nx[3] += pi[s] * bd * be; nx[2] += pi[s] * bd * (1 - be)
           nx[1] += pi[s] * (1 - bd) * be; nx[0] += pi[s] * (1 - bd) * (1 - be)
         }

@@ -2,7 +2,8 @@
 # One run of a protocol, drawn frame by frame from its trace.
 #
 # One short run of a protocol on a lossy link (error-free for the sliding
-# window) drawn from its trace as a time-sequence diagram: the source and
+# window), or one that loses the frames DROP names and no others, drawn
+# from its trace as a time-sequence diagram: the source and
 # the sink as two time axes, every frame a line from its sender as it
 # starts to its receiver as that sees it, a lost one stopping halfway at a
 # cross, and what each node did in the protocol's own words (delivered,
@@ -22,9 +23,11 @@ study_is_orientation() { [[ $1 =~ ^(portrait|landscape)$ ]]; }
 study_is_format() { [[ $1 =~ ^(png|svg|pdf)$ ]]; }
 study_is_size() { [[ $1 =~ ^[1-9][0-9]{1,4}x[1-9][0-9]{1,4}$ ]]; }
 study_is_tick() { study_is_whole "$1" 0 9007199254740992; }
+study_is_drop() { [[ $1 =~ ^(data|ack):[1-9][0-9]{0,17}(,[1-9][0-9]{0,17})*$ ]]; }
 study_knob 'PROTOCOL PROTOCOLS' go-back-n protocol "stop-and-wait, go-back-n, selective-repeat or sliding-window (or as PROTOCOLS)"
 study_knob 'WINDOW WINDOWS' 4 window "the window, from 1 to 65536, which stop-and-wait has not (or as WINDOWS)"
-study_knob 'LOSS LOSSES' 0.2 loss "the frame loss probability, 0 <= p < 1, which the sliding window has not (or as LOSSES)"
+study_knob 'LOSS LOSSES' '' loss "the frame loss probability, 0 <= p < 1, which the sliding window has not (or as LOSSES; default: 0.2, or 0 with DROP)"
+study_knob DROP '' drop... "the frames to lose, as LINKSIM_DROP names them: data:N[,N...] ack:N[,N...], the N-th data frame or ACK put on the link, counted from 1, resends too; the sliding window loses none (default: none)"
 study_knob 'SEED SEEDS' 7 seed "the seed of the losses, 0 to 2^64 - 1 (or as SEEDS)"
 study_knob SEQUENCE_BITS '' bits "k: frames numbered modulo 2^k, 1 to 16 (default: 31, numbers that never wrap)"
 study_common_knobs 400
@@ -47,10 +50,17 @@ declare -A words=(
   [selective-repeat]='Selective Repeat|ACK (of that frame alone)|timeout (that frame alone again)|discarded (a duplicate)|buffered (kept for later)'
   [sliding-window]='Sliding window|ACK (of that packet)|||')
 IFS='|' read -r name ack timeout discard buffer <<<"${words[$PROTOCOL]}"
+[ "$PROTOCOL" != sliding-window ] || [ -z "$DROP" ] ||
+  study_fail "DROP: the sliding window loses no frame; drop frames of stop-and-wait, go-back-n or selective-repeat"
+drop=${DROP//$'\n'/ } LOSS=${LOSS:-$([ -n "$drop" ] && echo 0 || echo 0.2)}
+random=$(awk -v p="$LOSS" 'BEGIN { print (p > 0) }')
 variables=(LINKSIM_ARQ="$PROTOCOL")
 [ "$PROTOCOL" = stop-and-wait ] || variables+=(LINKSIM_WINDOW="$WINDOW")
+# The seed where the run draws its losses, and the drop list as one word.
 [ "$PROTOCOL" = sliding-window ] ||
-  variables+=(LINKSIM_LOSS="$LOSS" LINKSIM_SEED="$SEED" ${SEQUENCE_BITS:+LINKSIM_SEQUENCE_BITS=$SEQUENCE_BITS})
+  variables+=(LINKSIM_LOSS="$LOSS" ${SEQUENCE_BITS:+LINKSIM_SEQUENCE_BITS=$SEQUENCE_BITS})
+[ "$PROTOCOL" = sliding-window ] || [ "$random" = 0 ] || variables+=(LINKSIM_SEED="$SEED")
+[ -z "$drop" ] || variables+=(LINKSIM_DROP="$drop")
 
 trace=$out/timeline.csv
 study_settings "$work/link.txt"
@@ -67,6 +77,28 @@ settings=$(awk -F, "$study_awk_link"' { link()
       to == "" ? "no timer" : "the timeout derived from the link, " to
   }' "$work/link.stats")
 lossy=$([ "$PROTOCOL" = sliding-window ] && echo 'an error-free link' || echo 'a lossy link')
+if [ -n "$drop" ]; then
+  # The frames named in words: "the 3rd and 7th data frames and the 2nd ACK".
+  named=$(tr ' ' '\n' <<<"$drop" | awk -F'[:,]' '
+    function nth(n) {
+      return n (n % 100 > 10 && n % 100 < 14 ? "th" : n % 10 == 1 ? "st" : n % 10 == 2 ? "nd" : n % 10 == 3 ? "rd" : "th")
+    }
+    function list(words, n,    i, text) {
+      for (i = 1; i <= n; i++) text = text (i == 1 ? "" : i == n ? " and " : ", ") words[i]
+      return text
+    }
+    { for (i = 2; i <= NF; i++) if (!seen[$1, $i]++) places[$1] = places[$1] (places[$1] == "" ? "" : ",") $i }
+    END {
+      split("data ack", kinds, " ")
+      for (k = 1; k <= 2; k++) if ((kind = kinds[k]) in places) {
+        n = split(places[kind], at, ","); for (i = 1; i <= n; i++) words[i] = nth(at[i])
+        groups[++g] = "the " list(words, n) " " (kind == "data" ? "data frame" : "ACK") (n > 1 ? "s" : "")
+      }
+      print list(groups, g)
+    }')
+  lossy=$([ "$random" = 1 ] && echo "a lossy link that loses $named put on it too" ||
+    echo "a link that loses $named put on it, and no other")
+fi
 stretch=$([ "$FROM" = 0 ] && [ "$to" = "$duration" ] || echo ", ticks $FROM to $to")
 study_timeline_data "$trace" "$FROM" "$to"
 file=$out/timeline.$FORMAT

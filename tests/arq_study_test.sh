@@ -6,9 +6,9 @@
 # the curves against their closed forms, every point on its curves (taken
 # where the picture sets it, at the share of frames its runs lost) on the
 # study's link and on examples/link.txt, whose stages are not whole ticks,
-# Go-Back-N's band the same in the ARQ and the burst study; the timelines'
-# traces; an interrupted study leaving no scratch directory; and what a
-# study does without gnuplot.
+# with no ACK lost within its very interval; each curve the same in both
+# studies; the timelines' traces, a drop list's exactly its frames lost; an
+# interrupted study leaving no scratch directory; a study without gnuplot.
 #
 #   arq_study_test.sh LINKSIM_ARQ
 set -euo pipefail
@@ -47,6 +47,7 @@ arq|LOSSES=0.1 SEEDS=1||SEEDS must name two seeds or more
 arq|PROTOCOLS=go-back-m||PROTOCOLS: go-back-m:
 arq|LOSSES=1|WINDOW=8 LOSS=0.3 PROTOCOL=go-back-n|WINDOW is a knob of delay/timeline, not of this one (WINDOWS?)
 arq|LOSSES=1|PROTOCL=go-back-n|PROTOCL is no knob of this study (PROTOCOLS?)
+arq|LOSSES=1|SEQUENCE_BITS=3|SEQUENCE_BITS is a knob of timeline/window-limits, not of this one
 burst|BURST=3||BURST is no knob of this study (BURSTS?)
 burst|BURSTS=0.05||BURSTS: 0.05:
 delay|LOADS=1||LOADS: 1: the offered loads
@@ -57,6 +58,12 @@ timeline|FROM=300 TO=200||FROM and TO must be ticks of the run
 utilization|DELAY=5||DELAY is no knob of this study (DELAYS?)
 window_limits|SEQUENCE_BIT=3||SEQUENCE_BIT is no knob of this study (SEQUENCE_BITS?)
 window_limits|LOSS=1|SEEDS=1|LOSS: 1: the frame loss probability
+arq|ACK_LOSS=1||ACK_LOSS: 1: the ACKs' loss
+burst|ACK_LOSS=0.6 BURSTS=1.2||BURSTS: 1.2:
+burst|ACK_LOSS=0.99||ACK_LOSS: 0.99: its bursts are longer than 20 frames
+timeline|DROP=data:0||DROP: data:0: the frames to lose
+timeline|DROP=data:3,|ACK_LOSS=0|ACK_LOSS is a knob of arq/burst, not of this one
+timeline|PROTOCOL=sliding-window DROP=ack:1||DROP: the sliding window loses no frame
 TABLE
 
 # A variable left in the environment reaches no run: the runs' timeout is
@@ -67,24 +74,25 @@ LINKSIM_TIMEOUT=1 bash "$study/arq.sh" "$out" LOSSES="0 0.05 0.3" SEEDS="$(seq 1
 is_png "$out/arq.png"
 grep -q 'LINKSIM_TIMEOUT is not passed' "$out/log" || fail "no word of LINKSIM_TIMEOUT"
 [ "$(head -n 1 "$out/arq.csv")" = \
-  protocol,window,loss,runs,mean,ci95_low,ci95_high,curve,curve_data_loss,lost ] ||
+  protocol,window,loss,runs,mean,ci95_low,ci95_high,curve,curve_data_loss,lost,ack_loss ] ||
   fail "wrong header in arq.csv"
 [ "$(tail -n +2 "$out/arq.csv" | wc -l)" = 9 ] || fail "expected 9 points"
 
 # Checks every point of arq.csv (OUTDIR) against its curves in arq_curves.csv,
-# taken at the share of frames its runs lost: within twice its interval
-# (which misses a few times in a thousand) of the curve, or of Go-Back-N's
-# band; at no loss, where every seed runs alike, the curve exactly.
-on_curves() { # OUTDIR
-  awk -F, 'FNR == 1 { next }
+# taken at the share of frames its runs lost: within WIDTH times its
+# interval (twice by default, which misses a few times in a thousand) of
+# the curve, or of Go-Back-N's band; at no loss of either frame, where every
+# seed runs alike, the curve exactly.
+on_curves() { # OUTDIR [WIDTH]
+  awk -F, -v width="${2:-2}" 'FNR == 1 { next }
     FILENAME ~ /curves/ { key = $1 "," $2; n[key]++; x[key, n[key]] = $3
       lo[key, n[key]] = $4; hi[key, n[key]] = $5 == "" ? $4 : $5; next }
     {
       key = $1 "," $2; for (i = 2; i < n[key] && x[key, i] < $10; i++);
       f = ($10 - x[key, i - 1]) / (x[key, i] - x[key, i - 1])
       low = lo[key, i - 1] + f * (lo[key, i] - lo[key, i - 1])
-      high = hi[key, i - 1] + f * (hi[key, i] - hi[key, i - 1]); half = 2 * ($7 - $5) + 1e-6
-      if ($3 == 0 ? $5 - $8 > 1e-6 || $8 - $5 > 1e-6 : $5 + half < low || $5 - half > high) {
+      high = hi[key, i - 1] + f * (hi[key, i] - hi[key, i - 1]); half = width * ($7 - $5) + 1e-6
+      if ($3 == 0 && $11 == 0 ? $5 - $8 > 1e-6 || $8 - $5 > 1e-6 : $5 + half < low || $5 - half > high) {
         printf "off its curves (%.4f to %.4f): %s\n", low, high, $0; bad = 1
       }
     }
@@ -132,15 +140,27 @@ bash "$study/arq.sh" "$out/example" LINK="$study/../examples/link.txt" SEEDS="1 
   LOSSES="0 0.1 0.3" 2>"$out/log" || { cat "$out/log"; fail "arq.sh on examples/link.txt failed"; }
 on_curves "$out/example"
 
+# No ACK lost: no run loses one, Go-Back-N's band is one curve, and every
+# point lies within its very interval of its curve.
+bash "$study/arq.sh" "$out/free" ACK_LOSS=0 LOSSES="0 0.1 0.3" SEEDS="$(seq 1 $seeds)" \
+  2>"$out/log" || { cat "$out/log"; fail "arq.sh ACK_LOSS=0 failed"; }
+on_curves "$out/free" 1
+awk -F, 'FNR == 1 { for (i = 1; i <= NF; i++) c[$i] = i; next }
+  FILENAME ~ /runs/ ? $c["acks_lost"] != 0 : $11 != 0 || $9 != "" && $9 != $8 { print; bad = 1 }
+  END { exit bad }' "$out/free/arq_runs.csv" "$out/free/arq.csv" || fail "an ACK lost, or a band, at ACK_LOSS=0"
+
 # One derivation of each curve: the burst study's at independent loss are
-# the ARQ study's, for runs of the same length.
-bash "$study/burst.sh" "$out" LOSS=0.1 BURSTS=1.1111111111111112 SEEDS="1 2" DURATION=20000 \
-  2>"$out/log" || { cat "$out/log"; fail "burst.sh failed"; }
-bash "$study/arq.sh" "$out" LOSSES=0.1 SEEDS="1 2" 2>"$out/log" || { cat "$out/log"; fail "arq.sh failed"; }
-awk -F, 'NR == FNR { if (FNR > 1) a[$1] = $8 " " $9; next }
-  FNR > 1 { b["stop-and-wait"] = $9 " "; b["selective-repeat"] = $10 " "; b["go-back-n"] = $11 " " $12 }
-  END { for (k in a) if (a[k] != b[k]) { print k ": " a[k] " against " b[k]; bad = 1 }; exit bad }' \
-  "$out/arq.csv" "$out/burst.csv" || fail "the ARQ and the burst study draw different curves"
+# the ARQ study's, for runs of the same length, with the ACKs lost alike
+# and with none lost.
+for knob in ACK_LOSSES= ACK_LOSS=0; do
+  bash "$study/burst.sh" "$out" LOSS=0.1 BURSTS=1.1111111111111112 SEEDS="1 2" DURATION=20000 $knob \
+    2>"$out/log" && bash "$study/arq.sh" "$out" LOSSES=0.1 SEEDS="1 2" $knob 2>>"$out/log" ||
+    { cat "$out/log"; fail "$knob: burst.sh or arq.sh failed"; }
+  awk -F, 'NR == FNR { if (FNR > 1) a[$1] = $8 " " $9; next }
+    FNR > 1 { b["stop-and-wait"] = $9 " "; b["selective-repeat"] = $10 " "; b["go-back-n"] = $11 " " $12 }
+    END { for (k in a) if (a[k] != b[k]) { print k ": " a[k] " against " b[k]; bad = 1 }; exit bad }' \
+    "$out/arq.csv" "$out/burst.csv" || fail "$knob: the ARQ and the burst study draw different curves"
+done
 
 # The timelines are drawn from runs that show what each picture is about.
 for protocol in go-back-n selective-repeat; do
@@ -157,6 +177,25 @@ for protocol in go-back-n selective-repeat; do
 done
 bash "$study/timeline.sh" "$out/slide" FORMAT=svg ORIENTATION=landscape FROM=50 TO=250 \
   2>"$out/log" && grep -q '<svg' "$out/slide/timeline.svg" || fail "no landscape SVG"
+
+# A drop list loses exactly the n-th frames each way it names, as the title
+# says. Each row: the list, other knobs, the data frames and ACKs lost in
+# their order, a packet handed up out of turn or not, the title's words.
+while IFS='|' read -r drop knobs data acks wrong words; do
+  # shellcheck disable=SC2086  # the row's knobs are several
+  DROP=$drop bash "$study/timeline.sh" "$out/drop" FORMAT=svg $knobs 2>"$out/log" ||
+    { cat "$out/log"; fail "timeline.sh $drop $knobs failed"; }
+  awk -F, -v data="$data" -v acks="$acks" -v wrong="$wrong" '
+    $3 == "lost" || $3 == "receive" { n = ++seen[$4]; if ($3 == "lost") lost[$4] = lost[$4] " " n }
+    $3 == "deliver" && $6 != handed++ { out = 1 }
+    END { exit lost["data"] != data || lost["ack"] != acks || out != wrong }' \
+    "$out/drop/timeline.csv" && grep -qF "$words" "$out/drop/timeline.svg" ||
+    fail "timeline.sh $drop $knobs: not the frames named lost, or not said so"
+done <<'TABLE'
+data:3,5|LOSS=0| 3 5||0|the 3rd and 5th data frames put on it, and no other
+data:3 ack:2,5|| 3| 2 5|0|the 3rd data frame and the 2nd and 5th ACKs put on it
+ack:1|PROTOCOL=selective-repeat SEQUENCE_BITS=2 WINDOW=3|| 1|1|loses the 1st ACK put on it
+TABLE
 
 # An interrupted study, by Ctrl-C to its process group or a TERM to it alone,
 # leaves no scratch directory behind, nor a run going.

@@ -53,7 +53,7 @@ awk -F, '$1 == "go-back-n" && $3 >= 14 || $1 == "selective-repeat" && ($3 == 8 |
 # The 95% intervals are taken twice as wide, as in the ARQ study's test.
 study burst BURSTS="2 20" SEEDS="1 2 3 4" DURATION=20000
 header "$out/burst.csv" \
-  protocol,window,loss,burst,runs,mean,ci95_low,ci95_high,stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper,lost
+  protocol,window,loss,burst,runs,mean,ci95_low,ci95_high,stop_and_wait,selective_repeat,go_back_n_lower,go_back_n_upper,lost,ack_loss
 points "$out/burst.csv" 6 'm = c["mean"]; h = 2 * (c["ci95_high"] - m) + 1e-6
   low = c["go_back_n_lower"]; high = c["go_back_n_upper"]
   if (c["protocol"] == "stop-and-wait") low = high = c["stop_and_wait"]
