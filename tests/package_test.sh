@@ -91,18 +91,16 @@ for name in $programs $studies; do
 done
 
 # Files only, with their modes and owners; directories come with them.
-manual=$(cd docs && ls ./*.md ./*.png | sed 's|^\./||')
+manual=$(ls docs/*.md docs/*.png)
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | sort >"$work/files"
 {
   for program in $programs; do echo "-rwxr-xr-x root/root ./usr/bin/$program"; done
   for page in $pages; do
     echo "-rw-r--r-- root/root ./usr/share/man/man1/$page.1.gz"
   done
-  echo "-rw-r--r-- root/root ./usr/share/doc/linksim/examples/link.txt"
-  for file in README.md copyright changelog.gz; do
+  for file in examples/link.txt README.md copyright changelog.gz $manual; do
     echo "-rw-r--r-- root/root ./usr/share/doc/linksim/$file"
   done
-  for file in $manual; do echo "-rw-r--r-- root/root ./usr/share/doc/linksim/docs/$file"; done
   for study in studies/*.sh; do
     echo "-rwxr-xr-x root/root ./usr/share/linksim/$study"
   done
@@ -133,7 +131,7 @@ cmp -s "$work/root/usr/share/linksim/lab.html" web/lab.html ||
 doc=$work/root/usr/share/doc/linksim
 cmp -s "$doc/examples/link.txt" examples/link.txt ||
   fail "usr/share/doc/linksim/examples/link.txt is not examples/link.txt"
-for file in README.md copyright $(printf 'docs/%s\n' $manual); do
+for file in README.md copyright $manual; do
   source=${file/#copyright/packaging\/copyright}
   cmp -s "$doc/$file" "$source" || fail "usr/share/doc/linksim/$file is not $source"
 done
@@ -162,11 +160,9 @@ for page in "$doc/README.md" "$doc"/docs/*.md; do
 done
 # Every installed file a manual page or a --help names is there, and no
 # --help names the source tree. A study's help names its guide.
-for page in $pages; do
-  gzip -dc "$work/root/usr/share/man/man1/$page.1.gz" | sed 's/\\-/-/g' >"$work/page"
-  for path in $(grep -o '/usr/share/[A-Za-z0-9_./-]*[A-Za-z0-9_/]' "$work/page"); do
-    [ -e "$work/root$path" ] || fail "$page(1) names $path, which is not installed"
-  done
+for path in $(for page in $pages; do gzip -dc "$work/root/usr/share/man/man1/$page.1.gz"; done |
+                sed 's/\\-/-/g' | grep -o '/usr/share/[A-Za-z0-9_./-]*[A-Za-z0-9_/]'); do
+  [ -e "$work/root$path" ] || fail "a manual page names $path, which is not installed"
 done
 # linksim takes no argument: the console alone.
 helps=$(for program in ${programs#linksim }; do echo "$program --help"; done
