@@ -125,8 +125,8 @@ for page in $pages; do
   gzip -dc "$work/root/usr/share/man/man1/$page.1.gz" | cmp -s - "docs/$page.1" ||
     fail "$page.1.gz is not docs/$page.1, gzipped"
 done
-cmp -s "$work/root/usr/share/linksim/lab.html" web/lab.html ||
-  fail "usr/share/linksim/lab.html is not web/lab.html"
+cmp -s "$work/root/usr/share/linksim/lab.html" "$tree/lab.html" ||
+  fail "usr/share/linksim/lab.html is not the page the tree made"
 # The manual pages' examples load it by this path.
 doc=$work/root/usr/share/doc/linksim
 cmp -s "$doc/examples/link.txt" examples/link.txt ||
