@@ -7,6 +7,18 @@
 # writes its points and calls study_sweep. The program is linksim-arq, run
 # as linksim-arq FILE, every protocol chosen by LINKSIM_ARQ.
 
+# On exit, however the study ends: the sweep's runs stopped, then the
+# scratch directory removed, again while a dying run still writes there.
+study_clean() {
+  [ -z "$sweep" ] || { kill -TERM -- "-$sweep" && wait "$sweep"; } 2>/dev/null || true
+  for _ in 1 2 3 4 5; do [ -z "$work" ] || rm -rf "$work" 2>/dev/null && break || sleep 0.1; done
+}
+
+# A signal ends the study from its first line: set later, the traps missed
+# a Ctrl-C that came while bash waited for a command substitution, and the
+# study ran on to its end. study_clean stops what the study started.
+work='' sweep=''
+trap study_clean EXIT && trap 'exit 130' INT && trap 'exit 143' TERM && trap 'exit 129' HUP
 study_name=$(basename "$0" .sh) && study_name=${study_name//_/-}
 study_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 declare -A knob_default knob_check knob_help knob_alias
@@ -166,19 +178,10 @@ study_start() {
   fi
   arq=$(realpath "$arq") && [ -x "$arq" ] && [ -f "$arq" ] || study_fail "$arq is no program"
   unset "${!LINKSIM_@}"
-  work='' sweep=''
-  trap study_clean EXIT && trap 'exit 130' INT && trap 'exit 143' TERM && trap 'exit 129' HUP
   # The points name files in it by words, so it holds no space.
   mkdir -p "$1" && out=$(cd "$1" && pwd) && work=$(mktemp -d "${TMPDIR:-/tmp}/linksim_study.XXXXXX")
   [[ $work != *[[:space:]]* ]] || { rm -rf "$work" && work=$(mktemp -d /tmp/linksim_study.XXXXXX); }
   export arq work study_name
-}
-
-# On exit, however the study ends: the sweep's runs stopped, then the
-# scratch directory removed, again while a dying run still writes there.
-study_clean() {
-  [ -z "$sweep" ] || { kill -TERM -- "-$sweep" && wait "$sweep"; } 2>/dev/null || true
-  for _ in 1 2 3 4 5; do [ -z "$work" ] || rm -rf "$work" 2>/dev/null && break || sleep 0.1; done
 }
 
 # The study's link when LINK names none: every stage a whole number of ticks
