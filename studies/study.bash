@@ -14,9 +14,11 @@ study_clean() {
   for _ in 1 2 3 4 5; do [ -z "$work" ] || rm -rf "$work" 2>/dev/null && break || sleep 0.1; done
 }
 
-# A signal ends the study from its first line: set later, the traps missed
-# a Ctrl-C that came while bash waited for a command substitution, and the
-# study ran on to its end. study_clean stops what the study started.
+# A signal ends the study from its first line, and study_clean stops what
+# the study started. (bash still lets a Ctrl-C pass when it comes just as a
+# short command, such as a grep, ends by itself: it takes the command to
+# have handled it. The sweep, where a study spends its time, runs apart and
+# is waited for by `wait`, which any trapped signal ends at once.)
 work='' sweep=''
 trap study_clean EXIT && trap 'exit 130' INT && trap 'exit 143' TERM && trap 'exit 129' HUP
 study_name=$(basename "$0" .sh) && study_name=${study_name//_/-}

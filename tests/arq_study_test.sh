@@ -205,7 +205,13 @@ for signal in INT TERM; do
   TMPDIR=$out/tmp bash "$study/delay.sh" "$out/stopped" 2>/dev/null &
   pid=$!
   set +m
-  sleep 0.5
+  # Once the sweep runs: before it, bash may let a Ctrl-C pass that comes
+  # just as one of the study's short commands ends by itself.
+  for _ in $(seq 100); do
+    compgen -G "$out/tmp/linksim_study.*/numbered" >/dev/null && break
+    sleep 0.1
+  done
+  sleep 0.2
   if [ $signal = INT ]; then kill -INT -- "-$pid"; else kill -TERM "$pid"; fi
   wait "$pid" && fail "delay.sh went on after $signal"
   [ -z "$(ls -A "$out/tmp")" ] || fail "SIG$signal left $(ls "$out/tmp")"
