@@ -64,9 +64,8 @@ std::string refusal(const std::string& name, Rule rule,
       break;
     case Rule::kDuration:
       if (decimal && number > 0.0 && number <= kMaxDuration) return "";
-      must =
-          "a decimal number above 0 and at most 1000000 (every grading "
-          "runs it)";
+      must = "a decimal number above 0 and at most " +
+             formatNumber(kMaxDuration) + " (every grading runs it)";
       break;
     case Rule::kVariable: {
       const kit::Variable& variable = *kit::findVariable(name.c_str());
@@ -757,10 +756,13 @@ class Reader {
       return fail(0, "the exercise has no question: line");
     }
     if (!closeQuestion()) return false;
+    // Whichever comes first, the second of the two is the line named.
     bool loss = false;
+    bool ber = false;
     for (const ValueLine& value : out->values) {
-      if (value.name == "LINKSIM_LOSS") loss = true;
-      if (value.name == "LINKSIM_BER" && loss) {
+      loss = loss || value.name == "LINKSIM_LOSS";
+      ber = ber || value.name == "LINKSIM_BER";
+      if (loss && ber) {
         return fail(value.line,
                     "LINKSIM_LOSS and LINKSIM_BER cannot both "
                     "be set");
@@ -784,16 +786,6 @@ class Reader {
   static int draw(const Exercise& exercise, const std::string& student,
                   Draw* out, Problem* problem, bool firstOfEach);
 };
-
-bool readWhole(const std::string& text, long long* value) {
-  double number = 0.0;
-  if (!readDecimal(text, &number) || number != std::floor(number) ||
-      std::fabs(number) > 9e15) {
-    return false;
-  }
-  *value = static_cast<long long>(number);
-  return true;
-}
 
 int Reader::draw(const Exercise& exercise, const std::string& student,
                  Draw* out, Problem* problem, bool firstOfEach) {
@@ -983,14 +975,15 @@ std::string sheet(const Exercise& exercise, const Draw& draw) {
                     "\n\nStudent: " + escapedMarkdown(draw.student) + "\n\n";
   if (!exercise.intro.empty()) out += exercise.intro + "\n\n";
   out += "## The scenario\n\n| Setting | Value |\n|---|---|\n";
-  std::string protocol = "stop-and-wait";
+  std::string protocol = kit::findVariable(kit::kArqVariable)->fallback;
   for (const Drawn& drawn : draw.values) {
-    if (drawn.from->name == "LINKSIM_ARQ") protocol = drawn.text;
+    if (drawn.from->name == kit::kArqVariable) protocol = drawn.text;
   }
-  out += "| protocol (`LINKSIM_ARQ`) | `" + protocol + "` |\n";
+  out += "| protocol (`" + std::string(kit::kArqVariable) + "`) | `" +
+         protocol + "` |\n";
   std::string command;
   for (const auto& variable : variables(draw)) {
-    if (variable.first != "LINKSIM_ARQ") {
+    if (variable.first != kit::kArqVariable) {
       out += "| `" + variable.first + "` | `" + variable.second + "` |\n";
     }
     command += variable.first + "=" + shellWord(variable.second) + " ";
@@ -1021,14 +1014,9 @@ std::string sheet(const Exercise& exercise, const Draw& draw) {
          "`LINKSIM_STATS=stats.csv` for the stats row.\n\n## Questions\n\n";
   for (std::size_t i = 0; i < exercise.questions.size(); ++i) {
     const Question& question = exercise.questions[i];
-    std::string within = "exact";
-    if (question.within > 0.0) {
-      within = "within " + (question.relative
-                                ? formatNumber(question.within * 100.0) + "%"
-                                : formatNumber(question.within));
-    }
+    const std::string within = tolerance(question);
     out += std::to_string(i + 1) + ". " + draw.questions[i].text + " (" +
-           within + ")\n";
+           (within.empty() ? "exact" : within) + ")\n";
   }
   out +=
       "\nWrite your answers in a plain text file, one a line in the "

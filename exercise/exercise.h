@@ -283,6 +283,10 @@ std::string keyRow(const Exercise& exercise, const Draw& draw,
 /// `value` in the fewest digits, up to 15 significant, that read as it.
 std::string formatNumber(double value);
 
+/// How close `question`'s answers must be, as the sheet and the grading
+/// say it ("within 2%", "within 0.5"); empty for an exact answer.
+std::string tolerance(const Question& question);
+
 /// Checks that `text` is text: no control character but tab, carriage
 /// return and newline, and valid UTF-8. kRefused names the line.
 int checkText(const std::string& text, Problem* problem);

@@ -116,8 +116,6 @@ bool readTrace(const std::vector<std::string>& lines, std::vector<Row>* rows,
     const std::vector<std::string> fields = fieldsOf(lines[i]);
     Row row{};
     row.line = static_cast<int>(i) + 1;
-    double sequence = 0.0;
-    double packet = 0.0;
     row.node = fields.size() != 6                 ? -1
                : fields[1] == kit::kTraceNodes[0] ? kit::kAtSource
                : fields[1] == kit::kTraceNodes[1] ? kit::kAtSink
@@ -128,15 +126,13 @@ bool readTrace(const std::vector<std::string>& lines, std::vector<Row>* rows,
       if (fields[2] == kit::kTraceEvents[event].name) row.event = event;
     }
     if (row.event < 0 || !readDecimal(fields[0], &row.clock) ||
-        !readDecimal(fields[4], &sequence) ||
-        !readDecimal(fields[5], &packet)) {
+        !readWhole(fields[4], &row.sequence) ||
+        !readWhole(fields[5], &row.packet)) {
       problem->message = "line " + std::to_string(row.line) +
                          " of the run's trace is no trace row";
       return false;
     }
     row.frame = fields[3];
-    row.sequence = static_cast<long long>(sequence);
-    row.packet = static_cast<long long>(packet);
     if (row.event == kit::kDeliver) row.wrong = row.packet != delivered++;
     rows->push_back(row);
   }
@@ -193,6 +189,7 @@ int expect(const Exercise& exercise, const Draw& draw, const RunOutputs& run,
   std::vector<std::string> labels;
   readSummary(output, &figures, &labels);
 
+  std::vector<std::string> trace;  // the run's trace, a line each
   std::vector<Row> rows;
   bool traced = false;
   std::vector<std::string> columns;
@@ -201,7 +198,8 @@ int expect(const Exercise& exercise, const Draw& draw, const RunOutputs& run,
   const auto needTrace = [&]() {
     if (traced) return true;
     traced = true;
-    return readTrace(linesOf(run.trace), &rows, problem);
+    trace = linesOf(run.trace);
+    return readTrace(trace, &rows, problem);
   };
   const auto needStats = [&]() {
     if (statsRead) return true;
@@ -351,7 +349,6 @@ int expect(const Exercise& exercise, const Draw& draw, const RunOutputs& run,
       }
       case SourceKind::kRow: {
         if (!needTrace()) return kRefused;
-        const std::vector<std::string> trace = linesOf(run.trace);
         long long seen = 0;
         for (const Row& row : rows) {
           if (!matches(source, drawn, row) || ++seen < drawn.number) continue;
@@ -448,10 +445,8 @@ Graded grade(const Exercise& exercise, const std::vector<Expected>& expected,
     const bool right = isRight(question, expected[q], answer);
     graded.right += right ? 1 : 0;
     std::string how = "expected " + expected[q].text;
-    if (question.within > 0.0 && !expected[q].none) {
-      how += " within " + (question.relative
-                               ? formatNumber(question.within * 100.0) + "%"
-                               : formatNumber(question.within));
+    if (!expected[q].none && question.within > 0.0) {
+      how += " " + tolerance(question);
     }
     graded.report += "q" + std::to_string(q + 1) + " " +
                      (right                              ? "right: "

@@ -29,13 +29,13 @@
 //     of the summary.
 
 #include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "exercise.h"
+#include "kit/variables.h"
 
 namespace {
 
@@ -45,30 +45,12 @@ constexpr const char* kAnswersFile = "answers.txt";
 constexpr const char* kPlaces[] = {"none", "output", "trace", "stats",
                                    "formula"};
 
-/// `text` as a JSON string.
-std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x",
-                    static_cast<unsigned>(c));
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 /// The answer of a step that ends in `problem` about `file`.
 std::string problemAnswer(const std::string& file,
                           const exercise::Problem& problem) {
   return "{\"problem\":" +
-         quoted("linksim-exercise: " + exercise::problemText(file, problem)) +
+         kit::jsonString("linksim-exercise: " +
+                         exercise::problemText(file, problem)) +
          "}";
 }
 
@@ -119,7 +101,9 @@ std::string openFor(const std::vector<std::string>& fields,
   const std::string student = exercise::trimmed(fields[3]);
   if (student.empty()) {
     return "{\"problem\":" +
-           quoted("linksim-exercise: the student's identifier is empty") + "}";
+           kit::jsonString(
+               "linksim-exercise: the student's identifier is empty") +
+           "}";
   }
   if (answers != nullptr &&
       (tooLarge(fields[4], &problem) ||
@@ -140,16 +124,18 @@ std::string open(const std::vector<std::string>& fields) {
   if (!refused.empty()) return refused;
   std::string variables;
   for (const auto& variable : exercise::variables(drawn)) {
-    variables += (variables.empty() ? "[" : ",[") + quoted(variable.first) +
-                 "," + quoted(variable.second) + "]";
+    variables += (variables.empty() ? "[" : ",[") +
+                 kit::jsonString(variable.first) + "," +
+                 kit::jsonString(variable.second) + "]";
   }
   std::string questions;
   for (const exercise::DrawnQuestion& question : drawn.questions) {
-    questions += (questions.empty() ? "" : ",") + quoted(question.text);
+    questions +=
+        (questions.empty() ? "" : ",") + kit::jsonString(question.text);
   }
-  return "{\"title\":" + quoted(read.title) +
-         ",\"sheet\":" + quoted(exercise::sheet(read, drawn)) +
-         ",\"settings\":" + quoted(exercise::settingsText(drawn)) +
+  return "{\"title\":" + kit::jsonString(read.title) +
+         ",\"sheet\":" + kit::jsonString(exercise::sheet(read, drawn)) +
+         ",\"settings\":" + kit::jsonString(exercise::settingsText(drawn)) +
          ",\"variables\":[" + variables + "],\"questions\":[" + questions +
          "]}";
 }
@@ -195,15 +181,16 @@ std::string grade(const std::vector<std::string>& fields) {
     const bool right = exercise::isRight(read.questions[q], found, answers[q]);
     each += q == 0 ? "{" : ",{";
     each += std::string("\"right\":") + (right ? "true" : "false");
-    each += ",\"place\":" + quoted(kPlaces[static_cast<int>(found.place)]);
+    each +=
+        ",\"place\":" + kit::jsonString(kPlaces[static_cast<int>(found.place)]);
     each += ",\"line\":" + std::to_string(found.line);
     each += ",\"lines\":[" + numbers + "]";
-    each += ",\"from\":" + quoted(found.from) + "}";
+    each += ",\"from\":" + kit::jsonString(found.from) + "}";
   }
   const bool allRight = graded.right == read.questions.size();
   return std::string("{\"status\":") + (allRight ? "0" : "1") +
-         ",\"report\":" + quoted(graded.report) + ",\"answers\":[" + each +
-         "]}";
+         ",\"report\":" + kit::jsonString(graded.report) + ",\"answers\":[" +
+         each + "]}";
 }
 
 }  // namespace

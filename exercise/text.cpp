@@ -3,32 +3,32 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "exercise.h"
+#include "kit/variables.h"
 
 namespace exercise {
 
+// The kit's readers take C strings, so a NUL inside `text` would end it
+// early: such a text is refused here instead.
 bool allDigits(const std::string& text) {
-  if (text.empty()) return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
+  return text.find('\0') == std::string::npos && kit::allDigits(text.c_str());
 }
 
 bool readDecimal(const std::string& text, double* value) {
-  if (text.empty() ||
-      text.find_first_not_of("0123456789.eE+-") != std::string::npos) {
+  return text.find('\0') == std::string::npos &&
+         kit::readDecimal(text.c_str(), value);
+}
+
+bool readWhole(const std::string& text, long long* value) {
+  double number = 0.0;
+  if (!readDecimal(text, &number) || number != std::floor(number) ||
+      std::fabs(number) > 9e15) {
     return false;
   }
-  char* end = nullptr;
-  const double read = std::strtod(text.c_str(), &end);
-  if (end != text.c_str() + text.size() || !std::isfinite(read)) return false;
-  *value = read;
+  *value = static_cast<long long>(number);
   return true;
 }
 
@@ -123,6 +123,13 @@ std::string formatNumber(double value) {
     std::snprintf(digits, sizeof digits, "%.15g", value);
   }
   return digits;
+}
+
+std::string tolerance(const Question& question) {
+  if (question.within <= 0.0) return std::string();
+  return "within " + (question.relative
+                          ? formatNumber(question.within * 100.0) + "%"
+                          : formatNumber(question.within));
 }
 
 int checkText(const std::string& text, Problem* problem) {

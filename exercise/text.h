@@ -16,6 +16,10 @@ bool allDigits(const std::string& text);
 /// value too large to hold.
 bool readDecimal(const std::string& text, double* value);
 
+/// Reads `text` as readDecimal does, where it names a whole number of at
+/// most 9e15 in size (so that a double holds it exactly); false otherwise.
+bool readWhole(const std::string& text, long long* value);
+
 /// `text` cut to its first 40 characters, with "..." where it was cut,
 /// for a message that quotes it.
 std::string shortened(const std::string& text);

@@ -97,6 +97,8 @@ TEST(ExerciseTest, RefusesWhatIsNoExercise) {
        "k is set twice (first on line 3)"},
       {kHead + "LINKSIM_LOSS = 0.1\nLINKSIM_BER = 0.001\n" + kQuestion, 4,
        "LINKSIM_LOSS and LINKSIM_BER cannot both be set"},
+      {kHead + "LINKSIM_BER = 0.001\nLINKSIM_LOSS = 0.1\n" + kQuestion, 4,
+       "LINKSIM_LOSS and LINKSIM_BER cannot both be set"},
       {kHead + "question: Packet {n}?\nanswer: summary timeouts\n", 3,
        "{n}: no figure is named n among the values drawn"},
       {kHead + "question: Q\nanswer: clock send data packet {1/2}\n", 4,
@@ -425,6 +427,11 @@ TEST(ExerciseTest, ReadsTheSummaryAndRefusesABrokenTrace) {
       {"clock,node,event,frame,sequence,packet\n1.000000,source,send,data\n",
        "line 2 of the run's trace is no trace row"},
       {"clock,node,event,frame,sequence,packet\n1,middle,send,data,0,0\n",
+       "line 2 of the run's trace is no trace row"},
+      // A packet no whole number, or none a count could hold.
+      {"clock,node,event,frame,sequence,packet\n1,source,send,data,0,1.5\n",
+       "line 2 of the run's trace is no trace row"},
+      {"clock,node,event,frame,sequence,packet\n1,source,send,data,1e300,0\n",
        "line 2 of the run's trace is no trace row"},
   };
   for (const auto& c : traces) {
