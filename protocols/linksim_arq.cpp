@@ -13,23 +13,10 @@
 #include "kit/environment.h"
 #include "kit/hooks.h"
 #include "kit/variables.h"
-#include "protocol_list.h"
+#include "shipped_protocols.h"
 #include "simulator/Node.h"
 
-#define LINKSIM_DECLARE(file)       \
-  namespace protocols::file {       \
-  extern const kit::Protocol entry; \
-  }
-LINKSIM_PROTOCOLS(LINKSIM_DECLARE)
-#undef LINKSIM_DECLARE
-
 namespace {
-
-const kit::Protocol* const kProtocols[] = {
-#define LINKSIM_ENTRY(file) &protocols::file::entry,
-    LINKSIM_PROTOCOLS(LINKSIM_ENTRY)
-#undef LINKSIM_ENTRY
-};
 
 const kit::Protocol* chosen = nullptr;
 
@@ -38,8 +25,8 @@ const kit::Protocol* chosen = nullptr;
 bool Node::startProtocol(std::string* error) {
   kit::programVariable() = kit::kArqVariable;
   const char* name = kit::variables().get(kit::kArqVariable);
-  if (name == nullptr) name = kProtocols[0]->name;
-  for (const kit::Protocol* protocol : kProtocols) {
+  if (name == nullptr) name = protocols::kShipped[0]->name;
+  for (const kit::Protocol* protocol : protocols::kShipped) {
     if (std::strcmp(name, protocol->name) == 0) {
       chosen = protocol;
       return protocol->start(error);
@@ -58,9 +45,10 @@ int Node::sendPackets() { return chosen->sendPackets(*this); }
 /// from it. The text lives as long as the program.
 extern "C" const char* linksim_variables_json() {
   static const std::string json = [] {
-    kit::Reader readers[sizeof kProtocols / sizeof kProtocols[0]];
+    kit::Reader
+        readers[sizeof protocols::kShipped / sizeof protocols::kShipped[0]];
     std::size_t count = 0;
-    for (const kit::Protocol* protocol : kProtocols) {
+    for (const kit::Protocol* protocol : protocols::kShipped) {
       readers[count++] = kit::Reader{protocol->name, protocol->reads};
     }
     return kit::variablesJson(readers, count);

@@ -28,37 +28,22 @@
 #include "kit/hooks.h"
 #include "kit/recorder.h"
 #include "kit/variables.h"
-#include "protocol_list.h"
 #include "protocol_test_support.h"
+#include "shipped_protocols.h"
 #include "simulator/Simulator.h"
 #include "test_support.h"
-
-/// The entries of linksim-arq's protocols, defined by their files.
-#define LINKSIM_DECLARE(file)       \
-  namespace protocols::file {       \
-  extern const kit::Protocol entry; \
-  }
-LINKSIM_PROTOCOLS(LINKSIM_DECLARE)
-#undef LINKSIM_DECLARE
 
 namespace {
 
 /// The protocol under test: what linksim-arq's hooks choose at start.
 std::string protocol() {
   const char* name = std::getenv("LINKSIM_ARQ");
-  return name == nullptr ? "stop-and-wait" : name;
+  return name == nullptr ? protocols::kShipped[0]->name : name;
 }
-
-/// linksim-arq's protocols, from their one list.
-const kit::Protocol* const kProtocols[] = {
-#define LINKSIM_ENTRY(file) &protocols::file::entry,
-    LINKSIM_PROTOCOLS(LINKSIM_ENTRY)
-#undef LINKSIM_ENTRY
-};
 
 /// True when the protocol under test reads the variables of `bits`.
 bool readsAny(unsigned bits) {
-  for (const kit::Protocol* entry : kProtocols) {
+  for (const kit::Protocol* entry : protocols::kShipped) {
     if (entry->name == protocol()) return (entry->reads & bits) != 0;
   }
   ADD_FAILURE() << "no protocol " << protocol();
@@ -475,7 +460,7 @@ TEST(VariablesTest, TheManualPageListsEveryVariableAsTheTableHasIt) {
     EXPECT_NE(text.find(std::string("Default: ") + variable.fallback),
               std::string::npos)
         << text;
-    for (const kit::Protocol* entry : kProtocols) {
+    for (const kit::Protocol* entry : protocols::kShipped) {
       const bool read = variable.readBy == kit::kChoosesProtocol ||
                         kit::reads(variable, entry->reads);
       const size_t by = text.find("ead by ");
@@ -508,9 +493,9 @@ TEST(VariablesTest, GivesItsTableAsJsonAndItsColumnsAndNamesTheProtocols) {
                     std::string::npos)
         << variable.name;
   }
-  ASSERT_EQ(kit::protocolNames().size(), std::size(kProtocols));
-  for (size_t i = 0; i < std::size(kProtocols); ++i) {
-    EXPECT_EQ(kit::protocolNames()[i], kProtocols[i]->name);
+  ASSERT_EQ(kit::protocolNames().size(), std::size(protocols::kShipped));
+  for (size_t i = 0; i < std::size(protocols::kShipped); ++i) {
+    EXPECT_EQ(kit::protocolNames()[i], protocols::kShipped[i]->name);
   }
 }
 

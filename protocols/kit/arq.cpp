@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "environment.h"
+#include "frames.h"
 #include "simulator/Node.h"
 #include "simulator/Simulator.h"
 
@@ -16,8 +17,7 @@ namespace kit {
 double roundTrip() {
   const Simulator* link = Simulator::running();
   if (link == nullptr) return std::nan("");
-  const double td =
-      (Node::getDataPacketSize() + Node::getDataOverhead()) / link->bitRate;
+  const double td = dataFrameBits() / link->bitRate;
   const double ta = Node::getACKSize() / link->bitRate;
   return td + ta + 2 * link->propagationDelay + 2 * Node::getProcessingDelay();
 }
@@ -27,14 +27,13 @@ double derivedTimeout(int window) {
   if (link == nullptr) return std::nan("");
   const double p = Node::getProcessingDelay();
   const double a = link->propagationDelay;
-  const double td =
-      (Node::getDataPacketSize() + Node::getDataOverhead()) / link->bitRate;
+  const double td = dataFrameBits() / link->bitRate;
   const double ta = Node::getACKSize() / link->bitRate;
   const auto whole = [](double v) { return std::floor(v) == v; };
   const auto binary = [&](double v) {
     return std::fabs(v) < 0x1p32 && whole(v * 0x1p20);
   };
-  double timeout = roundTrip() - p;
+  double timeout = td + ta + 2 * a + 2 * p - p;  // roundTrip() - p
   if (!(whole(p) && whole(a) && whole(td) && whole(ta))) {
     const double d = link->duration;
     const double spacing = std::nextafter(d, HUGE_VAL) - d;  // NaN: no tick

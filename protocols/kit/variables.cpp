@@ -1,8 +1,10 @@
 #include "variables.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -285,17 +287,38 @@ std::string rangeOf(const Variable& variable) {
   return names;
 }
 
-/// `text` as a JSON string.
-std::string quoted(const std::string& text) {
-  std::string json = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') json += '\\';
-    json += c;
+/// The words a choice takes, in its range's order.
+std::vector<std::string> choicesOf(const Variable& variable) {
+  assert(variable.type == VariableType::kChoice);
+  if (variable.range == nullptr) return protocolNames();
+  const std::string range = variable.range;
+  std::vector<std::string> choices;
+  for (size_t at = 0, end = 0; end != std::string::npos; at = end + 2) {
+    end = range.find(", ", at);
+    choices.push_back(range.substr(at, end - at));
   }
-  return json + '"';
+  return choices;
 }
 
 }  // namespace
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                    static_cast<unsigned>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
 
 std::string refusal(const Variable& variable) {
   std::string message = std::string(variable.name) + ' ' + variable.rule;
@@ -314,26 +337,26 @@ std::string variablesJson(const Reader* readers, std::size_t count) {
   std::string json = "[";
   for (const Variable& variable : kVariables) {
     if (json.size() > 1) json += ',';
-    json += "{\"name\":" + quoted(variable.name) + ",\"readers\":[";
+    json += "{\"name\":" + jsonString(variable.name) + ",\"readers\":[";
     bool first = true;
     for (std::size_t i = 0; i < count; ++i) {
       if (!reads(variable, readers[i].reads | kChoosesProtocol)) continue;
-      json += (first ? "" : ",") + quoted(readers[i].name);
+      json += (first ? "" : ",") + jsonString(readers[i].name);
       first = false;
     }
     const std::string range = rangeOf(variable);
-    json += "],\"type\":" + quoted(kTypes[static_cast<int>(variable.type)]) +
-            ",\"range\":" + quoted(range);
+    json +=
+        "],\"type\":" + jsonString(kTypes[static_cast<int>(variable.type)]) +
+        ",\"range\":" + jsonString(range);
     if (variable.type == VariableType::kChoice) {
       json += ",\"choices\":[";
-      for (size_t at = 0, end = 0; end != std::string::npos; at = end + 2) {
-        end = range.find(", ", at);
-        json += (at == 0 ? "" : ",") + quoted(range.substr(at, end - at));
+      for (const std::string& choice : choicesOf(variable)) {
+        json += (json.back() == '[' ? "" : ",") + jsonString(choice);
       }
       json += ']';
     }
-    json += ",\"default\":" + quoted(variable.fallback) +
-            ",\"help\":" + quoted(variable.help) + '}';
+    json += ",\"default\":" + jsonString(variable.fallback) +
+            ",\"help\":" + jsonString(variable.help) + '}';
   }
   return json + ']';
 }
@@ -352,13 +375,7 @@ std::string variablesHelp() {
   for (const Variable& variable : kVariables) {
     std::string words = variable.help;
     if (variable.type == VariableType::kChoice) {
-      const std::string range = rangeOf(variable);
-      std::vector<std::string> choices;
-      for (size_t at = 0, end = 0; end != std::string::npos; at = end + 2) {
-        end = range.find(", ", at);
-        choices.push_back(range.substr(at, end - at));
-      }
-      words += ": " + wordList(choices);
+      words += ": " + wordList(choicesOf(variable));
     } else if (variable.type != VariableType::kFile) {
       words += ", " + held(rangeOf(variable));
     }

@@ -175,6 +175,10 @@ std::string variablesJson(const Reader* readers, std::size_t count);
 /// then its help, what it takes and its default, wrapped to 79 columns.
 std::string variablesHelp();
 
+/// `text` as a JSON string, its quotes, backslashes and control characters
+/// escaped.
+std::string jsonString(const std::string& text);
+
 /// Where the variables are read: the process's environment, unless a map
 /// fills the lookup in its place (a test's). Not copyable: it is the one
 /// lookup, variables().
