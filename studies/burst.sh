@@ -41,10 +41,11 @@ study_link_figures
 declare -A windows=([stop-and-wait]=1 [go-back-n]=$go_back_n [selective-repeat]=$selective_repeat)
 for protocol in stop-and-wait go-back-n selective-repeat; do
   for burst in $BURSTS; do
-    echo "$work/link.txt $protocol,${windows[$protocol]},$LOSS,$burst LINKSIM_ARQ=$protocol" \
-      "LINKSIM_LOSS=$LOSS LINKSIM_BURST=$burst LINKSIM_WINDOW=${windows[$protocol]}${ACK_LOSS:+ LINKSIM_ACK_LOSS=$ACK_LOSS}"
+    point="LINKSIM_ARQ=$protocol LINKSIM_LOSS=$LOSS LINKSIM_BURST=$burst"
+    [ "$protocol" = stop-and-wait ] || point+=" LINKSIM_WINDOW=${windows[$protocol]}"
+    echo "$work/link.txt $protocol,${windows[$protocol]},$LOSS,$burst $point${ACK_LOSS:+ LINKSIM_ACK_LOSS=$ACK_LOSS}"
   done
-done | sed 's/\(stop-and-wait.*\) LINKSIM_WINDOW=1\( \|$\)/\1\2/' >"$work/points"
+done >"$work/points"
 study_sweep protocol,window,loss,burst utilization
 
 # The curves at each point's burst length, and at 101 spread evenly on the
@@ -68,7 +69,7 @@ awk -F, -v header=protocol,window,loss,burst,runs,mean,ci95_low,ci95_high,stop_a
       at(lo * (hi / lo) ^ (i / 100)), p, ackLoss > curves
     next
   }
-  { $0 = $0; print $1 "," $2 "," $3 "," $4 "," $5 "," $6 "," $7 "," $8 "," at($4) "," \
+  { print $1 "," $2 "," $3 "," $4 "," $5 "," $6 "," $7 "," $8 "," at($4) "," \
       (apart == "" ? $9 : $10) "," ackLoss }' \
   "$work/link.stats" "$work/summary.csv" >"$csv"
 study_need_gnuplot "$runs" "$csv" "$curves"

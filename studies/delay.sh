@@ -44,8 +44,9 @@ for protocol in stop-and-wait go-back-n selective-repeat; do
         link(); longRun = 1; q = (1 - p) ^ 2; goBackN(w, p, 1 / (1 - p), p, 1 / (1 - p))
         u = name == "stop-and-wait" ? stopAndWait(q) : name == "go-back-n" ? lower : selectiveRepeat(w, q)
         printf "%.17g\n", rho * u / td }' "$work/link.stats")"
-      echo "$work/$i.txt $protocol,$window,$loss,$load LINKSIM_ARQ=$protocol LINKSIM_LOSS=$loss" \
-        "LINKSIM_ARRIVALS=poisson LINKSIM_WINDOW=$window"
+      point="LINKSIM_ARQ=$protocol LINKSIM_LOSS=$loss LINKSIM_ARRIVALS=poisson"
+      [ "$protocol" = stop-and-wait ] || point+=" LINKSIM_WINDOW=$window"
+      echo "$work/$i.txt $protocol,$window,$loss,$load $point"
     done
   done
 done >"$work/points"

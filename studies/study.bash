@@ -165,6 +165,9 @@ study_start() {
       /^[0-9.]*[eE.][-+0-9]*$/ { key = sprintf("%.17g", $0 + 0) } !seen[key]++' <<<"$values")
     printf -v "$name" '%s' "$values"
   done
+  # A study of one seed per run may meet SEEDS in the environment, meant
+  # for another study: the sweep must not run its points once per seed.
+  [ -n "${knob_check[SEEDS]:-}" ] || unset SEEDS
   [ -z "${SEEDS+set}" ] || [ "$(wc -w <<<"$SEEDS")" -ge 2 ] ||
     study_fail "SEEDS must name two seeds or more: an interval needs a spread"
   duration=$DURATION
@@ -400,13 +403,18 @@ study_awk_curves='
 # Sets td, t, hd, dd, k, c and whole from $work/link.stats, and the default
 # windows, the smallest powers of two that cover a round trip (W Td >= D)
 # for Go-Back-N, six tries of a frame (W Td >= 6 (D + Td)) for Selective
-# Repeat, short of which a frame held up for more stalls the window.
+# Repeat, short of which a frame held up for more stalls the window. k and
+# c_words are in a picture's words, three figures (whole past 1000, which
+# %g would write as 1.02e+03); c is exact, for the sums.
 study_link_figures() {
-  read -r td t hd dd k c whole go_back_n selective_repeat < <(
-    awk -F, "$study_awk_link$study_awk_curves"' { link() } END {
+  read -r td t hd dd k c c_words whole go_back_n selective_repeat < <(
+    awk -F, "$study_awk_link$study_awk_curves"'
+      function words(x) { return sprintf(x < 999.5 ? "%.3g" : "%.0f", x) }
+      { link() } END {
       for (g = 1; g * td < dd && g < 65536; g *= 2);
       for (s = 1; s * td < 6 * (dd + td) && s < 65536; s *= 2);
-      printf "%g %g %g %g %.3g %.3g %d %d %d\n", td, t, hd, dd, k, goBack(g), whole, g, s
+      printf "%g %g %g %g %s %.17g %s %d %d %d\n", td, t, hd, dd, words(k), goBack(g),
+        words(goBack(g)), whole, g, s
     }' "$work/link.stats")
 }
 
@@ -416,9 +424,9 @@ study_link_words() {
   local name="the study's link"
   [ -z "$LINK" ] || name="the link of $(basename "$LINK")"
   if [ "$whole" = 1 ]; then
-    echo "$name: Td = $td ticks a data frame, a round trip of T = $t (K = $k frames), c = $c frame times a go-back costs"
+    echo "$name: Td = $td ticks a data frame, a round trip of T = $t (K = $k frames), c = $c_words frame times a go-back costs"
   else
-    echo "$name: Td = $td ticks a data frame; a round trip of T = $t takes D = $dd on linksim's clock, each hop rounded up to a whole tick, and the curves take D (K = D / Td = $k frames); c = $c frame times a go-back costs"
+    echo "$name: Td = $td ticks a data frame; a round trip of T = $t takes D = $dd on linksim's clock, each hop rounded up to a whole tick, and the curves take D (K = D / Td = $k frames); c = $c_words frame times a go-back costs"
   fi
 }
 

@@ -54,7 +54,7 @@ delay|LOADS=1||LOADS: 1: the offered loads
 delay|LOADS=1|DURATON=5|DURATON is no knob of this study (DURATION?)
 timeline|PROTOCOLS=go-back-n,selective-repeat||PROTOCOL: go-back-n,selective-repeat:
 timeline|FORMAT=gif||FORMAT: gif: png, svg or pdf
-timeline|FROM=300 TO=200||FROM and TO must be ticks of the run
+timeline|FROM=300 TO=200|SEEDS=5|FROM and TO must be ticks of the run
 utilization|DELAY=5||DELAY is no knob of this study (DELAYS?)
 window_limits|SEQUENCE_BIT=3||SEQUENCE_BIT is no knob of this study (SEQUENCE_BITS?)
 window_limits|LOSS=1|SEEDS=1|LOSS: 1: the frame loss probability
