@@ -15,6 +15,8 @@ import sys
 import time
 
 sys.path.insert(0, __file__.rsplit('/', 2)[0] + '/tests/web')
+if len(sys.argv) != 3:
+    raise SystemExit(__doc__)
 sys.argv, arguments = sys.argv[:1] + [sys.argv[1], '.'], sys.argv
 import lab_test  # noqa: E402  (the tests' browser)
 
@@ -52,6 +54,4 @@ def main():
 
 
 if __name__ == '__main__':
-    if len(arguments) != 3:
-        raise SystemExit(__doc__)
     main()

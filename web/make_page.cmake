@@ -2,7 +2,7 @@
 # markers replaced by the example settings (LINK), the programs'
 # WebAssembly in base64 and their loaders (in WASM), the exercise sets
 # (EXERCISES, each named by its file's name without .txt) and the page's
-# SCRIPTS.
+# SCRIPTS, each @name@ of the template the variable of that name.
 # Everything is put inside <script> elements as it is, so no piece may hold
 # "</script", which would end one early.
 function(piece variable file)
@@ -42,8 +42,6 @@ foreach(script IN LISTS SCRIPTS)
   get_filename_component(name ${script} NAME)
   string(APPEND scripts "// --- ${name}\n${text}\n")
 endforeach()
-foreach(marker VERSION link arq check arq_js check_js exercise exercise_js
-               exercises scripts)
-  string(REPLACE "@${marker}@" "${${marker}}" page "${page}")
-endforeach()
+# In one pass, so that no piece put in is searched for the markers after it.
+string(CONFIGURE "${page}" page @ONLY)
 file(WRITE ${OUT} "${page}")

@@ -18,10 +18,12 @@ exercise link's predictions are graded as linksim-exercise grade grades
 them, and each answer's rows are marked in the diagram.
 """
 
+import atexit
 import csv
 import io
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -113,13 +115,17 @@ EXERCISES = [
 
 
 def start_browser():
+    """A headless Chromium whose profile is removed when Python exits, after
+    its caller has quit the browser."""
+    profile = tempfile.mkdtemp(prefix='linksim_chromium.')
+    atexit.register(shutil.rmtree, profile, ignore_errors=True)
     options = webdriver.ChromeOptions()
     options.binary_location = '/usr/bin/chromium'
     for argument in ['--headless', '--no-sandbox', '--disable-gpu',
                      '--no-first-run', '--disable-background-networking',
                      '--disable-component-update', '--disable-sync',
                      '--window-size=1400,1000',
-                     '--user-data-dir=' + tempfile.mkdtemp()]:
+                     '--user-data-dir=' + profile]:
         options.add_argument(argument)
     return webdriver.Chrome(service=Service('/usr/bin/chromedriver'),
                             options=options)
@@ -228,10 +234,11 @@ class LabTest(unittest.TestCase):
             lines[:first] + [lines[second]] + lines[first + 1:second] + lines[second + 1:],
             lines[:second + 1] + [lines[second]] + lines[second + 1:],
         ]
-        for planted in faults:
-            page, native = self.check_trace('planted.csv', '\n'.join(planted))
+        # The second named as a folder of the page's own file system is.
+        for name, planted in zip(['planted.csv', 'tmp'], faults):
+            page, native = self.check_trace(name, '\n'.join(planted))
             self.assertEqual(page, native)
-            self.assertRegex(page, r'^linksim-check: planted.csv:[0-9]+: ')
+            self.assertRegex(page, f'^linksim-check: {name}:[0-9]+: ')
             line = page.split(':')[2]
             named = self.js('return [...document.querySelectorAll(".named")].map('
                             '(e) => [e.dataset.line, e.dataset.endLine || ""])')

@@ -126,9 +126,13 @@ const Engine = (() => {
       },
       preRun: [(m) => {
         if (m.ENV) Object.assign(m.ENV, env);
+        // A folder of the run's own, so that a file opened from disk and
+        // named tmp or dev meets none of the file system's own folders.
+        m.FS.mkdir('/run');
+        m.FS.chdir('/run');
         for (const [name, text] of Object.entries(files)) {
-          const folder = name.slice(0, name.lastIndexOf('/'));
-          if (folder !== '') m.FS.mkdirTree(folder);
+          const slash = name.lastIndexOf('/');
+          if (slash > 0) m.FS.mkdirTree((name[0] === '/' ? '' : '/run/') + name.slice(0, slash));
           m.FS.writeFile(name, text);
         }
         m.FS.init(() => null, () => {}, () => {});

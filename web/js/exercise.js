@@ -219,6 +219,12 @@ async function gradeExercise() {
   const exercise = lab.exercise;
   const inputs = [...$('predictions').querySelectorAll('input')];
   const answers = inputs.map((input) => input.value + '\n').join('');
+  // Nothing of the grading before stays beside this one's refusal or report.
+  $('grading').textContent = '';
+  for (const result of $('predictions').querySelectorAll('.result')) {
+    result.textContent = '';
+    result.className = 'result';
+  }
   const problem = exercise.checkAnswers(answers);
   $('exercise-problem').textContent = problem || '';
   if (problem) {

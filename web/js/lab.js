@@ -246,7 +246,9 @@ function showColumns(columns) {
     const result = column.result;
     if (result) {
       stderr.textContent = result.stderr;
-      if (result.status !== 0) stderr.textContent += `(exit status ${result.status}: no run)`.replace(': no run', result.status === 1 ? '' : ': no run');
+      if (result.status !== 0) {
+        stderr.textContent += `(exit status ${result.status}${result.status === 1 ? '' : ': no run'})`;
+      }
     }
     if (column.trace && column.trace.problems.length > 0) {
       stderr.textContent += `The page reads this trace with gaps: ${column.trace.problems.join('; ')}.\n`;
@@ -453,17 +455,16 @@ function follow() {
 function step(direction) {
   stop();
   const traced = lab.columns.filter((c) => c.trace);
-  if (traced.length === 0) return;
   if (direction > 0) {
     const next = (c) => (c.row + 1 < c.trace.count ? c.trace.clock[c.row + 1] : Infinity);
     const soonest = Math.min(...traced.map(next));
-    if (soonest === Infinity) return;
+    if (soonest === Infinity) return render();
     for (const c of traced) if (next(c) === soonest) ++c.row;
     lab.clock = soonest;
   } else {
     const current = (c) => (c.row >= 0 ? c.trace.clock[c.row] : -Infinity);
     const latest = Math.max(...traced.map(current));
-    if (latest === -Infinity) return;
+    if (latest === -Infinity) return render();
     for (const c of traced) if (current(c) === latest) --c.row;
     lab.clock = Math.max(0, ...traced.map(current).filter(Number.isFinite));
   }
@@ -482,7 +483,11 @@ function seekLine(column, line) {
 }
 
 function play() {
-  if (lab.playing) return stop();
+  if (lab.playing) {
+    stop();
+    render();
+    return;
+  }
   if (lab.clock >= lab.end) seek(0);
   lab.playing = true;
   let last = performance.now();
@@ -511,9 +516,9 @@ function play() {
   requestAnimationFrame(tick);
 }
 
+/// Pauses; the caller draws what it changes with it.
 function stop() {
   lab.playing = false;
-  render();
 }
 
 function zoom(factor) {
@@ -686,17 +691,16 @@ function bindControls() {
     const file = event.target.files[0];
     if (!file) return;
     const text = await file.text();
-    const found = [];
-    for (const line of text.split('\n')) {
-      for (const [key] of lab.scenario.linkDefaults) {
-        const words = line.trim().split(/\s+/);
-        if (words.slice(0, -1).join(' ').toLowerCase() === key.toLowerCase()) {
-          lab.scenario.setLink(key, words[words.length - 1]);
-          found.push(key);
-        }
+    const keys = new Map(lab.scenario.linkDefaults.map(([key]) => [key.toLowerCase(), key]));
+    const found = new Set();
+    for (const [written, value] of labLinkSettings(text)) {
+      const key = keys.get(written.trim().split(/\s+/).join(' ').toLowerCase());
+      if (key) {
+        lab.scenario.setLink(key, value);
+        found.add(key);
       }
     }
-    const missing = lab.scenario.linkDefaults.map(([k]) => k).filter((k) => !found.includes(k));
+    const missing = [...keys.values()].filter((k) => !found.has(k));
     // Said after the run it starts, which would write over it.
     lab.note = `Read ${file.name}` +
         (missing.length > 0 ? `; it does not set ${missing.join(', ')}, which keep their values.` : '.');

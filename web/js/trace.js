@@ -160,6 +160,8 @@ class Trace {
       ownSent: counter(), ownLost: counter(), nextSent: counter(),
     };
     this.wrong = new Uint8Array(this.count);
+    this.lastTimeout = new Int32Array(this.count);  // its row at or before each row; -1 none
+    let lastTimeout = -1;
     this.firstAck = new Map();  // packet -> first row an ACK of it arrived
     this.buffered = [];  // [row buffered, row delivered or count]
     const bufferedAt = new Map();
@@ -185,7 +187,11 @@ class Trace {
         if (event === EV_LOST) ++v.ownLost;
       }
       if (event === EV_ACKNOWLEDGED) ++v.acknowledged;
-      if (event === EV_TIMEOUT) ++v.timeouts;
+      if (event === EV_TIMEOUT) {
+        ++v.timeouts;
+        lastTimeout = row;
+      }
+      this.lastTimeout[row] = lastTimeout;
       if (event === EV_DELIVER) {
         if (packet !== v.delivered) {
           this.wrong[row] = 1;
@@ -234,13 +240,6 @@ class Trace {
         lowerBound(this.markClocks, t1 + 1e-9));
   }
 
-  /// The line in the file of frame kind `kind`'s `nth` put on the link.
-  frameLine(kind, nth) {
-    const index = this.kinds.indexOf(kind);
-    const frame = this.frames.find((f) => f.kind === index && f.nth === nth);
-    return frame ? frame.row + 2 : null;
-  }
-
   /// What the protocol's state is once row `row` has happened (-1: none
   /// has), as far as the trace tells; `known` holds what the run's settings
   /// say beside it (window, sequenceBits, timeout), where they are known.
@@ -274,13 +273,9 @@ class Trace {
       if (buffered > row) break;
       if (delivered > row) held.push(this.packet[buffered]);
     }
-    let lastTimeout = null;
-    for (let r = row; r >= 0 && r > row - 100000; --r) {
-      if (this.event[r] === EV_TIMEOUT) {
-        lastTimeout = {clock: this.clock[r], packet: this.packet[r]};
-        break;
-      }
-    }
+    const timedOut = row >= 0 ? this.lastTimeout[row] : -1;
+    const lastTimeout = timedOut < 0 ? null :
+        {clock: this.clock[timedOut], packet: this.packet[timedOut]};
     return {
       clock: row >= 0 ? this.clock[row] : 0, base, next,
       windowMore: next - base - window.length, window, inFlight,
